@@ -1,0 +1,302 @@
+#include "UnitVardo.h"
+
+#include "Application.h"
+#include "Fonts.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QScreen>
+
+namespace {
+
+const QString SlotCaptions[12] = {
+    QStringLiteral("0 min"),  QStringLiteral("5 min"),  QStringLiteral("10 min"),
+    QStringLiteral("15 min"), QStringLiteral("20 min"), QStringLiteral("25 min"),
+    QStringLiteral("30 min"), QStringLiteral("35 min"), QStringLiteral("40 min"),
+    QStringLiteral("45 min"), QStringLiteral("50 min"), QStringLiteral("55 min"),
+};
+
+QString HourCaption(int hour)
+{
+    return QString::number(hour) + QStringLiteral(" h");
+}
+
+struct LetterPlace
+{
+    const char* letter;
+    QRect box;
+};
+
+// "Temporizador" down the left edge of the window.
+const LetterPlace Letters[12] = {
+    {"T", {7, 30, 29, 55}},  {"e", {36, 50, 21, 55}},  {"m", {44, 88, 37, 55}},
+    {"p", {52, 125, 24, 55}}, {"o", {39, 165, 23, 55}}, {"r", {30, 199, 16, 55}},
+    {"i", {20, 238, 12, 55}}, {"z", {36, 269, 22, 55}}, {"a", {50, 303, 21, 55}},
+    {"d", {63, 344, 24, 55}}, {"o", {40, 377, 23, 55}}, {"r", {26, 421, 16, 55}},
+};
+
+constexpr int ClientWidth = 664;
+constexpr int ClientHeight = 575;
+constexpr int PanelHeight = 37;
+
+} // namespace
+
+TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("FormVardo"));
+    setWindowTitle(QStringLiteral("Control de Brelom"));
+    setWindowIcon(QIcon(QStringLiteral(":/PrVardo.svg")));
+    resize(ClientWidth, ClientHeight);
+
+    CreateTitles();
+    CreatePanel();
+    CreatePages();
+
+    Guard(this, [this] { FormCreate(); });
+}
+
+void TFormVardo::CreateTitles()
+{
+    const QFont title = MakeFont(QStringLiteral("Times New Roman"), 24, fsBold | fsItalic);
+    Label5 = new TLabel(this, QStringLiteral("Label5"), QRect(354, 40, 229, 28),
+                        QStringLiteral("Temporizador 24 horas"), clMaroon, title);
+    Label6 = new TLabel(this, QStringLiteral("Label6"), QRect(356, 42, 229, 28),
+                        QStringLiteral("Temporizador 24 horas"), clAqua, title);
+
+    const QFont letter = MakeFont(QStringLiteral("Times New Roman"), 48);
+    for (int i = 0; i < 12; ++i)
+        LetterLabels[size_t(i)] =
+            new TLabel(this, QStringLiteral("Label%1").arg(7 + i), Letters[i].box,
+                       QString::fromLatin1(Letters[i].letter), clAqua, letter);
+
+    const QFont course = MakeFont(QStringLiteral("Times New Roman"), 19);
+    Label19 = new TLabel(this, QStringLiteral("Label19"), QRect(102, 46, 174, 21),
+                         QStringLiteral("Practicas de tecnología"), clGreen, course);
+    Label20 = new TLabel(this, QStringLiteral("Label20"), QRect(102, 48, 174, 21),
+                         QStringLiteral("Practicas de tecnología"), clWhite, course);
+    Label23 = new TLabel(this, QStringLiteral("Label23"), QRect(568, 474, 79, 13),
+                         QString::fromLatin1(MakerWebAddress), clYellow, DefaultFont());
+}
+
+void TFormVardo::CreatePanel()
+{
+    Panel1 = new TPanel(this, QStringLiteral("Panel1"));
+    Panel1->setGeometry(0, 0, ClientWidth, PanelHeight);
+    Panel1->SetColor(FormColor);
+    Panel1->SetBevels(bvRaised, bvNone);
+
+    const QFont text = DefaultFont();
+    const QFont clock = MakeFont(QStringLiteral("MS Sans Serif"), 21);
+    Label3 = new TLabel(Panel1, QStringLiteral("Label3"), QRect(76, 11, 70, 13),
+                        QStringLiteral("Tiempo actual:"), clYellow, text);
+    cx = new TLabel(Panel1, QStringLiteral("cx"), QRect(145, 4, 32, 24), QStringLiteral("cx"),
+                    clLime, clock);
+    Label1 = new TLabel(Panel1, QStringLiteral("Label1"), QRect(179, 11, 34, 13),
+                        QStringLiteral("Hora(s)"), clYellow, text);
+    cy = new TLabel(Panel1, QStringLiteral("cy"), QRect(216, 4, 33, 24), QStringLiteral("cy"),
+                    clLime, clock);
+    Label2 = new TLabel(Panel1, QStringLiteral("Label2"), QRect(249, 11, 36, 13),
+                        QStringLiteral("minutos"), clYellow, text);
+}
+
+TBSSGrid* TFormVardo::CreateScheduleGrid(QWidget* page, const QString& name)
+{
+    auto* grid = new TBSSGrid(page);
+    grid->setObjectName(name);
+    grid->setGeometry(0, 4, 493, 372);
+    grid->SetColor(clTeal);
+    grid->SetColCount(13);
+    grid->SetRowCount(25);
+    grid->SetFixedCols(1);
+    grid->SetFixedRows(1);
+    grid->SetDefaultColWidth(35);
+    grid->SetDefaultRowHeight(13);
+    grid->SetCellFont(MakeFont(QStringLiteral("Small Fonts"), 9), clTeal);
+    grid->SetOptions(goFixedVertLine | goFixedHorzLine | goVertLine | goHorzLine |
+                     goDrawFocusSelected);
+    grid->SetCellstyle(csNone);
+    return grid;
+}
+
+void TFormVardo::CreatePages()
+{
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setGeometry(100, 74, 485, 391);
+    PageControl1->setUsesScrollButtons(false);
+
+    const char* names[6] = {"S1", "S2", "S3", "S4", "S5", "S6"};
+    QWidget** pages[6] = {&S1, &S2, &S3, &S4, &S5, &S6};
+    TBSSGrid** grids[6] = {&BSSGrid1, &BSSGrid2, &BSSGrid3, &BSSGrid4, &BSSGrid5, &BSSGrid6};
+    for (int p = 0; p < 6; ++p) {
+        QWidget* page = new QWidget;
+        page->setObjectName(QString::fromLatin1(names[p]));
+        PageControl1->addTab(page, QStringLiteral("D%1").arg(p));
+        *pages[p] = page;
+        *grids[p] = CreateScheduleGrid(page, QStringLiteral("BSSGrid%1").arg(p + 1));
+    }
+    VUMETRO = new QWidget;
+    VUMETRO->setObjectName(QStringLiteral("VUMETRO"));
+    PageControl1->addTab(VUMETRO, QStringLiteral("VUMETRO"));
+    PageControl1->setCurrentWidget(VUMETRO);
+
+    using namespace std::placeholders;
+    BSSGrid1->OnDrawCell = std::bind(&TFormVardo::BSSGrid1DrawCell, this, _1, _2, _3, _4, _5);
+    BSSGrid2->OnDrawCell = std::bind(&TFormVardo::BSSGrid2DrawCell, this, _1, _2, _3, _4, _5);
+    BSSGrid3->OnDrawCell = std::bind(&TFormVardo::BSSGrid3DrawCell, this, _1, _2, _3, _4, _5);
+    BSSGrid4->OnDrawCell = std::bind(&TFormVardo::BSSGrid4DrawCell, this, _1, _2, _3, _4, _5);
+    BSSGrid5->OnDrawCell = std::bind(&TFormVardo::BSSGrid5DrawCell, this, _1, _2, _3, _4, _5);
+    BSSGrid6->OnDrawCell = std::bind(&TFormVardo::BSSGrid6DrawCell, this, _1, _2, _3, _4, _5);
+    BSSGrid1->OnSelectCell = std::bind(&TFormVardo::BSSGrid1SelectCell, this, _1, _2, _3, _4);
+    BSSGrid2->OnSelectCell = std::bind(&TFormVardo::BSSGrid2SelectCell, this, _1, _2, _3, _4);
+    BSSGrid3->OnSelectCell = std::bind(&TFormVardo::BSSGrid3SelectCell, this, _1, _2, _3, _4);
+    BSSGrid4->OnSelectCell = std::bind(&TFormVardo::BSSGrid4SelectCell, this, _1, _2, _3, _4);
+    BSSGrid5->OnSelectCell = std::bind(&TFormVardo::BSSGrid5SelectCell, this, _1, _2, _3, _4);
+    BSSGrid6->OnSelectCell = std::bind(&TFormVardo::BSSGrid6SelectCell, this, _1, _2, _3, _4);
+
+    // Three spare sheets, never shown, each with a grid set up like BSSGrid6.
+    QWidget** sheets[3] = {&TabSheet1, &TabSheet2, &TabSheet3};
+    TBSSGrid** spare[3] = {&BSSGrid7, &BSSGrid8, &BSSGrid9};
+    for (int i = 0; i < 3; ++i) {
+        QWidget* sheet = new QWidget(this);
+        sheet->setObjectName(QStringLiteral("TabSheet%1").arg(i + 1));
+        sheet->setWindowTitle(QStringLiteral("D5"));
+        sheet->hide();
+        *sheets[i] = sheet;
+        TBSSGrid* grid = CreateScheduleGrid(sheet, QStringLiteral("BSSGrid%1").arg(7 + i));
+        grid->OnDrawCell = BSSGrid6->OnDrawCell;
+        grid->OnSelectCell = BSSGrid6->OnSelectCell;
+        *spare[i] = grid;
+    }
+
+    setTabOrder(PageControl1, Panel1);
+}
+
+TBSSGrid* TFormVardo::ScheduleGrid(int plane) const
+{
+    switch (plane) {
+    case 0:
+        return BSSGrid1;
+    case 1:
+        return BSSGrid2;
+    case 2:
+        return BSSGrid3;
+    case 3:
+        return BSSGrid4;
+    case 4:
+        return BSSGrid5;
+    case 5:
+        return BSSGrid6;
+    default:
+        return nullptr;
+    }
+}
+
+void TFormVardo::FormCreate()
+{
+    BSSGrid1->SetCells(0, 0, QStringLiteral("TEMP"));
+    for (int i = 1; i <= 12; ++i)
+        BSSGrid1->SetCells(i, 0, SlotCaptions[i - 1]);
+    for (int j = 1; j <= 24; ++j)
+        BSSGrid1->SetCells(0, j, HourCaption(j - 1));
+    Schedule.ClearPlane(0);
+    for (int plane = 1; plane < TSchedule::Planes; ++plane) {
+        TBSSGrid* grid = ScheduleGrid(plane);
+        for (int i = 1; i <= 12; ++i)
+            grid->SetCells(i, 0, SlotCaptions[i - 1]);
+        for (int j = 1; j <= 24; ++j)
+            grid->SetCells(0, j, HourCaption(j - 1));
+    }
+}
+
+// Fills every marked cell of the plane red. The grid clips the fills to the area it is
+// repainting, so each marked cell ends up red over the grid's own drawing of it.
+void TFormVardo::PaintMarkedCells(int plane)
+{
+    TBSSGrid* grid = ScheduleGrid(plane);
+    TCanvas* canvas = grid->Canvas();
+    for (int i = 1; i <= 12; ++i)
+        for (int j = 1; j <= 24; ++j)
+            if (Schedule.Flag(plane, i - 1, j - 1) == 1) {
+                canvas->Brush.Color = clRed;
+                canvas->FillRect(grid->CellRect(i, j));
+            }
+}
+
+void TFormVardo::ToggleSlot(int plane, int col, int row)
+{
+    Schedule.Toggle(plane, col - 1, row - 1);
+}
+
+void TFormVardo::BSSGrid1DrawCell(QObject*, int, int, TRect, TGridDrawState)
+{
+    PaintMarkedCells(0);
+}
+void TFormVardo::BSSGrid2DrawCell(QObject*, int, int, TRect, TGridDrawState)
+{
+    PaintMarkedCells(1);
+}
+void TFormVardo::BSSGrid3DrawCell(QObject*, int, int, TRect, TGridDrawState)
+{
+    PaintMarkedCells(2);
+}
+void TFormVardo::BSSGrid4DrawCell(QObject*, int, int, TRect, TGridDrawState)
+{
+    PaintMarkedCells(3);
+}
+void TFormVardo::BSSGrid5DrawCell(QObject*, int, int, TRect, TGridDrawState)
+{
+    PaintMarkedCells(4);
+}
+void TFormVardo::BSSGrid6DrawCell(QObject*, int, int, TRect, TGridDrawState)
+{
+    PaintMarkedCells(5);
+}
+void TFormVardo::BSSGrid1SelectCell(QObject*, int ACol, int ARow, bool&)
+{
+    ToggleSlot(0, ACol, ARow);
+}
+void TFormVardo::BSSGrid2SelectCell(QObject*, int ACol, int ARow, bool&)
+{
+    ToggleSlot(1, ACol, ARow);
+}
+void TFormVardo::BSSGrid3SelectCell(QObject*, int ACol, int ARow, bool&)
+{
+    ToggleSlot(2, ACol, ARow);
+}
+void TFormVardo::BSSGrid4SelectCell(QObject*, int ACol, int ARow, bool&)
+{
+    ToggleSlot(3, ACol, ARow);
+}
+void TFormVardo::BSSGrid5SelectCell(QObject*, int ACol, int ARow, bool&)
+{
+    ToggleSlot(4, ACol, ARow);
+}
+void TFormVardo::BSSGrid6SelectCell(QObject*, int ACol, int ARow, bool&)
+{
+    ToggleSlot(5, ACol, ARow);
+}
+
+void TFormVardo::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), ToQColor(FormColor));
+}
+
+void TFormVardo::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Only the top panel follows the window's width.
+    Panel1->setGeometry(0, 0, width(), PanelHeight);
+}
+
+void TFormVardo::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!FPlaced && isWindow()) {
+        FPlaced = true;
+        if (const QScreen* s = screen())
+            move(s->availableGeometry().center() - frameGeometry().center() + pos());
+    }
+}

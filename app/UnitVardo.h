@@ -1,0 +1,100 @@
+#pragma once
+// TFormVardo: the main window "Control de Brelom".
+//
+// A top panel with the clock read-out, decorative titles, and a page control with one schedule
+// grid per output ("D0" to "D5") and the microphone page "VUMETRO". The grids show the
+// schedule: a left press, a drag with the left button held or an arrow key landing on a cell
+// toggles that slot of the page's output, and marked cells are painted red.
+
+#include "BSSGrid.h"
+#include "Schedule.h"
+#include "StdControls.h"
+
+#include <QTabWidget>
+#include <QWidget>
+
+#include <array>
+
+class TFormVardo : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TFormVardo(QWidget* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(TFormVardo)
+
+    // Controls, by the names the window gives them.
+    TLabel* Label1 = nullptr;
+    TLabel* Label2 = nullptr;
+    TLabel* Label3 = nullptr;
+    TLabel* Label5 = nullptr;
+    TLabel* Label6 = nullptr;
+    std::array<TLabel*, 12> LetterLabels{}; // Label7 .. Label18
+    TLabel* Label19 = nullptr;
+    TLabel* Label20 = nullptr;
+    TLabel* Label23 = nullptr;
+    TLabel* cx = nullptr;
+    TLabel* cy = nullptr;
+    TPanel* Panel1 = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* S1 = nullptr;
+    QWidget* S2 = nullptr;
+    QWidget* S3 = nullptr;
+    QWidget* S4 = nullptr;
+    QWidget* S5 = nullptr;
+    QWidget* S6 = nullptr;
+    QWidget* VUMETRO = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QWidget* TabSheet3 = nullptr;
+    TBSSGrid* BSSGrid1 = nullptr;
+    TBSSGrid* BSSGrid2 = nullptr;
+    TBSSGrid* BSSGrid3 = nullptr;
+    TBSSGrid* BSSGrid4 = nullptr;
+    TBSSGrid* BSSGrid5 = nullptr;
+    TBSSGrid* BSSGrid6 = nullptr;
+    TBSSGrid* BSSGrid7 = nullptr;
+    TBSSGrid* BSSGrid8 = nullptr;
+    TBSSGrid* BSSGrid9 = nullptr;
+
+    // The program's user data.
+    TSchedule Schedule;
+
+    // The grid that shows plane p (0 to 5).
+    TBSSGrid* ScheduleGrid(int plane) const;
+
+    void FormCreate();
+
+    void BSSGrid1DrawCell(QObject* Sender, int ACol, int ARow, TRect Rect, TGridDrawState State);
+    void BSSGrid2DrawCell(QObject* Sender, int ACol, int ARow, TRect Rect, TGridDrawState State);
+    void BSSGrid3DrawCell(QObject* Sender, int ACol, int ARow, TRect Rect, TGridDrawState State);
+    void BSSGrid4DrawCell(QObject* Sender, int ACol, int ARow, TRect Rect, TGridDrawState State);
+    void BSSGrid5DrawCell(QObject* Sender, int ACol, int ARow, TRect Rect, TGridDrawState State);
+    void BSSGrid6DrawCell(QObject* Sender, int ACol, int ARow, TRect Rect, TGridDrawState State);
+    void BSSGrid1SelectCell(QObject* Sender, int ACol, int ARow, bool& CanSelect);
+    void BSSGrid2SelectCell(QObject* Sender, int ACol, int ARow, bool& CanSelect);
+    void BSSGrid3SelectCell(QObject* Sender, int ACol, int ARow, bool& CanSelect);
+    void BSSGrid4SelectCell(QObject* Sender, int ACol, int ARow, bool& CanSelect);
+    void BSSGrid5SelectCell(QObject* Sender, int ACol, int ARow, bool& CanSelect);
+    void BSSGrid6SelectCell(QObject* Sender, int ACol, int ARow, bool& CanSelect);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreateTitles();
+    void CreatePanel();
+    void CreatePages();
+    TBSSGrid* CreateScheduleGrid(QWidget* page, const QString& name);
+    void PaintMarkedCells(int plane);
+    void ToggleSlot(int plane, int col, int row);
+
+    bool FPlaced = false;
+};
+
+// The colour of the window, its top panel and the microphone bar graph: RGB(54, 75, 86).
+inline constexpr TColor FormColor = 5655350;
+
+// The maker's web address, shown in the window's bottom right corner.
+inline constexpr const char* MakerWebAddress = "www.brelom.es";

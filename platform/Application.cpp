@@ -1,0 +1,81 @@
+#include "Application.h"
+
+#include "Fonts.h"
+
+#include <QMessageBox>
+#include <QStyle>
+#include <QStyleFactory>
+
+namespace {
+
+TExceptionReporter& Reporter()
+{
+    static TExceptionReporter reporter;
+    return reporter;
+}
+
+
+} // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    SetUpApplication();
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        HandleException(receiver, e);
+    } catch (...) {
+        HandleException(receiver, QStringLiteral("Error desconocido"));
+    }
+    return false;
+}
+
+void SetUpApplication()
+{
+    QApplication::setApplicationName(QStringLiteral("PrVardo"));
+    InstallFontSubstitutions();
+    QApplication::setFont(DefaultFont());
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+    QApplication::setPalette(QApplication::style()->standardPalette());
+}
+
+void ShowErrorBox(const QString& message)
+{
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), message,
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+void HandleException(QObject* sender, const QString& message) noexcept
+{
+    try {
+        if (Reporter())
+            Reporter()(sender, message);
+        else
+            ShowErrorBox(message);
+    } catch (...) {
+        // The reporter itself failed: nothing sensible is left to tell the user.
+    }
+}
+
+void HandleException(QObject* sender, const std::exception& error) noexcept
+{
+    QString text;
+    try {
+        text = QString::fromUtf8(error.what());
+    } catch (...) {
+    }
+    HandleException(sender, text);
+}
+
+TExceptionReporter SetExceptionReporter(TExceptionReporter reporter)
+{
+    TExceptionReporter previous = std::move(Reporter());
+    Reporter() = std::move(reporter);
+    return previous;
+}

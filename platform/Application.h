@@ -1,0 +1,51 @@
+#pragma once
+// The application object and the program's one error path.
+//
+// Every handler that Qt calls (clicks, timers, paints, device messages) runs inside Guard():
+// an exception that leaves the handler is handed to HandleException, which shows the standard
+// error box (a critical message box with the exception's text and an OK button), and the
+// program goes on with the state the handler had reached. No exception crosses a Qt frame.
+
+#include <QApplication>
+#include <QString>
+
+#include <exception>
+#include <functional>
+
+class TApplication : public QApplication
+{
+    Q_OBJECT
+public:
+    TApplication(int& argc, char** argv);
+
+    // Last line of defence: an exception that escaped a handler without a guard.
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Reports a failure through the current reporter. Never throws.
+void HandleException(QObject* sender, const std::exception& error) noexcept;
+void HandleException(QObject* sender, const QString& message) noexcept;
+
+using TExceptionReporter = std::function<void(QObject* sender, const QString& message)>;
+
+// Replaces the reporter (tests record instead of showing a box). Returns the previous one;
+// an empty reporter restores the message box.
+TExceptionReporter SetExceptionReporter(TExceptionReporter reporter);
+
+// The standard error box: a critical message box over the active window.
+void ShowErrorBox(const QString& message);
+
+// Runs f; an exception leaving it goes to HandleException with the given sender.
+template <class F> void Guard(QObject* sender, F&& f) noexcept
+{
+    try {
+        std::forward<F>(f)();
+    } catch (const std::exception& e) {
+        HandleException(sender, e);
+    } catch (...) {
+        HandleException(sender, QStringLiteral("Error desconocido"));
+    }
+}
+
+// Common set-up of a QApplication for this program: fonts, style, application name.
+void SetUpApplication();

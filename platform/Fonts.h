@@ -1,0 +1,16 @@
+#pragma once
+// Fonts by the names the windows use. Sizes are character heights in pixels at 96 dpi.
+
+#include <QFont>
+#include <QString>
+
+enum TFontStyle : unsigned { fsNone = 0, fsBold = 1, fsItalic = 2, fsUnderline = 4 };
+
+QFont MakeFont(const QString& family, int pixelHeight, unsigned style = fsNone);
+
+// The default text font of the windows: "MS Sans Serif" at 11 px.
+QFont DefaultFont();
+
+// Maps the Windows font names the windows ask for onto installed fonts with close metrics.
+// Called once by the application object; safe to call again.
+void InstallFontSubstitutions();

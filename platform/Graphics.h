@@ -1,0 +1,177 @@
+#pragma once
+// Pictures and the drawing surface that draws on them.
+//
+// TCanvas draws with the vocabulary the controls are written in (brush, pen, fill rectangle,
+// rectangle, ellipse, polyline, text out, draw and stretch-draw pictures, copy with a replaced
+// colour) and follows the rules those controls count on: rectangles are (Left, Top, Right,
+// Bottom) with Right and Bottom exclusive, and a line or polyline leaves out its last point.
+//
+// A canvas draws into a QImage. Outside a paint (BeginPaint/EndPaint) every operation is drawn
+// at once and the touched rectangle is reported through the change handler, so the widget that
+// owns the image can put it on screen; inside a paint the operations are clipped to the area
+// being repainted.
+
+#include "Colors.h"
+
+#include <QFont>
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QRegion>
+#include <QString>
+
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <vector>
+
+struct TRect
+{
+    int Left = 0;
+    int Top = 0;
+    int Right = 0;
+    int Bottom = 0;
+
+    constexpr int Width() const { return Right - Left; }
+    constexpr int Height() const { return Bottom - Top; }
+    constexpr bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
+    QRect ToQRect() const { return QRect(Left, Top, Right - Left, Bottom - Top); }
+    static TRect FromQRect(const QRect& r)
+    {
+        return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    }
+    friend constexpr bool operator==(const TRect&, const TRect&) = default;
+};
+
+constexpr TRect Rect(int left, int top, int right, int bottom)
+{
+    return TRect{left, top, right, bottom};
+}
+
+enum TPenStyle { psSolid, psDash, psDot, psClear };
+enum TBrushStyle { bsSolid, bsClear };
+
+struct TPen
+{
+    TColor Color = clBlack;
+    int Width = 1;
+    TPenStyle Style = psSolid;
+};
+
+struct TBrush
+{
+    TColor Color = clWhite;
+    TBrushStyle Style = bsSolid;
+};
+
+class TBitmap;
+
+class TCanvas
+{
+public:
+    explicit TCanvas(QImage* target = nullptr);
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
+    ~TCanvas();
+
+    void SetTarget(QImage* target);
+    QImage* Target() const { return FTarget; }
+
+    // Called with the touched rectangle after each operation drawn outside a paint.
+    void SetChangedHandler(std::function<void(const QRect&)> handler);
+
+    // Paint bracket: operations in between are clipped to `clip` and report no changes.
+    void BeginPaint(const QRegion& clip);
+    void EndPaint();
+    bool Painting() const { return FPainter != nullptr; }
+    // Narrows the paint clip to `r` (within the paint's own clip); an empty rect restores it.
+    void SetPaintClip(const QRect& r);
+    QRect PaintClipBounds() const;
+
+    TPen Pen;
+    TBrush Brush;
+    QFont Font;
+    TColor FontColor = clWindowText;
+    QPoint PenPos;
+
+    void FillRect(const TRect& r);
+    void FrameRect(const TRect& r);
+    void Rectangle(const TRect& r);
+    void Rectangle(int l, int t, int r, int b) { Rectangle(Rect(l, t, r, b)); }
+    void Ellipse(const TRect& r);
+    void Ellipse(int l, int t, int r, int b) { Ellipse(Rect(l, t, r, b)); }
+    void MoveTo(int x, int y) { PenPos = QPoint(x, y); }
+    void LineTo(int x, int y);
+    void Polyline(std::span<const QPoint> points);
+    void Polyline(std::initializer_list<QPoint> points)
+    {
+        Polyline(std::span<const QPoint>(points.begin(), points.size()));
+    }
+
+    void TextOut(int x, int y, const QString& text);
+    // Text clipped to r, written at (x, y), on the brush when the brush is solid.
+    void TextRect(const TRect& r, int x, int y, const QString& text);
+    QSize TextExtent(const QString& text) const;
+    int TextWidth(const QString& text) const { return TextExtent(text).width(); }
+    int TextHeight(const QString& text) const { return TextExtent(text).height(); }
+
+    void Draw(int x, int y, const TBitmap& picture);
+    void Draw(int x, int y, const QImage& picture);
+    void StretchDraw(const TRect& dest, const TBitmap& picture);
+    // Copies source rectangle `src` of `image` onto `dest`, stretching (nearest pixel, rows and
+    // columns dropped or repeated, never blended) when the sizes differ.
+    void CopyRect(const TRect& dest, const QImage& image, const TRect& src);
+    // Copies like CopyRect, with every pixel of colour `transparent` replaced by the brush.
+    void BrushCopy(const TRect& dest, const QImage& image, const TRect& src, TColor transparent);
+    // The dotted focus rectangle, drawn by inverting every other pixel of the outline.
+    void DrawFocusRect(const TRect& r);
+
+    TColor Pixel(int x, int y) const;
+    void SetPixel(int x, int y, TColor c);
+
+private:
+    class PainterScope;
+    void Changed(const QRect& r);
+    void LinePixels(QPoint from, QPoint to, std::vector<QRect>& out) const;
+    void StrokeSegments(std::span<const QPoint> points);
+
+    QImage* FTarget = nullptr;
+    std::function<void(const QRect&)> FChanged;
+    std::unique_ptr<class QPainter> FPainter;
+    QRegion FPaintClip;
+    QRect FClipBounds; // bounds of the clip in force during a paint
+};
+
+// A device-independent picture with a drawing surface of its own.
+class TBitmap
+{
+public:
+    TBitmap();
+    TBitmap(int width, int height);
+    explicit TBitmap(const QImage& image);
+    TBitmap(const TBitmap& other);
+    TBitmap& operator=(const TBitmap& other);
+    ~TBitmap();
+
+    int Width() const { return FImage.width(); }
+    int Height() const { return FImage.height(); }
+    bool Empty() const { return FImage.isNull() || FImage.width() == 0 || FImage.height() == 0; }
+    void SetWidth(int w) { SetSize(w, Height()); }
+    void SetHeight(int h) { SetSize(Width(), h); }
+    // Keeps the overlapping part of the old image; new area is white.
+    void SetSize(int w, int h);
+    // Copies the image (converted to the picture format).
+    void Assign(const QImage& image);
+    void Assign(const TBitmap& other) { Assign(other.FImage); }
+    // True when the image given to Assign had one bit per pixel.
+    bool Monochrome() const { return FMonochrome; }
+
+    const QImage& Image() const { return FImage; }
+    TCanvas* Canvas() { return &FCanvas; }
+
+private:
+    QImage FImage;
+    bool FMonochrome = false;
+    TCanvas FCanvas{&FImage};
+};

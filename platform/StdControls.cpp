@@ -1,0 +1,85 @@
+#include "StdControls.h"
+
+#include <QPainter>
+
+#include <algorithm>
+
+TLabel::TLabel(QWidget* parent, const QString& name, const QRect& geometry, const QString& text,
+               TColor color, const QFont& font)
+    : QLabel(text, parent)
+{
+    setObjectName(name);
+    setFont(font);
+    // Like an auto-sized label, the box grows to hold its text in the font actually used.
+    const QFontMetrics fm(font);
+    QRect box = geometry;
+    box.setWidth(std::max(box.width(), fm.horizontalAdvance(text) + (font.italic() ? 2 : 0)));
+    box.setHeight(std::max(box.height(), fm.height()));
+    setGeometry(box);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setMargin(0);
+    setIndent(0);
+    setWordWrap(false);
+    setAutoFillBackground(false);
+    setAttribute(Qt::WA_TranslucentBackground);
+    SetFontColor(color);
+}
+
+void TLabel::SetFontColor(TColor color)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, ToQColor(color));
+    setPalette(pal);
+}
+
+TPanel::TPanel(QWidget* parent, const QString& name) : QWidget(parent)
+{
+    setObjectName(name);
+}
+
+void TPanel::SetColor(TColor color)
+{
+    if (color == FColor)
+        return;
+    FColor = color;
+    update();
+}
+
+void TPanel::SetBevels(TBevelCut inner, TBevelCut outer)
+{
+    FInner = inner;
+    FOuter = outer;
+    update();
+}
+
+void TPanel::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    QRect r = rect();
+    p.fillRect(r, ToQColor(FColor));
+    auto bevel = [&](TBevelCut cut) {
+        if (cut == bvNone)
+            return;
+        if (cut != bvSpace) {
+            const QColor light = ToQColor(clBtnHighlight);
+            const QColor dark = ToQColor(clBtnShadow);
+            const QColor& tl = cut == bvRaised ? light : dark;
+            const QColor& br = cut == bvRaised ? dark : light;
+            p.fillRect(QRect(r.left(), r.top(), r.width(), 1), tl);
+            p.fillRect(QRect(r.left(), r.top(), 1, r.height()), tl);
+            p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), br);
+            p.fillRect(QRect(r.right(), r.top(), 1, r.height()), br);
+        }
+        r.adjust(1, 1, -1, -1);
+    };
+    bevel(FOuter);
+    bevel(FInner);
+}
+
+void SetBackgroundColor(QWidget* widget, TColor color)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::Window, ToQColor(color));
+    widget->setPalette(pal);
+    widget->setAutoFillBackground(true);
+}

@@ -1,0 +1,109 @@
+#include "Surface.h"
+
+#include "Application.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+TSurfaceWidget::TSurfaceWidget(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    FCanvas.SetChangedHandler([this](const QRect& r) { update(r.translated(FBorder, FBorder)); });
+    ResizeImage();
+}
+
+TRect TSurfaceWidget::ClientRect() const
+{
+    return Rect(0, 0, std::max(0, width() - 2 * FBorder), std::max(0, height() - 2 * FBorder));
+}
+
+void TSurfaceWidget::SetBorderWidth(int width)
+{
+    if (width == FBorder)
+        return;
+    FBorder = std::max(0, width);
+    ResizeImage();
+    Invalidate();
+}
+
+void TSurfaceWidget::ResizeImage()
+{
+    const TRect client = ClientRect();
+    const qreal dpr = devicePixelRatioF();
+    QImage next(std::max(1, int(client.Width() * dpr)), std::max(1, int(client.Height() * dpr)),
+                QImage::Format_RGB32);
+    next.setDevicePixelRatio(dpr);
+    next.fill(palette().color(QPalette::Window));
+    FImage = next;
+    FCanvas.SetTarget(&FImage);
+}
+
+void TSurfaceWidget::Invalidate()
+{
+    FDirty = QRegion(ClientRect().ToQRect());
+    update();
+}
+
+void TSurfaceWidget::Invalidate(const TRect& r)
+{
+    const QRect q = r.ToQRect().intersected(ClientRect().ToQRect());
+    if (q.isEmpty())
+        return;
+    FDirty += q;
+    update(q.translated(FBorder, FBorder));
+}
+
+void TSurfaceWidget::Repaint()
+{
+    Invalidate();
+    repaint();
+}
+
+void TSurfaceWidget::paintEvent(QPaintEvent* event)
+{
+    if (!qFuzzyCompare(FImage.devicePixelRatio(), devicePixelRatioF())) {
+        // Moved to a screen of another pixel density: render everything again at its density.
+        ResizeImage();
+        FDirty = QRegion(ClientRect().ToQRect());
+    }
+    if (!FDirty.isEmpty() && !FCanvas.Painting()) {
+        const QRegion area = FDirty;
+        FDirty = QRegion();
+        FCanvas.BeginPaint(area);
+        Guard(this, [this] { Paint(); });
+        FCanvas.EndPaint();
+    }
+    QPainter p(this);
+    const QRect client = ClientRect().ToQRect().translated(FBorder, FBorder);
+    const QRect target = event->rect().intersected(client);
+    if (!target.isEmpty())
+        p.drawImage(target, FImage, target.translated(-FBorder, -FBorder));
+    if (FBorder > 0) {
+        // Sunken edge: shadow and dark outside, highlight and face inside.
+        const QRect r = rect();
+        const QPalette pal = palette();
+        auto edge = [&](const QRect& q, const QColor& topLeft, const QColor& bottomRight) {
+            p.fillRect(QRect(q.left(), q.top(), q.width(), 1), topLeft);
+            p.fillRect(QRect(q.left(), q.top(), 1, q.height()), topLeft);
+            p.fillRect(QRect(q.left(), q.bottom(), q.width(), 1), bottomRight);
+            p.fillRect(QRect(q.right(), q.top(), 1, q.height()), bottomRight);
+        };
+        edge(r, pal.color(QPalette::Dark), pal.color(QPalette::Light));
+        if (FBorder > 1)
+            edge(r.adjusted(1, 1, -1, -1), pal.color(QPalette::Shadow),
+                 pal.color(QPalette::Button));
+    }
+}
+
+void TSurfaceWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    ResizeImage();
+    Invalidate();
+}
+
+void TSurfaceWidget::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Invalidate();
+}

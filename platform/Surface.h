@@ -1,0 +1,49 @@
+#pragma once
+// A widget that keeps what was drawn on it.
+//
+// The widget owns a backing image and a canvas on it. Drawing through Canvas() outside a paint
+// goes into the image at once and stays there until the control repaints that area;
+// Invalidate() marks an area whose content the control's own Paint() renders again at the next
+// paint event. Showing and resizing invalidate everything. Only paint events put pixels on
+// screen. An optional sunken border of BorderWidth() pixels lies outside the canvas: canvas
+// coordinates are client coordinates.
+
+#include "Graphics.h"
+
+#include <QWidget>
+
+class TSurfaceWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TSurfaceWidget(QWidget* parent = nullptr);
+
+    TCanvas* Canvas() { return &FCanvas; }
+    void Invalidate();
+    void Invalidate(const TRect& clientRect);
+    // Invalidates everything and paints at once.
+    void Repaint();
+    TRect ClientRect() const;
+    int BorderWidth() const { return FBorder; }
+    QPoint ClientFromWidget(QPoint p) const { return p - QPoint(FBorder, FBorder); }
+    bool IsRendering() const { return FCanvas.Painting(); }
+    // The backing image: what the control shows in its client area.
+    const QImage& Surface() const { return FImage; }
+
+protected:
+    // Renders the control through Canvas(); the canvas is clipped to the area being rendered.
+    virtual void Paint() = 0;
+    void SetBorderWidth(int width);
+
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void ResizeImage();
+
+    QImage FImage;
+    QRegion FDirty;
+    TCanvas FCanvas{&FImage};
+    int FBorder = 0;
+};

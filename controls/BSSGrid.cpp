@@ -24,8 +24,9 @@ void TBSSGrid::DrawCellEdges(const TRect& r, TColor light, TColor dark)
 {
     TCanvas* c = Canvas();
     c->Pen.Color = light;
-    c->Polyline({QPoint(r.Left + 1, r.Bottom - 1), QPoint(r.Left + 1, r.Top), QPoint(r.Right, r.Top)});
+    c->Polyline(
+        {QPoint(r.Left + 1, r.Bottom - 1), QPoint(r.Left + 1, r.Top), QPoint(r.Right, r.Top)});
     c->Pen.Color = dark;
-    c->Polyline({QPoint(r.Left + 1, r.Bottom - 1), QPoint(r.Right, r.Bottom - 1),
-                 QPoint(r.Right, r.Top)});
+    c->Polyline(
+        {QPoint(r.Left + 1, r.Bottom - 1), QPoint(r.Right, r.Bottom - 1), QPoint(r.Right, r.Top)});
 }

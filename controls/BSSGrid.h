@@ -11,7 +11,12 @@
 
 #include <cstdint>
 
-enum Tcellstyle : std::uint8_t { csRaised = 0, csLowered = 1, csNone = 2 };
+enum Tcellstyle : std::uint8_t
+{
+    csRaised = 0,
+    csLowered = 1,
+    csNone = 2
+};
 
 class TBSSGrid : public TStringGrid
 {

@@ -14,7 +14,6 @@ TExceptionReporter& Reporter()
     return reporter;
 }
 
-
 } // namespace
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)

@@ -35,7 +35,10 @@ constexpr TColor clBtnShadow = clSystemFlag | 16;
 constexpr TColor clBtnText = clSystemFlag | 18;
 constexpr TColor clBtnHighlight = clSystemFlag | 20;
 
-constexpr bool IsSystemColor(TColor c) { return (c & 0xFF000000u) == clSystemFlag; }
+constexpr bool IsSystemColor(TColor c)
+{
+    return (c & 0xFF000000u) == clSystemFlag;
+}
 
 // The colour as drawn: system colours come from the application palette.
 QColor ToQColor(TColor c);

@@ -4,7 +4,13 @@
 #include <QFont>
 #include <QString>
 
-enum TFontStyle : unsigned { fsNone = 0, fsBold = 1, fsItalic = 2, fsUnderline = 4 };
+enum TFontStyle : unsigned
+{
+    fsNone = 0,
+    fsBold = 1,
+    fsItalic = 2,
+    fsUnderline = 4
+};
 
 QFont MakeFont(const QString& family, int pixelHeight, unsigned style = fsNone);
 

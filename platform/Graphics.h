@@ -49,8 +49,18 @@ constexpr TRect Rect(int left, int top, int right, int bottom)
     return TRect{left, top, right, bottom};
 }
 
-enum TPenStyle { psSolid, psDash, psDot, psClear };
-enum TBrushStyle { bsSolid, bsClear };
+enum TPenStyle
+{
+    psSolid,
+    psDash,
+    psDot,
+    psClear
+};
+enum TBrushStyle
+{
+    bsSolid,
+    bsClear
+};
 
 struct TPen
 {

@@ -20,7 +20,13 @@ public:
     void SetFontColor(TColor color);
 };
 
-enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
+enum TBevelCut
+{
+    bvNone,
+    bvLowered,
+    bvRaised,
+    bvSpace
+};
 
 class TPanel : public QWidget
 {

@@ -253,8 +253,8 @@ void TStringGrid::Paint()
                 if (hasFocus())
                     state |= gdFocused;
             }
-            const bool highlighted = (state & gdSelected) &&
-                                     (!(state & gdFocused) || (FOptions & goDrawFocusSelected));
+            const bool highlighted =
+                (state & gdSelected) && (!(state & gdFocused) || (FOptions & goDrawFocusSelected));
             c->SetPaintClip(area);
             c->Brush = TBrush{fixed ? FFixedColor : highlighted ? clHighlight : FColor, bsSolid};
             c->Font = FCellFont;
@@ -264,8 +264,8 @@ void TStringGrid::Paint()
             if (fixed) {
                 // Raised inner edge of the caption cells.
                 c->Pen = TPen{clBtnHighlight, 1, psSolid};
-                c->Polyline({QPoint(r.Left, r.Bottom - 1), QPoint(r.Left, r.Top),
-                             QPoint(r.Right, r.Top)});
+                c->Polyline(
+                    {QPoint(r.Left, r.Bottom - 1), QPoint(r.Left, r.Top), QPoint(r.Right, r.Top)});
                 c->Pen = TPen{clBtnShadow, 1, psSolid};
                 c->Polyline({QPoint(r.Left, r.Bottom - 1), QPoint(r.Right - 1, r.Bottom - 1),
                              QPoint(r.Right - 1, r.Top - 1)});
@@ -346,7 +346,8 @@ void TStringGrid::keyPressEvent(QKeyEvent* event)
         int row = FRow;
         const int lastCol = FColCount - 1;
         const int lastRow = FRowCount - 1;
-        const int pageRows = std::max(1, ClientRect().Height() / (FDefaultRowHeight + 1) - FFixedRows);
+        const int pageRows =
+            std::max(1, ClientRect().Height() / (FDefaultRowHeight + 1) - FFixedRows);
         const bool ctrl = event->modifiers() & Qt::ControlModifier;
         switch (event->key()) {
         case Qt::Key_Left:

@@ -15,10 +15,16 @@
 #include <functional>
 #include <vector>
 
-enum TGridDrawStateFlag : unsigned { gdSelected = 1, gdFocused = 2, gdFixed = 4 };
+enum TGridDrawStateFlag : unsigned
+{
+    gdSelected = 1,
+    gdFocused = 2,
+    gdFixed = 4
+};
 using TGridDrawState = unsigned;
 
-enum TGridOption : unsigned {
+enum TGridOption : unsigned
+{
     goFixedVertLine = 1,
     goFixedHorzLine = 2,
     goVertLine = 4,

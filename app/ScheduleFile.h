@@ -1,0 +1,51 @@
+#pragma once
+// Schedule files (".tem"): plain text, one flag per line, "1" or "0" followed by CR LF, the
+// 1728 flags in schedule order (output D0 first; within an output slot 0 from hour 0 to 23,
+// then slot 1, ...). A file written here is 5184 bytes.
+//
+// Reading: a line ends at LF; CR bytes are not part of any line (a CR before LF belongs to the
+// line end, a lone CR is dropped). A line that is exactly "1" is on, every other line off.
+// Past the end of the file every line reads as empty (off); lines after the 1728th are not
+// read. Lines are never buffered: a line of any length costs the same small memory.
+
+#include "Schedule.h"
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+using TScheduleFlags = std::array<std::uint8_t, TSchedule::Size>;
+
+// A failed file operation. The message follows the error number: 2 "File not found",
+// 3 "Invalid filename", 4 "Too many open files", 5 "File access denied", 100 "Read beyond end
+// of file", 101 "Disk full", 106 "Invalid numeric input", any other "I/O error <number>".
+class EInOutError : public std::runtime_error
+{
+public:
+    explicit EInOutError(int code);
+    int ErrorCode() const { return FErrorCode; }
+    static std::string MessageFor(int code);
+
+private:
+    int FErrorCode;
+};
+
+// The error number for a system error (errno) of a file operation.
+int InOutCodeFromErrno(int err);
+
+// Reads a schedule file. Only regular files are read (a directory, device or FIFO is refused
+// at once, without blocking). Throws EInOutError.
+TScheduleFlags ReadScheduleFile(const std::string& path);
+
+// The flags that a file's text gives.
+TScheduleFlags ParseScheduleText(std::string_view text);
+
+// Writes a schedule file. The text goes to a temporary file beside the target, which replaces
+// the target only once everything was written; on any failure the previous file is left as it
+// was and EInOutError is thrown.
+void WriteScheduleFile(const std::string& path, const TScheduleFlags& flags);
+
+// The text a schedule file holds for these flags.
+std::string ScheduleText(const TScheduleFlags& flags);

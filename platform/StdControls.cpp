@@ -25,6 +25,16 @@ TLabel::TLabel(QWidget* parent, const QString& name, const QRect& geometry, cons
     SetFontColor(color);
 }
 
+void TLabel::SetCaption(const QString& text)
+{
+    if (text == this->text())
+        return;
+    setText(text);
+    const int needed = fontMetrics().horizontalAdvance(text) + (font().italic() ? 2 : 0);
+    if (needed > width())
+        resize(needed, height());
+}
+
 void TLabel::SetFontColor(TColor color)
 {
     QPalette pal = palette();

@@ -18,6 +18,8 @@ public:
            TColor color, const QFont& font);
 
     void SetFontColor(TColor color);
+    // Sets the text; the box grows where the new text needs more room.
+    void SetCaption(const QString& text);
 };
 
 enum TBevelCut

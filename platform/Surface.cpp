@@ -59,20 +59,25 @@ void TSurfaceWidget::Repaint()
     repaint();
 }
 
-void TSurfaceWidget::paintEvent(QPaintEvent* event)
+void TSurfaceWidget::RenderPending()
 {
     if (!qFuzzyCompare(FImage.devicePixelRatio(), devicePixelRatioF())) {
         // Moved to a screen of another pixel density: render everything again at its density.
         ResizeImage();
         FDirty = QRegion(ClientRect().ToQRect());
     }
-    if (!FDirty.isEmpty() && !FCanvas.Painting()) {
-        const QRegion area = FDirty;
-        FDirty = QRegion();
-        FCanvas.BeginPaint(area);
-        Guard(this, [this] { Paint(); });
-        FCanvas.EndPaint();
-    }
+    if (FDirty.isEmpty() || FCanvas.Painting())
+        return;
+    const QRegion area = FDirty;
+    FDirty = QRegion();
+    FCanvas.BeginPaint(area);
+    Guard(this, [this] { Paint(); });
+    FCanvas.EndPaint();
+}
+
+void TSurfaceWidget::paintEvent(QPaintEvent* event)
+{
+    RenderPending();
     QPainter p(this);
     const QRect client = ClientRect().ToQRect().translated(FBorder, FBorder);
     const QRect target = event->rect().intersected(client);
@@ -106,4 +111,5 @@ void TSurfaceWidget::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     Invalidate();
+    RenderPending();
 }

@@ -4,9 +4,10 @@
 // The widget owns a backing image and a canvas on it. Drawing through Canvas() outside a paint
 // goes into the image at once and stays there until the control repaints that area;
 // Invalidate() marks an area whose content the control's own Paint() renders again at the next
-// paint event. Showing and resizing invalidate everything. Only paint events put pixels on
-// screen. An optional sunken border of BorderWidth() pixels lies outside the canvas: canvas
-// coordinates are client coordinates.
+// paint event. Showing renders everything at once (so what is drawn right after showing stays
+// on top); resizing invalidates everything. Only paint events put pixels on screen. An optional
+// sunken border of BorderWidth() pixels lies outside the canvas: canvas coordinates are client
+// coordinates.
 
 #include "Graphics.h"
 
@@ -41,6 +42,8 @@ protected:
 
 private:
     void ResizeImage();
+    // Renders the invalidated area into the backing image.
+    void RenderPending();
 
     QImage FImage;
     QRegion FDirty;

@@ -103,3 +103,21 @@ TEST_F(SurfaceTest, ExceptionDuringPaintIsReportedAndPaintingGoesOn)
     f.Invalidate();
     EXPECT_EQ(PixelOf(Grab(&f), 5, 5), clSilver);
 }
+
+// What is drawn right after the control is shown (a pointer drawn after a page change) stays.
+TEST_F(SurfaceTest, DrawingRightAfterShowingStaysOnTop)
+{
+    w.hide();
+    w.show();
+    DrawRedBox();
+    QApplication::processEvents();
+    EXPECT_EQ(PixelOf(Grab(&w), 5, 5), clRed);
+}
+
+// A repaint requested before drawing takes place after it and wipes what was drawn.
+TEST_F(SurfaceTest, RepaintRequestedBeforeDrawingWipesIt)
+{
+    w.Invalidate();
+    DrawRedBox();
+    EXPECT_EQ(PixelOf(Grab(&w), 5, 5), clSilver);
+}

@@ -7,6 +7,7 @@ QFont MakeFont(const QString& family, int pixelHeight, unsigned style)
     f.setBold(style & fsBold);
     f.setItalic(style & fsItalic);
     f.setUnderline(style & fsUnderline);
+    f.setStrikeOut(style & fsStrikeOut);
     f.setStyleStrategy(QFont::NoSubpixelAntialias);
     return f;
 }

@@ -9,7 +9,8 @@ enum TFontStyle : unsigned
     fsNone = 0,
     fsBold = 1,
     fsItalic = 2,
-    fsUnderline = 4
+    fsUnderline = 4,
+    fsStrikeOut = 8
 };
 
 QFont MakeFont(const QString& family, int pixelHeight, unsigned style = fsNone);

@@ -105,8 +105,9 @@ TEST(Canvas, EllipseStaysInsideItsBox)
     EXPECT_EQ(p.at(17, 6), clYellow);
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 30; ++x)
-            if (x < 12 || x >= 23 || y < 2 || y >= 11)
+            if (x < 12 || x >= 23 || y < 2 || y >= 11) {
                 ASSERT_EQ(p.at(x, y), clWhite) << x << "," << y;
+            }
 }
 
 TEST(Canvas, CopyRectReadsNothingOutsideTheSource)

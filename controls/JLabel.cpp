@@ -1,0 +1,131 @@
+#include "JLabel.h"
+
+#include "Application.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+
+TJLabel::TJLabel(QWidget* parent, const QString& name, const QRect& geometry, const QString& text,
+                 TColor color, const QFont& font)
+    : TLabel(parent, name, geometry, text, color, font)
+{
+    // Qt delivers moves without a button held only to widgets that track the mouse.
+    setMouseTracking(true);
+}
+
+void TJLabel::SetColor(TColor color)
+{
+    if (FOwnColor && color == FColor)
+        return;
+    FColor = color;
+    if (!FOwnColor) {
+        // From now on the label fills its box instead of showing its parent through.
+        setAttribute(Qt::WA_TranslucentBackground, false);
+        setAttribute(Qt::WA_NoSystemBackground, false);
+        FOwnColor = true;
+    }
+    SetBackgroundColor(this, color);
+}
+
+TColor TJLabel::FontColor() const
+{
+    return FromQColor(palette().color(QPalette::WindowText));
+}
+
+unsigned TJLabel::FontStyle() const
+{
+    const QFont f = font();
+    return (f.bold() ? fsBold : fsNone) | (f.italic() ? fsItalic : fsNone) |
+           (f.underline() ? fsUnderline : fsNone) | (f.strikeOut() ? fsStrikeOut : fsNone);
+}
+
+void TJLabel::SetFontStyle(unsigned style)
+{
+    QFont f = font();
+    f.setBold(style & fsBold);
+    f.setItalic(style & fsItalic);
+    f.setUnderline(style & fsUnderline);
+    f.setStrikeOut(style & fsStrikeOut);
+    setFont(f);
+}
+
+void TJLabel::mouseMoveEvent(QMouseEvent* event)
+{
+    // Not passed on to the label: the move is used up here.
+    event->accept();
+    Guard(this, [&] { HoverMouseMove(event->position().toPoint()); });
+}
+
+void TJLabel::HoverMouseMove(QPoint pos)
+{
+    if (!FOnEnabled)
+        return;
+    // Pointer positions are 16-bit signed client coordinates; both edges count as inside.
+    const int x = qint16(pos.x());
+    const int y = qint16(pos.y());
+    const bool inside = 0 <= x && x <= width() && 0 <= y && y <= height();
+    if (mouseGrabber() != this) {
+        grabMouse();
+        if (isEnabled() && isVisible() && OnActiveForm())
+            SetLook(FOnMoveBColor, FOnMoveFColor, FOnStyles);
+    }
+    if (mouseGrabber() == this && !inside && FHovering) {
+        FHovering = false;
+        SetLook(FOffMoveBColor, FOffMoveFColor, fsNone);
+        releaseMouse();
+    }
+    if (mouseGrabber() == this && inside && !FHovering)
+        FHovering = true;
+}
+
+bool TJLabel::OnActiveForm() const
+{
+    // A label on no form is a window of its own, which is no form to be active.
+    const QWidget* form = window();
+    return form != this && QApplication::activeWindow() == form;
+}
+
+void TJLabel::SetLook(TColor background, TColor text, unsigned style)
+{
+    SetColor(background);
+    SetFontColor(text);
+    SetFontStyle(style);
+}
+
+void TJLabel::mousePressEvent(QMouseEvent* event)
+{
+    TLabel::mousePressEvent(event);
+    event->accept();
+    Guard(this, [&] {
+        const QPoint pos = event->position().toPoint();
+        FClicking = event->button() == Qt::LeftButton;
+        if (OnMouseDown)
+            OnMouseDown(this, event->button(), event->modifiers(), pos.x(), pos.y());
+    });
+}
+
+void TJLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+    TLabel::mouseReleaseEvent(event);
+    event->accept();
+    Guard(this, [&] {
+        const QPoint pos = event->position().toPoint();
+        if (OnMouseUp)
+            OnMouseUp(this, event->button(), event->modifiers(), pos.x(), pos.y());
+        const bool click = FClicking && event->button() == Qt::LeftButton && rect().contains(pos);
+        FClicking = false;
+        if (click && OnClick)
+            OnClick(this);
+    });
+}
+
+void TJLabel::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The second press of a double click is no click.
+    mousePressEvent(event);
+    FClicking = false;
+    Guard(this, [this] {
+        if (OnDblClick)
+            OnDblClick(this);
+    });
+}

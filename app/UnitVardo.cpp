@@ -1,12 +1,20 @@
 #include "UnitVardo.h"
 
 #include "Application.h"
+#include "Artwork.h"
 #include "Fonts.h"
+#include "ScheduleFile.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QScreen>
+#include <QTabBar>
+
+#include <algorithm>
 
 namespace {
 
@@ -49,11 +57,78 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
     setWindowIcon(QIcon(QStringLiteral(":/PrVardo.svg")));
     resize(ClientWidth, ClientHeight);
 
+    CreateBoard();
     CreateTitles();
     CreatePanel();
+    CreateLamps();
     CreatePages();
+    CreateComponents();
 
     Guard(this, [this] { FormCreate(); });
+}
+
+// The lamp board with its two pictures (lamps dark, lamps lit), showing the dark one.
+static void SetUpBoard(TAnimatedBitmap* board, const QImage& sheet)
+{
+    board->SetBitmap(TBitmap(sheet));
+    board->SetRows(2);
+    board->SetColumns(1);
+    board->SetWidth(std::uint16_t(Artwork::BoardPlace.width()));
+    board->SetHeight(std::uint16_t(Artwork::BoardPlace.height()));
+    board->SetActivePicture(0);
+    board->SetInterval(0);
+    board->SetReversePlay(false);
+}
+
+void TFormVardo::CreateBoard()
+{
+    const QImage sheet = Artwork::BoardSheet();
+    AnimatedBitmap3 = new TAnimatedBitmap(this);
+    AnimatedBitmap3->setObjectName(QStringLiteral("AnimatedBitmap3"));
+    AnimatedBitmap3->setGeometry(Artwork::BoardPlace);
+    SetUpBoard(AnimatedBitmap3, sheet);
+
+    Label4 = new TLabel(this, QStringLiteral("Label4"), QRect(9, 502, 16, 37), QStringLiteral("1"),
+                        clYellow, MakeFont(QStringLiteral("MS Sans Serif"), 32));
+}
+
+void TFormVardo::CreateLamps()
+{
+    // Creation order D6, D5, ..., D0, D7.
+    TPlayFrame** lamps[8] = {&D0, &D1, &D2, &D3, &D4, &D5, &D6, &D7};
+    const int order[8] = {6, 5, 4, 3, 2, 1, 0, 7};
+    for (int k : order) {
+        auto* lamp = new TPlayFrame(this);
+        lamp->setObjectName(QStringLiteral("D%1").arg(k));
+        lamp->move(Artwork::LampPlace(k).topLeft());
+        lamp->SetImagenBMP(TBitmap(Artwork::LampStrip(k)));
+        lamp->SetNFrames(2);
+        lamp->SetFrameActual(2);
+        *lamps[k] = lamp;
+    }
+}
+
+void TFormVardo::CreateComponents()
+{
+    Temporiz = new QTimer(this);
+    Temporiz->setObjectName(QStringLiteral("Temporiz"));
+    Temporiz->setTimerType(Qt::PreciseTimer);
+    Temporiz->setInterval(1);
+    connect(Temporiz, &QTimer::timeout, this,
+            [this] { Guard(this, [this] { TemporizTimer(Temporiz); }); });
+
+    const TFileFilter all{QStringLiteral("*.* (Todos los archivos)"), QStringLiteral("*.*")};
+    OpenDialog1.FileName = QStringLiteral("*.TEM");
+    OpenDialog1.DefaultExt = QStringLiteral("*.TEM");
+    OpenDialog1.Filters = {
+        {QStringLiteral("*.TEM (Archivos temporización))"), QStringLiteral("*.tem")}, all};
+    OpenDialog1.HideReadOnly = true;
+    SaveDialog1.FileName = QStringLiteral("*.TEM");
+    SaveDialog1.DefaultExt = QStringLiteral("*.tem");
+    SaveDialog1.Filters = {
+        {QStringLiteral("*.tem (archivos de temporización)"), QStringLiteral("*.tem")}, all};
+    SaveDialog1.OverwritePrompt = true;
+    SaveDialog1.NoChangeDir = true;
 }
 
 void TFormVardo::CreateTitles()
@@ -98,6 +173,88 @@ void TFormVardo::CreatePanel()
                     clLime, clock);
     Label2 = new TLabel(Panel1, QStringLiteral("Label2"), QRect(249, 11, 36, 13),
                         QStringLiteral("minutos"), clYellow, text);
+
+    SpeedButton1 = new QToolButton(Panel1);
+    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    SpeedButton1->setGeometry(320, 2, 49, 32);
+    SpeedButton1->setIcon(QIcon(QPixmap::fromImage(Artwork::ClockGlyph())));
+    SpeedButton1->setIconSize(QSize(20, 20));
+    SpeedButton1->setFocusPolicy(Qt::NoFocus);
+    SpeedButton1->setToolTip(QStringLiteral("Reloj"));
+    connect(SpeedButton1, &QToolButton::clicked, this,
+            [this] { Guard(this, [this] { SpeedButton1Click(SpeedButton1); }); });
+
+    LuzTimer = new TJCheck(Panel1);
+    LuzTimer->setObjectName(QStringLiteral("LuzTimer"));
+    LuzTimer->setGeometry(294, 8, 19, 20);
+    LuzTimer->SetCheckType(ctBitMap);
+    LuzTimer->SetStretchBitMaps(false);
+    LuzTimer->SetSizeToBitMap(false);
+    LuzTimer->SetCheckedBitMap(TBitmap(Artwork::IndicatorLamp(true)));
+    LuzTimer->SetUnCheckedBitMap(TBitmap(Artwork::IndicatorLamp(false)));
+    LuzTimer->SetCheckBoxWidth(18);
+    LuzTimer->SetCheckBevelStyle(bvRaised);
+    LuzTimer->SetCheckBevelWidth(1);
+    LuzTimer->SetCheckWidth(1);
+    LuzTimer->SetCheckColor(clBlack);
+    LuzTimer->SetGrayedColor(clGray);
+    LuzTimer->SetTextIndentSize(5);
+    LuzTimer->SetColor(clBtnFace);
+    LuzTimer->SetTransparentColor(clBtnFace);
+
+    Velocidad = new QCheckBox(QStringLiteral("Test/Normal"), Panel1);
+    Velocidad->setObjectName(QStringLiteral("Velocidad"));
+    Velocidad->setGeometry(376, 1, 81, 17);
+    {
+        QPalette pal = Velocidad->palette();
+        pal.setColor(QPalette::WindowText, ToQColor(clYellow));
+        Velocidad->setPalette(pal);
+    }
+    connect(Velocidad, &QCheckBox::toggled, this,
+            [this] { Guard(this, [this] { VelocidadClick(Velocidad); }); });
+
+    JOn = new TJCheck(Panel1);
+    JOn->setObjectName(QStringLiteral("JOn"));
+    JOn->setGeometry(491, 5, 23, 23);
+    JOn->SetCaption(QStringLiteral("JOn"));
+    JOn->SetCheckType(ctCross);
+    JOn->SetStretchBitMaps(false);
+    JOn->SetSizeToBitMap(false);
+    JOn->SetCheckWidth(3);
+    JOn->SetCheckColor(clRed);
+    JOn->SetCheckBoxWidth(22);
+    JOn->SetCheckBevelStyle(bvRaised);
+    JOn->SetCheckBevelWidth(1);
+    JOn->SetGrayedColor(clGray);
+    JOn->SetTextIndentSize(5);
+    JOn->SetColor(clBtnFace);
+    JOn->SetTransparentColor(clBtnFace);
+
+    LoadGrid = new QPushButton(Panel1);
+    LoadGrid->setObjectName(QStringLiteral("LoadGrid"));
+    LoadGrid->setGeometry(3, 2, 32, 32);
+    LoadGrid->setIcon(QIcon(QPixmap::fromImage(Artwork::OpenFolderGlyph())));
+    LoadGrid->setIconSize(QSize(19, 19));
+    LoadGrid->setToolTip(QStringLiteral("Abrir temporización"));
+    connect(LoadGrid, &QPushButton::clicked, this,
+            [this] { Guard(this, [this] { LoadGridClick(LoadGrid); }); });
+
+    SaveGrid = new QPushButton(Panel1);
+    SaveGrid->setObjectName(QStringLiteral("SaveGrid"));
+    SaveGrid->setGeometry(35, 2, 32, 32);
+    SaveGrid->setIcon(QIcon(QPixmap::fromImage(Artwork::FloppyGlyph())));
+    SaveGrid->setIconSize(QSize(16, 16));
+    SaveGrid->setToolTip(QStringLiteral("Guardar temporización"));
+    connect(SaveGrid, &QPushButton::clicked, this,
+            [this] { Guard(this, [this] { SaveGridClick(SaveGrid); }); });
+
+    TrackBar1 = new QSlider(Qt::Horizontal, Panel1);
+    TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
+    TrackBar1->setGeometry(368, 14, 121, 19);
+    TrackBar1->setRange(1, 10);
+    TrackBar1->setValue(1);
+    TrackBar1->setTickPosition(QSlider::TicksBelow);
+    TrackBar1->setPageStep(1);
 }
 
 TBSSGrid* TFormVardo::CreateScheduleGrid(QWidget* page, const QString& name)
@@ -134,6 +291,13 @@ void TFormVardo::CreatePages()
         page->setObjectName(QString::fromLatin1(names[p]));
         PageControl1->addTab(page, QStringLiteral("D%1").arg(p));
         *pages[p] = page;
+        if (p == 1) {
+            // The board's twin lies beneath the grid of page D1, out of sight.
+            AnimatedBitmap2 = new TAnimatedBitmap(page);
+            AnimatedBitmap2->setObjectName(QStringLiteral("AnimatedBitmap2"));
+            AnimatedBitmap2->setGeometry(-53, 290, 619, 105);
+            SetUpBoard(AnimatedBitmap2, Artwork::BoardSheet());
+        }
         *grids[p] = CreateScheduleGrid(page, QStringLiteral("BSSGrid%1").arg(p + 1));
     }
     VUMETRO = new QWidget;
@@ -170,7 +334,8 @@ void TFormVardo::CreatePages()
         *spare[i] = grid;
     }
 
-    setTabOrder(PageControl1, Panel1);
+    PageControl1->installEventFilter(this);
+    PageControl1->tabBar()->installEventFilter(this);
 }
 
 TBSSGrid* TFormVardo::ScheduleGrid(int plane) const
@@ -193,6 +358,12 @@ TBSSGrid* TFormVardo::ScheduleGrid(int plane) const
     }
 }
 
+TPlayFrame* TFormVardo::Lamp(int p) const
+{
+    const std::array<TPlayFrame*, 8> lamps = {D0, D1, D2, D3, D4, D5, D6, D7};
+    return (p >= 0 && p < 8) ? lamps[size_t(p)] : nullptr;
+}
+
 void TFormVardo::FormCreate()
 {
     BSSGrid1->SetCells(0, 0, QStringLiteral("TEMP"));
@@ -208,6 +379,108 @@ void TFormVardo::FormCreate()
         for (int j = 1; j <= 24; ++j)
             grid->SetCells(0, j, HourCaption(j - 1));
     }
+    Clock = ClockStartValues(LocalTimeOfDay());
+
+    // Keyboard order: the page control, then the top panel's controls.
+    setTabOrder(PageControl1, LuzTimer);
+    setTabOrder(LuzTimer, Velocidad);
+    setTabOrder(Velocidad, JOn);
+    setTabOrder(JOn, LoadGrid);
+    setTabOrder(LoadGrid, SaveGrid);
+    setTabOrder(SaveGrid, TrackBar1);
+}
+
+void TFormVardo::RepaintScheduleGrids()
+{
+    for (int p = 0; p < TSchedule::Planes; ++p)
+        ScheduleGrid(p)->Invalidate();
+}
+
+void TFormVardo::WritePort(std::uint8_t) {}
+
+void TFormVardo::TemporizTimer(QObject*)
+{
+    CountTick(Clock, Velocidad->isChecked(), TrackBar1->value());
+    cx->SetCaption(QString::number(Clock.ClockHour));
+    cy->SetCaption(QString::number(Clock.ClockSlot * 5));
+    ShowPuntero();
+    WritePort(OutputWord);
+}
+
+void TFormVardo::ShowPuntero()
+{
+    if (WrapDay(Clock))
+        RepaintScheduleGrids();
+    const int slot = PointerSlot(Clock);
+    const int hour = Clock.ClockHour;
+    for (int p = 0; p < TSchedule::Planes; ++p) {
+        TBSSGrid* grid = ScheduleGrid(p);
+        const TRect r = grid->CellRect(slot + 1, hour + 1);
+        TCanvas* canvas = grid->Canvas();
+        canvas->Brush.Color = clYellow;
+        canvas->Ellipse(r.Left + 12, r.Top + 2, r.Right - 12, r.Bottom - 2);
+    }
+    JOn->SetChecked(Schedule.Flag(0, slot, hour) != 0);
+    for (int p = 0; p < TSchedule::Planes; ++p)
+        Lamp(p)->SetFrameActual(Schedule.Flag(p, slot, hour) != 0 ? 1 : 2);
+    OutputWord = OutputWordAt(Schedule, slot, hour);
+    Label4->SetCaption(QString::number(OutputWord));
+}
+
+void TFormVardo::SpeedButton1Click(QObject*)
+{
+    if (Temporiz->isActive())
+        Temporiz->stop();
+    else
+        Temporiz->start();
+    LuzTimer->SetChecked(Temporiz->isActive());
+}
+
+void TFormVardo::VelocidadClick(QObject*)
+{
+    Temporiz->setInterval(Velocidad->isChecked() ? 1 : 1000);
+}
+
+void TFormVardo::PageControl1MouseUp(QObject*)
+{
+    ShowPuntero();
+}
+
+void TFormVardo::LoadGridClick(QObject*)
+{
+    if (!OpenDialog1.Execute(this))
+        return;
+    // Everything is read before anything changes: a failed load leaves the schedule as it was.
+    const TScheduleFlags flags =
+        ReadScheduleFile(QFile::encodeName(OpenDialog1.FileName).toStdString());
+    Schedule.Assign(flags);
+    RepaintScheduleGrids();
+}
+
+void TFormVardo::SaveGridClick(QObject*)
+{
+    if (!SaveDialog1.Execute(this))
+        return;
+    WriteScheduleFile(QFile::encodeName(SaveDialog1.FileName).toStdString(), Schedule.Flags());
+}
+
+bool TFormVardo::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        // A release over the tabs or the frame of the page control counts; one over a page's
+        // contents belongs to that page.
+        bool overControl = watched == PageControl1->tabBar();
+        if (watched == PageControl1) {
+            const QPoint pos = static_cast<QMouseEvent*>(event)->position().toPoint();
+            QWidget* page = PageControl1->currentWidget();
+            const bool overPage = page && page->rect().contains(page->mapFrom(PageControl1, pos));
+            const bool overTabs = PageControl1->tabBar()->geometry().contains(pos);
+            overControl = !overPage && !overTabs;
+        }
+        if (overControl)
+            Guard(this, [this] { PageControl1MouseUp(PageControl1); });
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // Fills every marked cell of the plane red. The grid clips the fills to the area it is

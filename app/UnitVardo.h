@@ -5,15 +5,31 @@
 // grid per output ("D0" to "D5") and the microphone page "VUMETRO". The grids show the
 // schedule: a left press, a drag with the left button held or an arrow key landing on a cell
 // toggles that slot of the page's output, and marked cells are painted red.
+//
+// The clock (`Temporiz`) walks a pointer through the day: at every tick it counts the simulated
+// time, marks the current slot in all six grids, shows the six flags of that slot on the lamp
+// pictures D0 to D5 and as OutputWord, and hands OutputWord to WritePort. Schedules are saved to
+// and loaded from ".tem" files with the two buttons at the left of the top panel.
 
 #include "BSSGrid.h"
+#include "Clock.h"
+#include "FileDialogs.h"
+#include "Frames.h"
+#include "JCheck.h"
+#include "JLAniBmp.h"
 #include "Schedule.h"
 #include "StdControls.h"
 
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSlider>
 #include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 
 class TFormVardo : public QWidget
 {
@@ -32,6 +48,7 @@ public:
     TLabel* Label19 = nullptr;
     TLabel* Label20 = nullptr;
     TLabel* Label23 = nullptr;
+    TLabel* Label4 = nullptr;
     TLabel* cx = nullptr;
     TLabel* cy = nullptr;
     TPanel* Panel1 = nullptr;
@@ -56,11 +73,38 @@ public:
     TBSSGrid* BSSGrid8 = nullptr;
     TBSSGrid* BSSGrid9 = nullptr;
 
+    TAnimatedBitmap* AnimatedBitmap3 = nullptr;
+    TAnimatedBitmap* AnimatedBitmap2 = nullptr;
+    TPlayFrame* D0 = nullptr;
+    TPlayFrame* D1 = nullptr;
+    TPlayFrame* D2 = nullptr;
+    TPlayFrame* D3 = nullptr;
+    TPlayFrame* D4 = nullptr;
+    TPlayFrame* D5 = nullptr;
+    TPlayFrame* D6 = nullptr;
+    TPlayFrame* D7 = nullptr;
+    QToolButton* SpeedButton1 = nullptr;
+    TJCheck* LuzTimer = nullptr;
+    QCheckBox* Velocidad = nullptr;
+    TJCheck* JOn = nullptr;
+    QSlider* TrackBar1 = nullptr;
+    QPushButton* LoadGrid = nullptr;
+    QPushButton* SaveGrid = nullptr;
+    QTimer* Temporiz = nullptr;
+    TFileDialog OpenDialog1{TFileDialogKind::Open};
+    TFileDialog SaveDialog1{TFileDialogKind::Save};
+
     // The program's user data.
     TSchedule Schedule;
 
+    // The clock's counters and the switching word of the current slot.
+    TClockCounters Clock;
+    std::uint8_t OutputWord = 0;
+
     // The grid that shows plane p (0 to 5).
     TBSSGrid* ScheduleGrid(int plane) const;
+    // The lamp picture of output Dp (0 to 7).
+    TPlayFrame* Lamp(int p) const;
 
     void FormCreate();
 
@@ -77,15 +121,34 @@ public:
     void BSSGrid5SelectCell(QObject* Sender, int ACol, int ARow, bool& CanSelect);
     void BSSGrid6SelectCell(QObject* Sender, int ACol, int ARow, bool& CanSelect);
 
+    void TemporizTimer(QObject* Sender);
+    // The pointer step: wraps the day, marks the current slot in the six grids, and shows its
+    // six flags on JOn, the lamps, OutputWord and Label4.
+    void ShowPuntero();
+    void SpeedButton1Click(QObject* Sender);
+    void VelocidadClick(QObject* Sender);
+    void PageControl1MouseUp(QObject* Sender);
+    void LoadGridClick(QObject* Sender);
+    void SaveGridClick(QObject* Sender);
+
+    // Hands a six-bit switching word to the power strip. Driving real hardware is outside the
+    // program: it does nothing.
+    virtual void WritePort(std::uint8_t value);
+
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    void CreateBoard();
     void CreateTitles();
     void CreatePanel();
+    void CreateLamps();
     void CreatePages();
+    void CreateComponents();
+    void RepaintScheduleGrids();
     TBSSGrid* CreateScheduleGrid(QWidget* page, const QString& name);
     void PaintMarkedCells(int plane);
     void ToggleSlot(int plane, int col, int row);

@@ -2,9 +2,12 @@
 
 #include "Fonts.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTranslator>
 
 namespace {
 
@@ -36,6 +39,13 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 void SetUpApplication()
 {
     QApplication::setApplicationName(QStringLiteral("PrVardo"));
+    // The program speaks Spanish: so do the host's own dialogs and buttons.
+    QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
+    static QTranslator hostTexts;
+    if (hostTexts.isEmpty() &&
+        hostTexts.load(QLocale(QLocale::Spanish), QStringLiteral("qtbase"), QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&hostTexts);
     InstallFontSubstitutions();
     QApplication::setFont(DefaultFont());
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))

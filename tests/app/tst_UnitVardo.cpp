@@ -70,7 +70,7 @@ TEST_F(FormTest, WindowFrame)
     EXPECT_EQ(PixelOf(Grab(&form), 20, 560), RGBColor(54, 75, 86));
     EXPECT_EQ(form.PageControl1->geometry(), QRect(100, 74, 485, 391));
     EXPECT_EQ(form.Panel1->geometry(), QRect(0, 0, 664, 37));
-    EXPECT_EQ(PixelOf(Grab(form.Panel1), 40, 20), RGBColor(54, 75, 86));
+    EXPECT_EQ(PixelOf(Grab(form.Panel1), 70, 30), RGBColor(54, 75, 86));
 }
 
 TEST_F(FormTest, StartsOnTheMicrophonePageWithTheClockReadOut)
@@ -211,9 +211,8 @@ TEST_F(FormTest, DragTogglesEveryCellEnteredAndAgainOnTheWayBack)
     MoveHeld(g, 4, 4); // back over cell 4: toggled once more
     QTest::mouseRelease(g, Qt::LeftButton, Qt::NoModifier, Mid(g, 4, 4));
     const int expected[] = {0, 0, 1, 1, 0, 1, 0};
-    for (int col = 0; col <= 6; ++col)
-        if (col >= 1)
-            EXPECT_EQ(form.Schedule.Flag(0, col - 1, 3), expected[col]) << "column " << col;
+    for (int col = 1; col <= 6; ++col)
+        EXPECT_EQ(form.Schedule.Flag(0, col - 1, 3), expected[col]) << "column " << col;
     EXPECT_EQ(CellColour(g, 5, 4), clRed);
     EXPECT_EQ(CellColour(g, 3, 4), clRed);
 }
@@ -281,4 +280,26 @@ TEST_F(FormTest, HiddenSpareGridsAreWiredToTheLastPlane)
     bool canSelect = true;
     form.BSSGrid7->OnSelectCell(form.BSSGrid7, 2, 3, canSelect);
     EXPECT_EQ(form.Schedule.Flag(5, 1, 2), 1);
+}
+
+TEST_F(FormTest, KeyboardOrderThroughTheTopPanel)
+{
+    form.activateWindow();
+    form.LuzTimer->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return form.LuzTimer->hasFocus(); }));
+    const QWidget* expected[] = {form.Velocidad, form.JOn, form.LoadGrid, form.SaveGrid,
+                                 form.TrackBar1};
+    for (const QWidget* next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+    // The page control comes before the panel: going back from LuzTimer lands in it.
+    form.LuzTimer->setFocus();
+    QTest::keyClick(form.LuzTimer, Qt::Key_Backtab);
+    QWidget* back = QApplication::focusWidget();
+    ASSERT_NE(back, nullptr);
+    EXPECT_TRUE(back == form.PageControl1 || form.PageControl1->isAncestorOf(back))
+        << back->objectName().toStdString();
+    EXPECT_FALSE(form.SpeedButton1->focusPolicy() & Qt::TabFocus)
+        << "a speed button takes no focus";
 }

@@ -1,0 +1,237 @@
+#include "Artwork.h"
+
+#include "Colors.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+
+#include <array>
+#include <cmath>
+
+namespace Artwork {
+
+namespace {
+
+// Window places of the lamp pictures D0 .. D7.
+constexpr std::array<QRect, 8> LampPlaces = {
+    QRect(548, 486, 61, 57), QRect(485, 486, 61, 58), QRect(420, 485, 61, 60),
+    QRect(357, 485, 60, 58), QRect(290, 487, 60, 56), QRect(218, 488, 61, 54),
+    QRect(147, 484, 61, 60), QRect(73, 484, 65, 61),
+};
+
+constexpr int BoardWidth = 619;
+constexpr int BoardHeight = 105;
+constexpr double LampRadius = 22.0;
+
+QPointF LampCentre(int k)
+{
+    const QRectF r = LampPlaces[size_t(k)];
+    return QPointF(r.center().x() + 0.5 - BoardPlace.left(), 44.5);
+}
+
+void PaintWood(QPainter& p, int top)
+{
+    const QRectF board(0, top, BoardWidth, BoardHeight);
+    QLinearGradient wood(board.topLeft(), board.bottomLeft());
+    wood.setColorAt(0.0, QColor(170, 110, 58));
+    wood.setColorAt(0.5, QColor(150, 92, 44));
+    wood.setColorAt(1.0, QColor(118, 70, 32));
+    p.fillRect(board, wood);
+    // Grain: long, gently waving darker lines.
+    p.setRenderHint(QPainter::Antialiasing, true);
+    for (int i = 0; i < 14; ++i) {
+        const double y0 = top + 4 + i * 7.3;
+        QPainterPath grain(QPointF(0, y0));
+        for (int x = 0; x <= BoardWidth; x += 40)
+            grain.lineTo(x, y0 + 1.8 * std::sin(x / 57.0 + i * 1.7));
+        p.setPen(QPen(QColor(100, 58, 26, 70 + (i % 3) * 25), 1.0 + (i % 2) * 0.6));
+        p.drawPath(grain);
+    }
+    // Bevelled edge of the board.
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QColor(205, 150, 95));
+    p.drawLine(0, top, BoardWidth - 1, top);
+    p.drawLine(0, top, 0, top + BoardHeight - 1);
+    p.setPen(QColor(70, 40, 18));
+    p.drawLine(0, top + BoardHeight - 1, BoardWidth - 1, top + BoardHeight - 1);
+    p.drawLine(BoardWidth - 1, top, BoardWidth - 1, top + BoardHeight - 1);
+}
+
+void PaintLamp(QPainter& p, QPointF centre, bool lit)
+{
+    p.setRenderHint(QPainter::Antialiasing, true);
+    if (lit) {
+        QRadialGradient glow(centre, LampRadius + 9);
+        glow.setColorAt(0.6, QColor(255, 60, 30, 150));
+        glow.setColorAt(1.0, QColor(255, 60, 30, 0));
+        p.setPen(Qt::NoPen);
+        p.setBrush(glow);
+        p.drawEllipse(centre, LampRadius + 9, LampRadius + 9);
+    }
+    // Chromed bezel.
+    QLinearGradient bezel(centre - QPointF(0, LampRadius + 3), centre + QPointF(0, LampRadius + 3));
+    bezel.setColorAt(0.0, QColor(235, 235, 235));
+    bezel.setColorAt(1.0, QColor(90, 90, 90));
+    p.setPen(QPen(QColor(40, 30, 20), 1));
+    p.setBrush(bezel);
+    p.drawEllipse(centre, LampRadius + 3, LampRadius + 3);
+    // Glass.
+    QRadialGradient glass(centre - QPointF(6, 7), LampRadius * 1.4);
+    if (lit) {
+        glass.setColorAt(0.0, QColor(255, 235, 200));
+        glass.setColorAt(0.25, QColor(255, 70, 40));
+        glass.setColorAt(1.0, QColor(190, 0, 0));
+    } else {
+        glass.setColorAt(0.0, QColor(150, 70, 70));
+        glass.setColorAt(0.35, QColor(95, 12, 12));
+        glass.setColorAt(1.0, QColor(45, 0, 0));
+    }
+    p.setPen(QPen(QColor(30, 0, 0), 1));
+    p.setBrush(glass);
+    p.drawEllipse(centre, LampRadius, LampRadius);
+    // Reflection.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 255, 255, lit ? 150 : 60));
+    p.drawEllipse(centre + QPointF(-8, -9), 5.0, 3.5);
+}
+
+void PaintBoard(QPainter& p, int top, bool lit)
+{
+    PaintWood(p, top);
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(13);
+    font.setBold(true);
+    p.setFont(font);
+    for (int k = 0; k < 8; ++k) {
+        const QPointF c = LampCentre(k) + QPointF(0, top);
+        PaintLamp(p, c, lit);
+        const QRectF label(c.x() - 20, top + 77, 40, 16);
+        p.setPen(QColor(60, 30, 10));
+        p.drawText(label.translated(1, 1), Qt::AlignCenter, QStringLiteral("D%1").arg(k));
+        p.setPen(QColor(255, 235, 170));
+        p.drawText(label, Qt::AlignCenter, QStringLiteral("D%1").arg(k));
+    }
+}
+
+QImage Transparent(int w, int h)
+{
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+} // namespace
+
+QRect LampPlace(int k)
+{
+    return (k >= 0 && k < 8) ? LampPlaces[size_t(k)] : QRect();
+}
+
+QImage BoardSheet()
+{
+    QImage sheet(BoardWidth, 2 * BoardHeight, QImage::Format_RGB32);
+    QPainter p(&sheet);
+    PaintBoard(p, 0, false);
+    PaintBoard(p, BoardHeight, true);
+    return sheet;
+}
+
+QImage LampStrip(int k)
+{
+    const QRect place = LampPlace(k);
+    if (place.isNull())
+        return QImage();
+    const QImage sheet = BoardSheet();
+    const QRect onBoard = place.translated(-BoardPlace.topLeft());
+    QImage strip(2 * place.width(), place.height(), QImage::Format_RGB32);
+    QPainter p(&strip);
+    p.drawImage(QPoint(0, 0), sheet, onBoard.translated(0, BoardHeight));
+    p.drawImage(QPoint(place.width(), 0), sheet, onBoard);
+    return strip;
+}
+
+QImage IndicatorLamp(bool lit)
+{
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(ToQColor(clBtnFace));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(QColor(40, 40, 40), 1));
+    QRadialGradient glass(QPointF(6, 6), 9);
+    if (lit) {
+        glass.setColorAt(0.0, QColor(220, 255, 200));
+        glass.setColorAt(0.4, QColor(40, 230, 40));
+        glass.setColorAt(1.0, QColor(0, 120, 0));
+    } else {
+        glass.setColorAt(0.0, QColor(110, 140, 110));
+        glass.setColorAt(1.0, QColor(20, 55, 20));
+    }
+    p.setBrush(glass);
+    p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+    return image;
+}
+
+QImage ClockGlyph()
+{
+    QImage image = Transparent(20, 20);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(QColor(200, 0, 0), 2));
+    p.setBrush(QColor(255, 250, 225));
+    p.drawRoundedRect(QRectF(1, 1, 18, 18), 3, 3);
+    p.setPen(QPen(QColor(30, 30, 30), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QRectF(3.5, 3.5, 13, 13));
+    for (int h = 0; h < 12; h += 3) {
+        const double a = h * M_PI / 6;
+        p.drawPoint(QPointF(10 + 5 * std::sin(a), 10 - 5 * std::cos(a)));
+    }
+    p.setPen(QPen(QColor(0, 0, 0), 1.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(10, 10), QPointF(10, 5.5));
+    p.drawLine(QPointF(10, 10), QPointF(13.5, 11.5));
+    return image;
+}
+
+QImage OpenFolderGlyph()
+{
+    QImage image = Transparent(19, 19);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(QColor(90, 60, 0), 1));
+    p.setBrush(QColor(230, 180, 60));
+    p.drawPolygon(QPolygonF({QPointF(1.5, 6.5), QPointF(6.5, 6.5), QPointF(8, 8.5),
+                             QPointF(14.5, 8.5), QPointF(14.5, 17.5), QPointF(1.5, 17.5)}));
+    p.setBrush(QColor(255, 215, 100));
+    p.drawPolygon(
+        QPolygonF({QPointF(4, 11), QPointF(18, 11), QPointF(14.5, 17.5), QPointF(1.5, 17.5)}));
+    // The arrow: out of the folder, up and over.
+    p.setPen(QPen(QColor(0, 110, 0), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    QPainterPath arc(QPointF(8, 8));
+    arc.cubicTo(QPointF(8, 2), QPointF(13, 1.5), QPointF(16, 4.5));
+    p.drawPath(arc);
+    p.setBrush(QColor(0, 110, 0));
+    p.drawPolygon(QPolygonF({QPointF(17.5, 2), QPointF(17.5, 6.5), QPointF(13.2, 5.8)}));
+    return image;
+}
+
+QImage FloppyGlyph()
+{
+    QImage image = Transparent(16, 16);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QColor(0, 0, 0));
+    p.setBrush(QColor(40, 60, 140));
+    p.drawPolygon(
+        QPolygon({QPoint(0, 0), QPoint(14, 0), QPoint(15, 1), QPoint(15, 15), QPoint(0, 15)}));
+    p.setBrush(QColor(245, 245, 245));
+    p.drawRect(3, 1, 9, 6); // label
+    p.setBrush(QColor(190, 190, 200));
+    p.drawRect(4, 10, 8, 5); // shutter
+    p.fillRect(9, 11, 2, 3, QColor(40, 60, 140));
+    return image;
+}
+
+} // namespace Artwork

@@ -62,14 +62,6 @@ void PaintWood(QPainter& p, int top)
 void PaintLamp(QPainter& p, QPointF centre, bool lit)
 {
     p.setRenderHint(QPainter::Antialiasing, true);
-    if (lit) {
-        QRadialGradient glow(centre, LampRadius + 9);
-        glow.setColorAt(0.6, QColor(255, 60, 30, 150));
-        glow.setColorAt(1.0, QColor(255, 60, 30, 0));
-        p.setPen(Qt::NoPen);
-        p.setBrush(glow);
-        p.drawEllipse(centre, LampRadius + 9, LampRadius + 9);
-    }
     // Chromed bezel.
     QLinearGradient bezel(centre - QPointF(0, LampRadius + 3), centre + QPointF(0, LampRadius + 3));
     bezel.setColorAt(0.0, QColor(235, 235, 235));

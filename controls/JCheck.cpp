@@ -356,7 +356,7 @@ void TJCheck::mouseMoveEvent(QMouseEvent* event)
         if (FMouseCaptured)
             SetDown(Inside(p));
         if (OnMouseMove)
-            OnMouseMove(this, event->modifiers(), p.x(), p.y());
+            OnMouseMove(this, event->buttons(), event->modifiers(), p.x(), p.y());
     });
 }
 

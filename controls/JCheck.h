@@ -13,6 +13,7 @@
 // Checked and State are one value. Every change of it, by the user or by code, repaints the
 // control and then fires OnClick; setting the current value does neither.
 
+#include "Events.h"
 #include "Graphics.h"
 #include "StdControls.h"
 #include "Surface.h"
@@ -42,15 +43,6 @@ class TJCheck : public TSurfaceWidget
 {
     Q_OBJECT
 public:
-    using TNotifyEvent = std::function<void(QObject* Sender)>;
-    using TMouseEvent = std::function<void(QObject* Sender, Qt::MouseButton Button,
-                                           Qt::KeyboardModifiers Shift, int X, int Y)>;
-    using TMouseMoveEvent =
-        std::function<void(QObject* Sender, Qt::KeyboardModifiers Shift, int X, int Y)>;
-    // Key is a Qt key code (Qt::Key_Space is 32).
-    using TKeyEvent = std::function<void(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift)>;
-    using TKeyPressEvent = std::function<void(QObject* Sender, QChar& Key)>;
-
     // Longer captions are cut to this many characters.
     static constexpr int MaxCaptionLength = 255;
 

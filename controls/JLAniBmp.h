@@ -11,6 +11,7 @@
 // ActivePicture becomes 0 when the picture is drawn); with ReversePlay the last picture is
 // shown and ActivePicture is left as it is. Columns or Rows 0 is refused: nothing changes.
 
+#include "Events.h"
 #include "Surface.h"
 
 #include <QTimer>
@@ -22,12 +23,6 @@ class TAnimatedBitmap : public TSurfaceWidget
 {
     Q_OBJECT
 public:
-    using TNotifyEvent = std::function<void(QObject* Sender)>;
-    using TMouseEvent = std::function<void(QObject* Sender, Qt::MouseButton Button,
-                                           Qt::KeyboardModifiers Shift, int X, int Y)>;
-    using TMouseMoveEvent = std::function<void(QObject* Sender, Qt::MouseButtons Buttons,
-                                               Qt::KeyboardModifiers Shift, int X, int Y)>;
-
     // A 300 x 300 control with an empty sheet of one picture, not animated.
     explicit TAnimatedBitmap(QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(TAnimatedBitmap)

@@ -15,6 +15,7 @@
 // and the parent sees no moves over the label. With OnEnabled clear a move changes nothing.
 // Setting the hover properties changes nothing on screen until the next hover change.
 
+#include "Events.h"
 #include "Fonts.h"
 #include "StdControls.h"
 
@@ -24,12 +25,6 @@ class TJLabel : public TLabel
 {
     Q_OBJECT
 public:
-    using TNotifyEvent = std::function<void(QObject* Sender)>;
-    using TMouseEvent = std::function<void(QObject* Sender, Qt::MouseButton Button,
-                                           Qt::KeyboardModifiers Shift, int X, int Y)>;
-    using TMouseMoveEvent = std::function<void(QObject* Sender, Qt::MouseButtons Buttons,
-                                               Qt::KeyboardModifiers Shift, int X, int Y)>;
-
     // A label as TLabel makes it (transparent until SetColor), hover behaviour off and every
     // hover colour black.
     TJLabel(QWidget* parent, const QString& name, const QRect& geometry, const QString& text,

@@ -1,5 +1,5 @@
-// Saves a picture of the main window as it looks right after start: screenshot <file.png>
-// [page]. Runs offscreen; used for the README.
+// Saves a picture of the main window: screenshot <file.png> [page]. The window starts at 14:37
+// with a few slots marked and one clock tick run, so the pointer and lamps show. Offscreen.
 
 #include "Application.h"
 #include "UnitVardo.h"
@@ -17,11 +17,24 @@ int main(int argc, char** argv)
         qWarning("usage: screenshot <file.png> [page]");
         return 2;
     }
+    LocalTimeOfDay = [] { return TTimeOfDay{14, 37}; };
     TFormVardo form;
+    // Lights in the evening on D0, a pump every other hour on D2, D3 through the afternoon.
+    for (int h = 18; h < 23; ++h)
+        for (int s = 0; s < 12; ++s)
+            form.Schedule.Set(0, s, h, true);
+    for (int h = 0; h < 24; h += 2)
+        for (int s = 0; s < 3; ++s)
+            form.Schedule.Set(2, s, h, true);
+    for (int h = 13; h < 17; ++h)
+        for (int s = 4; s < 10; ++s)
+            form.Schedule.Set(3, s, h, true);
+    form.Schedule.Set(0, 7, 14, true);
     form.show();
     (void)QTest::qWaitForWindowExposed(&form);
-    if (args.size() > 2)
-        form.PageControl1->setCurrentIndex(args[2].toInt());
+    form.PageControl1->setCurrentIndex(args.size() > 2 ? args[2].toInt() : 0);
+    QApplication::processEvents();
+    form.TemporizTimer(form.Temporiz);
     QApplication::processEvents();
     return form.grab().save(args[1]) ? 0 : 1;
 }

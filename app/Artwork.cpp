@@ -123,10 +123,14 @@ QRect LampPlace(int k)
 
 QImage BoardSheet()
 {
-    QImage sheet(BoardWidth, 2 * BoardHeight, QImage::Format_RGB32);
-    QPainter p(&sheet);
-    PaintBoard(p, 0, false);
-    PaintBoard(p, BoardHeight, true);
+    // Drawn once; the board, its hidden twin and the eight lamp strips all use it.
+    static const QImage sheet = [] {
+        QImage image(BoardWidth, 2 * BoardHeight, QImage::Format_RGB32);
+        QPainter p(&image);
+        PaintBoard(p, 0, false);
+        PaintBoard(p, BoardHeight, true);
+        return image;
+    }();
     return sheet;
 }
 

@@ -5,6 +5,9 @@
 QImage LoadBitmapResource(const QString& name)
 {
     static const char* const suffixes[] = {".xpm", ".png", ".bmp", ".svg"};
+    // A name is a plain word: nothing outside the bitmap folder can be named.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('.')))
+        return QImage();
     const QString base = QStringLiteral(":/bitmaps/") + name.toUpper();
     for (const char* suffix : suffixes) {
         const QString path = base + QLatin1String(suffix);

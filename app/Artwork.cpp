@@ -1,14 +1,17 @@
 #include "Artwork.h"
 
 #include "Colors.h"
+#include "Fonts.h"
 
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 namespace Artwork {
 
@@ -31,32 +34,44 @@ QPointF LampCentre(int k)
     return QPointF(r.center().x() + 0.5 - BoardPlace.left(), 44.5);
 }
 
-void PaintWood(QPainter& p, int top)
+// The wooden board, computed pixel by pixel: a warm gradient from top to bottom crossed by
+// gently waving darker grain lines, and a bevelled edge.
+void PaintWood(QImage& board)
 {
-    const QRectF board(0, top, BoardWidth, BoardHeight);
-    QLinearGradient wood(board.topLeft(), board.bottomLeft());
-    wood.setColorAt(0.0, QColor(170, 110, 58));
-    wood.setColorAt(0.5, QColor(150, 92, 44));
-    wood.setColorAt(1.0, QColor(118, 70, 32));
-    p.fillRect(board, wood);
-    // Grain: long, gently waving darker lines.
-    p.setRenderHint(QPainter::Antialiasing, true);
-    for (int i = 0; i < 14; ++i) {
-        const double y0 = top + 4 + i * 7.3;
-        QPainterPath grain(QPointF(0, y0));
-        for (int x = 0; x <= BoardWidth; x += 40)
-            grain.lineTo(x, y0 + 1.8 * std::sin(x / 57.0 + i * 1.7));
-        p.setPen(QPen(QColor(100, 58, 26, 70 + (i % 3) * 25), 1.0 + (i % 2) * 0.6));
-        p.drawPath(grain);
+    constexpr int GrainLines = 14;
+    constexpr double Spacing = 7.3;
+    // The grain lines' heights at each column.
+    std::vector<double> grainY(size_t(GrainLines) * BoardWidth);
+    for (int i = 0; i < GrainLines; ++i)
+        for (int x = 0; x < BoardWidth; ++x)
+            grainY[size_t(i * BoardWidth + x)] =
+                4 + i * Spacing + 1.8 * std::sin(x / 57.0 + i * 1.7);
+    for (int y = 0; y < BoardHeight; ++y) {
+        const double t = double(y) / (BoardHeight - 1);
+        const double r = t < 0.5 ? 170 - 40 * t : 150 - 64 * (t - 0.5);
+        const double g = t < 0.5 ? 110 - 36 * t : 92 - 44 * (t - 0.5);
+        const double b = t < 0.5 ? 58 - 28 * t : 44 - 24 * (t - 0.5);
+        auto* line = reinterpret_cast<QRgb*>(board.scanLine(y));
+        for (int x = 0; x < BoardWidth; ++x) {
+            // Darken near the closest grain line, fading over one pixel either side.
+            double dark = 0;
+            const int near = int(std::lround((y - 4) / Spacing));
+            for (int i = std::max(0, near - 1); i <= std::min(GrainLines - 1, near + 1); ++i) {
+                const double d = std::abs(y - grainY[size_t(i * BoardWidth + x)]);
+                if (d < 1.0)
+                    dark = std::max(dark, (1.0 - d) * (0.3 + 0.12 * (i % 3)));
+            }
+            const double keep = 1.0 - dark * 0.45;
+            line[x] = qRgb(int(r * keep), int(g * keep), int(b * keep));
+        }
     }
-    // Bevelled edge of the board.
-    p.setRenderHint(QPainter::Antialiasing, false);
+    QPainter p(&board);
     p.setPen(QColor(205, 150, 95));
-    p.drawLine(0, top, BoardWidth - 1, top);
-    p.drawLine(0, top, 0, top + BoardHeight - 1);
+    p.drawLine(0, 0, BoardWidth - 1, 0);
+    p.drawLine(0, 0, 0, BoardHeight - 1);
     p.setPen(QColor(70, 40, 18));
-    p.drawLine(0, top + BoardHeight - 1, BoardWidth - 1, top + BoardHeight - 1);
-    p.drawLine(BoardWidth - 1, top, BoardWidth - 1, top + BoardHeight - 1);
+    p.drawLine(0, BoardHeight - 1, BoardWidth - 1, BoardHeight - 1);
+    p.drawLine(BoardWidth - 1, 0, BoardWidth - 1, BoardHeight - 1);
 }
 
 void PaintLamp(QPainter& p, QPointF centre, bool lit)
@@ -89,22 +104,22 @@ void PaintLamp(QPainter& p, QPointF centre, bool lit)
     p.drawEllipse(centre + QPointF(-8, -9), 5.0, 3.5);
 }
 
-void PaintBoard(QPainter& p, int top, bool lit)
+// The wood with the lamps' names; both pictures of the board share it.
+QImage PlainBoard()
 {
-    PaintWood(p, top);
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setPixelSize(13);
-    font.setBold(true);
-    p.setFont(font);
+    QImage board(BoardWidth, BoardHeight, QImage::Format_RGB32);
+    PaintWood(board);
+    QPainter p(&board);
+    // The window's own text font, already loaded for its labels.
+    p.setFont(DefaultFont());
     for (int k = 0; k < 8; ++k) {
-        const QPointF c = LampCentre(k) + QPointF(0, top);
-        PaintLamp(p, c, lit);
-        const QRectF label(c.x() - 20, top + 77, 40, 16);
+        const QRectF label(LampCentre(k).x() - 20, 77, 40, 16);
         p.setPen(QColor(60, 30, 10));
         p.drawText(label.translated(1, 1), Qt::AlignCenter, QStringLiteral("D%1").arg(k));
         p.setPen(QColor(255, 235, 170));
         p.drawText(label, Qt::AlignCenter, QStringLiteral("D%1").arg(k));
     }
+    return board;
 }
 
 QImage Transparent(int w, int h)
@@ -125,10 +140,14 @@ QImage BoardSheet()
 {
     // Drawn once; the board, its hidden twin and the eight lamp strips all use it.
     static const QImage sheet = [] {
+        const QImage plain = PlainBoard();
         QImage image(BoardWidth, 2 * BoardHeight, QImage::Format_RGB32);
         QPainter p(&image);
-        PaintBoard(p, 0, false);
-        PaintBoard(p, BoardHeight, true);
+        for (int row = 0; row < 2; ++row) {
+            p.drawImage(0, row * BoardHeight, plain);
+            for (int k = 0; k < 8; ++k)
+                PaintLamp(p, LampCentre(k) + QPointF(0, row * BoardHeight), row == 1);
+        }
         return image;
     }();
     return sheet;

@@ -1,8 +1,31 @@
 #include "Fonts.h"
 
+namespace {
+
+struct Substitute
+{
+    const char* asked;
+    const char* installed;
+};
+
+// DejaVu Sans, fontconfig's fallback, is wider than the bitmap fonts these texts were laid out
+// with and clips them in their boxes; the Liberation fonts keep their widths.
+constexpr Substitute Substitutes[] = {
+    {"MS Sans Serif", "Liberation Sans"}, {"Small Fonts", "Liberation Sans"},
+    {"Arial", "Liberation Sans"},         {"Times New Roman", "Liberation Serif"},
+    {"Courier New", "Liberation Mono"},
+};
+
+} // namespace
+
 QFont MakeFont(const QString& family, int pixelHeight, unsigned style)
 {
-    QFont f(family);
+    // Asking for the installed twin at once spares a failed lookup per font.
+    QString resolved = family;
+    for (const Substitute& s : Substitutes)
+        if (family.compare(QLatin1String(s.asked), Qt::CaseInsensitive) == 0)
+            resolved = QLatin1String(s.installed);
+    QFont f(resolved);
     f.setPixelSize(pixelHeight);
     f.setBold(style & fsBold);
     f.setItalic(style & fsItalic);
@@ -19,12 +42,6 @@ QFont DefaultFont()
 
 void InstallFontSubstitutions()
 {
-    // DejaVu Sans, fontconfig's fallback, is wider than the bitmap fonts these texts were
-    // laid out with and clips them in their boxes; Liberation Sans keeps their widths.
-    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
-    QFont::insertSubstitution(QStringLiteral("Small Fonts"), QStringLiteral("Liberation Sans"));
-    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
-    QFont::insertSubstitution(QStringLiteral("Times New Roman"),
-                              QStringLiteral("Liberation Serif"));
-    QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
+    for (const Substitute& s : Substitutes)
+        QFont::insertSubstitution(QLatin1String(s.asked), QLatin1String(s.installed));
 }

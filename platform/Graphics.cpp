@@ -12,6 +12,8 @@ class TCanvas::PainterScope
 public:
     explicit PainterScope(TCanvas& canvas) : FCanvas(canvas)
     {
+        if (!canvas.FPainter && canvas.FTarget && canvas.FTarget->isNull() && canvas.FProvideTarget)
+            canvas.FProvideTarget();
         if (canvas.FPainter) {
             FPainter = canvas.FPainter.get();
             FPainter->save();
@@ -48,6 +50,11 @@ void TCanvas::SetTarget(QImage* target)
 void TCanvas::SetChangedHandler(std::function<void(const QRect&)> handler)
 {
     FChanged = std::move(handler);
+}
+
+void TCanvas::SetTargetProvider(std::function<void()> provider)
+{
+    FProvideTarget = std::move(provider);
 }
 
 void TCanvas::BeginPaint(const QRegion& clip)

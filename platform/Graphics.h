@@ -90,6 +90,8 @@ public:
 
     // Called with the touched rectangle after each operation drawn outside a paint.
     void SetChangedHandler(std::function<void(const QRect&)> handler);
+    // Called before drawing when the target image has not been made yet.
+    void SetTargetProvider(std::function<void()> provider);
 
     // Paint bracket: operations in between are clipped to `clip` and report no changes.
     void BeginPaint(const QRegion& clip);
@@ -148,6 +150,7 @@ private:
 
     QImage* FTarget = nullptr;
     std::function<void(const QRect&)> FChanged;
+    std::function<void()> FProvideTarget;
     std::unique_ptr<class QPainter> FPainter;
     QRegion FPaintClip;
     QRect FClipBounds; // bounds of the clip in force during a paint

@@ -9,7 +9,7 @@ TSurfaceWidget::TSurfaceWidget(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     FCanvas.SetChangedHandler([this](const QRect& r) { update(r.translated(FBorder, FBorder)); });
-    ResizeImage();
+    FCanvas.SetTargetProvider([this] { EnsureImage(); });
 }
 
 TRect TSurfaceWidget::ClientRect() const
@@ -22,8 +22,26 @@ void TSurfaceWidget::SetBorderWidth(int width)
     if (width == FBorder)
         return;
     FBorder = std::max(0, width);
-    ResizeImage();
+    FImage = QImage();
     Invalidate();
+}
+
+const QImage& TSurfaceWidget::Surface() const
+{
+    const_cast<TSurfaceWidget*>(this)->EnsureImage();
+    return FImage;
+}
+
+void TSurfaceWidget::EnsureImage()
+{
+    const TRect client = ClientRect();
+    const qreal dpr = devicePixelRatioF();
+    if (FImage.isNull() || !qFuzzyCompare(FImage.devicePixelRatio(), dpr) ||
+        FImage.deviceIndependentSize().toSize() !=
+            QSize(std::max(1, client.Width()), std::max(1, client.Height()))) {
+        ResizeImage();
+        FDirty = QRegion(client.ToQRect());
+    }
 }
 
 void TSurfaceWidget::ResizeImage()
@@ -61,11 +79,8 @@ void TSurfaceWidget::Repaint()
 
 void TSurfaceWidget::RenderPending()
 {
-    if (!qFuzzyCompare(FImage.devicePixelRatio(), devicePixelRatioF())) {
-        // Moved to a screen of another pixel density: render everything again at its density.
-        ResizeImage();
-        FDirty = QRegion(ClientRect().ToQRect());
-    }
+    // A new image (first use, new size, or a screen of another pixel density) is rendered whole.
+    EnsureImage();
     if (FDirty.isEmpty() || FCanvas.Painting())
         return;
     const QRegion area = FDirty;
@@ -103,7 +118,7 @@ void TSurfaceWidget::paintEvent(QPaintEvent* event)
 void TSurfaceWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    ResizeImage();
+    FImage = QImage();
     Invalidate();
 }
 

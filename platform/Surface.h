@@ -29,7 +29,7 @@ public:
     QPoint ClientFromWidget(QPoint p) const { return p - QPoint(FBorder, FBorder); }
     bool IsRendering() const { return FCanvas.Painting(); }
     // The backing image: what the control shows in its client area.
-    const QImage& Surface() const { return FImage; }
+    const QImage& Surface() const;
 
 protected:
     // Renders the control through Canvas(); the canvas is clipped to the area being rendered.
@@ -41,6 +41,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The backing image is made when it is first needed (shown, painted or drawn on), so that
+    // controls that are never shown cost no image memory.
+    void EnsureImage();
     void ResizeImage();
     // Renders the invalidated area into the backing image.
     void RenderPending();

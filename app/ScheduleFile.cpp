@@ -19,9 +19,20 @@ public:
     // Feeds bytes; returns false once every flag has been read.
     bool Feed(std::string_view bytes)
     {
-        for (char ch : bytes) {
+        const char* p = bytes.data();
+        const size_t n = bytes.size();
+        size_t i = 0;
+        while (i < n) {
             if (FLine >= FFlags.size())
                 return false;
+            // Most lines are a whole "1\r\n" or "0\r\n" at the start of a line.
+            if (FLength == 0 && i + 2 < n && p[i + 1] == '\r' && p[i + 2] == '\n' && p[i] != '\r' &&
+                p[i] != '\n') {
+                FFlags[FLine++] = p[i] == '1' ? 1 : 0;
+                i += 3;
+                continue;
+            }
+            const char ch = p[i++];
             if (ch == '\r')
                 continue;
             if (ch == '\n') {

@@ -176,18 +176,22 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&report);
     MeasurePace();
 
-    std::printf("clock tick: %.0f ns, share of the 1 ms period: %.4f\n", report.ns["ClockTick"],
-                report.ns["ClockTick"] / 1e6);
+    auto ns = [&](const char* name) { return report.ns.count(name) ? report.ns[name] : 0.0; };
+    if (ns("ClockTick") > 0)
+        std::printf("clock tick: %.0f ns, share of the 1 ms period: %.4f\n", ns("ClockTick"),
+                    ns("ClockTick") / 1e6);
     std::printf("clock pace: %.0f ticks/s, ratio to the 1000/s asked: %.3f "
                 "(bare 1 ms timer: %.0f/s, ratio %.3f)\n",
                 Figures["clock_per_s"], Figures["clock_per_s"] / 1000.0, Figures["bare_per_s"],
                 Figures["bare_per_s"] / 1000.0);
-    std::printf("save: %.0f ns, ratio to a plain write of the same bytes: %.2f, to a plain "
-                "write made durable with fsync: %.2f\n",
-                report.ns["SaveSchedule"], report.ns["SaveSchedule"] / report.ns["PlainWrite"],
-                report.ns["SaveSchedule"] / report.ns["PlainWriteSync"]);
-    std::printf("load: %.0f ns, ratio to a plain read of the same bytes: %.2f\n",
-                report.ns["LoadSchedule"], report.ns["LoadSchedule"] / report.ns["PlainRead"]);
+    if (ns("SaveSchedule") > 0 && ns("PlainWrite") > 0 && ns("PlainWriteSync") > 0)
+        std::printf("save: %.0f ns, ratio to a plain write of the same bytes: %.2f, to a plain "
+                    "write made durable with fsync: %.2f\n",
+                    ns("SaveSchedule"), ns("SaveSchedule") / ns("PlainWrite"),
+                    ns("SaveSchedule") / ns("PlainWriteSync"));
+    if (ns("LoadSchedule") > 0 && ns("PlainRead") > 0)
+        std::printf("load: %.0f ns, ratio to a plain read of the same bytes: %.2f\n",
+                    ns("LoadSchedule"), ns("LoadSchedule") / ns("PlainRead"));
     benchmark::Shutdown();
     return 0;
 }

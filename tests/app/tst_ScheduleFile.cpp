@@ -167,6 +167,21 @@ TEST(ScheduleFileFormat, LfAndCrLfFilesReadAlike)
     EXPECT_EQ(ReadScheduleFile(dir.File("lf.tem")), flags);
 }
 
+// A file is read in blocks; a line end split between two blocks still ends the line.
+TEST(ScheduleFileFormat, LinesAcrossReadBlocks)
+{
+    TempDir dir;
+    for (int shift = 0; shift < 4; ++shift) {
+        std::string text(size_t(16381 + shift), 'a');
+        text += "\n1\r\n0\r\n1\r\n";
+        WriteAll(dir.File("blocks.tem"), text);
+        TScheduleFlags expected{};
+        expected[1] = 1;
+        expected[3] = 1;
+        EXPECT_EQ(ReadScheduleFile(dir.File("blocks.tem")), expected) << "shift " << shift;
+    }
+}
+
 TEST(ScheduleFileFormat, RandomScheduleRoundTrips)
 {
     TempDir dir;

@@ -31,7 +31,8 @@ QFont MakeFont(const QString& family, int pixelHeight, unsigned style)
     f.setItalic(style & fsItalic);
     f.setUnderline(style & fsUnderline);
     f.setStrikeOut(style & fsStrikeOut);
-    f.setStyleStrategy(QFont::NoSubpixelAntialias);
+    // Every text of the program is in Latin-1, which these fonts cover: no fallback fonts needed.
+    f.setStyleStrategy(QFont::StyleStrategy(QFont::NoSubpixelAntialias | QFont::NoFontMerging));
     return f;
 }
 

@@ -10,7 +10,7 @@
 class TCanvas::PainterScope
 {
 public:
-    explicit PainterScope(TCanvas& canvas) : FCanvas(canvas)
+    explicit PainterScope(TCanvas& canvas)
     {
         if (!canvas.FPainter && canvas.FTarget && canvas.FTarget->isNull() && canvas.FProvideTarget)
             canvas.FProvideTarget();
@@ -33,7 +33,6 @@ public:
     explicit operator bool() const { return FPainter != nullptr; }
 
 private:
-    TCanvas& FCanvas;
     std::optional<QPainter> FOwn;
     QPainter* FPainter = nullptr;
 };

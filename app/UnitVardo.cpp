@@ -64,6 +64,14 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
     CreatePages();
     CreateComponents();
 
+    // Keyboard order: the page control, then the top panel's controls.
+    setTabOrder(PageControl1, LuzTimer);
+    setTabOrder(LuzTimer, Velocidad);
+    setTabOrder(Velocidad, JOn);
+    setTabOrder(JOn, LoadGrid);
+    setTabOrder(LoadGrid, SaveGrid);
+    setTabOrder(SaveGrid, TrackBar1);
+
     Guard(this, [this] { FormCreate(); });
 }
 
@@ -380,14 +388,6 @@ void TFormVardo::FormCreate()
             grid->SetCells(0, j, HourCaption(j - 1));
     }
     Clock = ClockStartValues(LocalTimeOfDay());
-
-    // Keyboard order: the page control, then the top panel's controls.
-    setTabOrder(PageControl1, LuzTimer);
-    setTabOrder(LuzTimer, Velocidad);
-    setTabOrder(Velocidad, JOn);
-    setTabOrder(JOn, LoadGrid);
-    setTabOrder(LoadGrid, SaveGrid);
-    setTabOrder(SaveGrid, TrackBar1);
 }
 
 void TFormVardo::RepaintScheduleGrids()

@@ -422,14 +422,12 @@ TBitmap::TBitmap(const QImage& image)
     Assign(image);
 }
 
-TBitmap::TBitmap(const TBitmap& other) : FImage(other.FImage), FMonochrome(other.FMonochrome) {}
+TBitmap::TBitmap(const TBitmap& other) : FImage(other.FImage) {}
 
 TBitmap& TBitmap::operator=(const TBitmap& other)
 {
-    if (this != &other) {
+    if (this != &other)
         FImage = other.FImage;
-        FMonochrome = other.FMonochrome;
-    }
     return *this;
 }
 
@@ -452,6 +450,5 @@ void TBitmap::SetSize(int w, int h)
 
 void TBitmap::Assign(const QImage& image)
 {
-    FMonochrome = image.depth() == 1;
     FImage = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGB32);
 }

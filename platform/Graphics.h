@@ -126,7 +126,6 @@ public:
     void TextRect(const TRect& r, int x, int y, const QString& text);
     QSize TextExtent(const QString& text) const;
     int TextWidth(const QString& text) const { return TextExtent(text).width(); }
-    int TextHeight(const QString& text) const { return TextExtent(text).height(); }
 
     void Draw(int x, int y, const TBitmap& picture);
     void Draw(int x, int y, const QImage& picture);
@@ -177,14 +176,11 @@ public:
     // Copies the image (converted to the picture format).
     void Assign(const QImage& image);
     void Assign(const TBitmap& other) { Assign(other.FImage); }
-    // True when the image given to Assign had one bit per pixel.
-    bool Monochrome() const { return FMonochrome; }
 
     const QImage& Image() const { return FImage; }
     TCanvas* Canvas() { return &FCanvas; }
 
 private:
     QImage FImage;
-    bool FMonochrome = false;
     TCanvas FCanvas{&FImage};
 };

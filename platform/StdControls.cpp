@@ -4,6 +4,16 @@
 
 #include <algorithm>
 
+namespace {
+
+// Width the text needs in the font; italic glyphs lean past their advance.
+int NeededWidth(const QFont& font, const QString& text)
+{
+    return QFontMetrics(font).horizontalAdvance(text) + (font.italic() ? 2 : 0);
+}
+
+} // namespace
+
 TLabel::TLabel(QWidget* parent, const QString& name, const QRect& geometry, const QString& text,
                TColor color, const QFont& font)
     : QLabel(text, parent)
@@ -13,7 +23,7 @@ TLabel::TLabel(QWidget* parent, const QString& name, const QRect& geometry, cons
     // Like an auto-sized label, the box grows to hold its text in the font actually used.
     const QFontMetrics fm(font);
     QRect box = geometry;
-    box.setWidth(std::max(box.width(), fm.horizontalAdvance(text) + (font.italic() ? 2 : 0)));
+    box.setWidth(std::max(box.width(), NeededWidth(font, text)));
     box.setHeight(std::max(box.height(), fm.height()));
     setGeometry(box);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -30,7 +40,7 @@ void TLabel::SetCaption(const QString& text)
     if (text == this->text())
         return;
     setText(text);
-    const int needed = fontMetrics().horizontalAdvance(text) + (font().italic() ? 2 : 0);
+    const int needed = NeededWidth(font(), text);
     if (needed > width())
         resize(needed, height());
 }

@@ -71,12 +71,6 @@ void TSurfaceWidget::Invalidate(const TRect& r)
     update(q.translated(FBorder, FBorder));
 }
 
-void TSurfaceWidget::Repaint()
-{
-    Invalidate();
-    repaint();
-}
-
 void TSurfaceWidget::RenderPending()
 {
     // A new image (first use, new size, or a screen of another pixel density) is rendered whole.

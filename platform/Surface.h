@@ -22,12 +22,9 @@ public:
     TCanvas* Canvas() { return &FCanvas; }
     void Invalidate();
     void Invalidate(const TRect& clientRect);
-    // Invalidates everything and paints at once.
-    void Repaint();
     TRect ClientRect() const;
     int BorderWidth() const { return FBorder; }
     QPoint ClientFromWidget(QPoint p) const { return p - QPoint(FBorder, FBorder); }
-    bool IsRendering() const { return FCanvas.Painting(); }
     // The backing image: what the control shows in its client area.
     const QImage& Surface() const;
 

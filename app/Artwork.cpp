@@ -1,7 +1,7 @@
 #include "Artwork.h"
 
-#include "Colors.h"
-#include "Fonts.h"
+#include "platform/Colors.h"
+#include "platform/Fonts.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,7 +1,7 @@
 // PrVardo: the 24-hour switch timer for the six-output power strip.
 
-#include "Application.h"
-#include "UnitVardo.h"
+#include "app/UnitVardo.h"
+#include "platform/Application.h"
 
 int main(int argc, char** argv)
 {

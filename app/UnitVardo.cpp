@@ -1,9 +1,9 @@
 #include "UnitVardo.h"
 
-#include "Application.h"
-#include "Artwork.h"
-#include "Fonts.h"
-#include "ScheduleFile.h"
+#include "app/Artwork.h"
+#include "core/ScheduleFile.h"
+#include "platform/Application.h"
+#include "platform/Fonts.h"
 
 #include <QFile>
 #include <QGuiApplication>

@@ -11,14 +11,14 @@
 // pictures D0 to D5 and as OutputWord, and hands OutputWord to WritePort. Schedules are saved to
 // and loaded from ".tem" files with the two buttons at the left of the top panel.
 
-#include "BSSGrid.h"
-#include "Clock.h"
-#include "FileDialogs.h"
-#include "Frames.h"
-#include "JCheck.h"
-#include "JLAniBmp.h"
-#include "Schedule.h"
-#include "StdControls.h"
+#include "controls/BSSGrid.h"
+#include "controls/Frames.h"
+#include "controls/JCheck.h"
+#include "controls/JLAniBmp.h"
+#include "core/Clock.h"
+#include "core/Schedule.h"
+#include "platform/FileDialogs.h"
+#include "platform/StdControls.h"
 
 #include <QCheckBox>
 #include <QPushButton>

@@ -5,9 +5,9 @@
 //   the timer asks for, and a bare 1 ms timer measured the same way;
 // - saving and loading a schedule file, against writing and reading the same bytes plainly.
 
-#include "Application.h"
-#include "ScheduleFile.h"
-#include "UnitVardo.h"
+#include "app/UnitVardo.h"
+#include "core/ScheduleFile.h"
+#include "platform/Application.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

@@ -9,8 +9,8 @@
 //                                 a process draws loads the font database, which a window
 //                                 without text never does
 
-#include "Application.h"
-#include "UnitVardo.h"
+#include "app/UnitVardo.h"
+#include "platform/Application.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

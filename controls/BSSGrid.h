@@ -7,7 +7,7 @@
 // adds nothing, so the grid draws exactly like the plain string grid. The background is silver
 // after construction.
 
-#include "StringGrid.h"
+#include "platform/StringGrid.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "Frames.h"
 
-#include "Application.h"
+#include "platform/Application.h"
 
 #include <QPointer>
 

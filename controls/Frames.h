@@ -15,7 +15,7 @@
 // FrameActual of 0 or above NFrames shows the control's background colour, never pixels from
 // beyond the picture.
 
-#include "Surface.h"
+#include "platform/Surface.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #include "JCheck.h"
 
-#include "Application.h"
+#include "platform/Application.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>

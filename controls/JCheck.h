@@ -13,10 +13,10 @@
 // Checked and State are one value. Every change of it, by the user or by code, repaints the
 // control and then fires OnClick; setting the current value does neither.
 
-#include "Events.h"
-#include "Graphics.h"
-#include "StdControls.h"
-#include "Surface.h"
+#include "platform/Events.h"
+#include "platform/Graphics.h"
+#include "platform/StdControls.h"
+#include "platform/Surface.h"
 
 #include <QChar>
 

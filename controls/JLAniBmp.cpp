@@ -1,6 +1,6 @@
 #include "JLAniBmp.h"
 
-#include "Application.h"
+#include "platform/Application.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

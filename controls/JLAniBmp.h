@@ -11,8 +11,8 @@
 // ActivePicture becomes 0 when the picture is drawn); with ReversePlay the last picture is
 // shown and ActivePicture is left as it is. Columns or Rows 0 is refused: nothing changes.
 
-#include "Events.h"
-#include "Surface.h"
+#include "platform/Events.h"
+#include "platform/Surface.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #include "JLabel.h"
 
-#include "Application.h"
+#include "platform/Application.h"
 
 #include <QApplication>
 #include <QMouseEvent>

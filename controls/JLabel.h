@@ -15,9 +15,9 @@
 // and the parent sees no moves over the label. With OnEnabled clear a move changes nothing.
 // Setting the hover properties changes nothing on screen until the next hover change.
 
-#include "Events.h"
-#include "Fonts.h"
-#include "StdControls.h"
+#include "platform/Events.h"
+#include "platform/Fonts.h"
+#include "platform/StdControls.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
 #include "LCDControl.h"
 
-#include "Resources.h"
+#include "platform/Resources.h"
 
 #include <algorithm>
 

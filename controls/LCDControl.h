@@ -10,8 +10,8 @@
 // The setters keep 0 <= Number <= NumberMax and 0 < NumberMax; values that would break this
 // are refused silently and change nothing.
 
-#include "Graphics.h"
-#include "Surface.h"
+#include "platform/Graphics.h"
+#include "platform/Surface.h"
 
 #include <array>
 #include <cstdint>

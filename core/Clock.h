@@ -7,7 +7,7 @@
 // the test speed to the sub-steps directly. At most one carry happens per counter and tick, and
 // a carry into the next slot drops whatever went past 15.
 
-#include "Schedule.h"
+#include "core/Schedule.h"
 
 #include <cstdint>
 #include <functional>

@@ -8,7 +8,7 @@
 // Past the end of the file every line reads as empty (off); lines after the 1728th are not
 // read. Lines are never buffered: a line of any length costs the same small memory.
 
-#include "Schedule.h"
+#include "core/Schedule.h"
 
 #include <array>
 #include <cstdint>

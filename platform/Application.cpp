@@ -1,6 +1,6 @@
 #include "Application.h"
 
-#include "Fonts.h"
+#include "platform/Fonts.h"
 
 #include <QLibraryInfo>
 #include <QLocale>

@@ -11,7 +11,7 @@
 // owns the image can put it on screen; inside a paint the operations are clipped to the area
 // being repainted.
 
-#include "Colors.h"
+#include "platform/Colors.h"
 
 #include <QFont>
 #include <QImage>

@@ -2,7 +2,7 @@
 // The standard controls the windows use, as Qt widgets placed in pixels at 96 dpi: labels
 // drawn on their parent's background, panels with bevels.
 
-#include "Colors.h"
+#include "platform/Colors.h"
 
 #include <QFrame>
 #include <QLabel>

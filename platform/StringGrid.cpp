@@ -1,6 +1,6 @@
 #include "StringGrid.h"
 
-#include "Application.h"
+#include "platform/Application.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>

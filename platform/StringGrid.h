@@ -8,7 +8,7 @@
 // and for each keyboard move. After a move the grid repaints the cell it left and the cell
 // it entered. Fixed cells are never selected.
 
-#include "Surface.h"
+#include "platform/Surface.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "Surface.h"
 
-#include "Application.h"
+#include "platform/Application.h"
 
 #include <QPaintEvent>
 #include <QPainter>

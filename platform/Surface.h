@@ -9,7 +9,7 @@
 // sunken border of BorderWidth() pixels lies outside the canvas: canvas coordinates are client
 // coordinates.
 
-#include "Graphics.h"
+#include "platform/Graphics.h"
 
 #include <QWidget>
 

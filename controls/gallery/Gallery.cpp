@@ -2,15 +2,15 @@
 //   gallery                         opens the window
 //   gallery --screenshot file.png   renders it offscreen into a picture and exits
 
-#include "Application.h"
-#include "BSSGrid.h"
-#include "Fonts.h"
-#include "Frames.h"
-#include "JCheck.h"
-#include "JLAniBmp.h"
-#include "JLabel.h"
-#include "LCDControl.h"
-#include "StdControls.h"
+#include "controls/BSSGrid.h"
+#include "controls/Frames.h"
+#include "controls/JCheck.h"
+#include "controls/JLAniBmp.h"
+#include "controls/JLabel.h"
+#include "controls/LCDControl.h"
+#include "platform/Application.h"
+#include "platform/Fonts.h"
+#include "platform/StdControls.h"
 
 #include <QPainter>
 #include <QTest>

@@ -1,8 +1,8 @@
 #pragma once
 // A main window for tests: started at a chosen time of day, recording every WritePort call.
 
-#include "TestSupport.h"
-#include "UnitVardo.h"
+#include "app/UnitVardo.h"
+#include "tests/support/TestSupport.h"
 
 #include <QTabBar>
 #include <QTest>

@@ -1,6 +1,6 @@
 // The clock in the main window: counters, read-out, pointer, lamps, OutputWord and WritePort.
 
-#include "FormFixture.h"
+#include "tests/app/FormFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Saving and loading schedules from the main window, through the file dialogs.
 
-#include "FormFixture.h"
-#include "ScheduleFile.h"
+#include "core/ScheduleFile.h"
+#include "tests/app/FormFixture.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The main window: what it shows at start and how the schedule grids edit the schedule.
 
-#include "TestSupport.h"
-#include "UnitVardo.h"
+#include "app/UnitVardo.h"
+#include "tests/support/TestSupport.h"
 
 #include <QTabBar>
 #include <QTest>

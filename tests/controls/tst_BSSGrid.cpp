@@ -1,7 +1,7 @@
 // TBSSGrid: defaults and the cell edge style.
 
-#include "BSSGrid.h"
-#include "TestSupport.h"
+#include "controls/BSSGrid.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

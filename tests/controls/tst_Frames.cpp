@@ -1,7 +1,7 @@
 // TPlayFrame: one frame of a strip, always one frame in size, stepping on its own timer.
 
-#include "Frames.h"
-#include "TestSupport.h"
+#include "controls/Frames.h"
+#include "tests/support/TestSupport.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,6 +1,6 @@
-#include "JCheck.h"
+#include "controls/JCheck.h"
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QKeyEvent>
 #include <QTest>

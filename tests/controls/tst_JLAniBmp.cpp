@@ -1,7 +1,7 @@
 // TAnimatedBitmap: one picture of a sheet, by row and column, on a timer or under the mouse.
 
-#include "JLAniBmp.h"
-#include "TestSupport.h"
+#include "controls/JLAniBmp.h"
+#include "tests/support/TestSupport.h"
 
 #include <QPainter>
 #include <QTest>

@@ -1,7 +1,7 @@
 // TJLabel: the hover look while the pointer is over the label, the off look after it leaves.
 
-#include "JLabel.h"
-#include "TestSupport.h"
+#include "controls/JLabel.h"
+#include "tests/support/TestSupport.h"
 
 #include <QMouseEvent>
 #include <QTest>

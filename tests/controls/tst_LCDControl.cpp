@@ -1,7 +1,7 @@
-#include "LCDControl.h"
+#include "controls/LCDControl.h"
 
-#include "Resources.h"
-#include "TestSupport.h"
+#include "platform/Resources.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The clock's start values and tick arithmetic.
 
-#include "Clock.h"
+#include "core/Clock.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The schedule's index rule and flag operations.
 
-#include "Schedule.h"
+#include "core/Schedule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Schedule files: the format to the byte, the reading rules, and failures that keep data safe.
 
-#include "ScheduleFile.h"
+#include "core/ScheduleFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The error path: exceptions leaving handlers reach the report and the program goes on.
 
-#include "Application.h"
-#include "TestSupport.h"
+#include "platform/Application.h"
+#include "tests/support/TestSupport.h"
 
 #include <QMessageBox>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 // File dialogs: their settings reach the host dialog, and the answer reaches the caller.
 
-#include "FileDialogs.h"
-#include "TestSupport.h"
+#include "platform/FileDialogs.h"
+#include "tests/support/TestSupport.h"
 
 #include <QFileDialog>
 #include <QTemporaryDir>

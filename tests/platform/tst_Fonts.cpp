@@ -1,6 +1,6 @@
 // The Windows font names the windows ask for resolve to installed fonts with close metrics.
 
-#include "Fonts.h"
+#include "platform/Fonts.h"
 
 #include <QFontInfo>
 #include <QFontMetrics>

@@ -1,6 +1,6 @@
 // The canvas's drawing rules, read back pixel by pixel.
 
-#include "Graphics.h"
+#include "platform/Graphics.h"
 
 #include <gtest/gtest.h>
 

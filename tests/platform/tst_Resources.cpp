@@ -1,6 +1,6 @@
 // Bitmap resources by integer identifier and by name.
 
-#include "Resources.h"
+#include "platform/Resources.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The string grid: which input raises the select-cell event, what is repainted, what is shown.
 
-#include "Fonts.h"
-#include "StringGrid.h"
-#include "TestSupport.h"
+#include "platform/Fonts.h"
+#include "platform/StringGrid.h"
+#include "tests/support/TestSupport.h"
 
 #include <QTest>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Drawing surfaces: direct drawing stays until the control repaints that area.
 
-#include "Surface.h"
-#include "TestSupport.h"
+#include "platform/Surface.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

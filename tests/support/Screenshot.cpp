@@ -1,8 +1,8 @@
 // Saves a picture of the main window: screenshot <file.png> [page]. The window starts at 14:37
 // with a few slots marked and one clock tick run, so the pointer and lamps show. Offscreen.
 
-#include "Application.h"
-#include "UnitVardo.h"
+#include "app/UnitVardo.h"
+#include "platform/Application.h"
 
 #include <QApplication>
 #include <QTest>

@@ -1,7 +1,7 @@
 // Entry of every test program: an offscreen application with the Fusion style and its standard
 // palette, so that pixels read back from widgets do not depend on the desktop.
 
-#include "Application.h"
+#include "platform/Application.h"
 
 #include <gtest/gtest.h>
 

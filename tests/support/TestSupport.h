@@ -1,8 +1,8 @@
 #pragma once
 // Shared helpers of the test programs: the offscreen application, an error recorder, pixels.
 
-#include "Application.h"
-#include "Colors.h"
+#include "platform/Application.h"
+#include "platform/Colors.h"
 
 #include <QColor>
 #include <QImage>

@@ -18,7 +18,9 @@ class TApplication : public QApplication
 public:
     TApplication(int& argc, char** argv);
 
-    // Last line of defence: an exception that escaped a handler without a guard.
+    // Last line of defence: an exception that escaped a handler without a guard. Qt's own frames
+    // between here and the handler do not clean up for exceptions (what they held, such as
+    // the copy of a mouse event, is lost), which is why handlers run inside Guard().
     bool notify(QObject* receiver, QEvent* event) override;
 };
 

@@ -79,10 +79,13 @@ TEST(ErrorBox, ShowsCriticalMessageBoxWithTheText)
 
 namespace {
 
+// A key press, not a mouse click: for a mouse event Qt makes a copy on its way to the widget, and
+// an exception that crosses Qt's frames skips that copy's destructor, so a click would leak it.
+// A key press reaches the handler with nothing of Qt's to clean up.
 class ThrowingWidget : public QWidget
 {
 protected:
-    void mousePressEvent(QMouseEvent*) override { throw std::runtime_error("unguarded"); }
+    void keyPressEvent(QKeyEvent*) override { throw std::runtime_error("unguarded"); }
 };
 
 } // namespace
@@ -95,10 +98,11 @@ TEST(TApplicationNotify, CatchesExceptionEscapingAnEventHandler)
     ThrowingWidget w;
     w.resize(20, 20);
     ShowAndWait(&w);
-    QTest::mouseClick(&w, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+    QTest::keyClick(&w, Qt::Key_A);
     ASSERT_EQ(errors.Messages.size(), 1);
     EXPECT_EQ(errors.Messages[0], "unguarded");
-    // The program goes on: the next click is delivered and reported again.
-    QTest::mouseClick(&w, Qt::LeftButton, Qt::NoModifier, QPoint(6, 6));
+    EXPECT_EQ(errors.Senders[0], &w);
+    // The program goes on: the next key press is delivered and reported again.
+    QTest::keyClick(&w, Qt::Key_B);
     EXPECT_EQ(errors.Messages.size(), 2);
 }

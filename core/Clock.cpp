@@ -5,10 +5,28 @@
 #include <algorithm>
 #include <cmath>
 
-std::function<TTimeOfDay()> LocalTimeOfDay = [] {
+namespace {
+
+TTimeOfDaySource& TimeOfDaySource()
+{
+    static TTimeOfDaySource source;
+    return source;
+}
+
+} // namespace
+
+TTimeOfDay LocalTimeOfDay()
+{
+    if (TimeOfDaySource())
+        return TimeOfDaySource()();
     const QTime now = QTime::currentTime();
     return TTimeOfDay{now.hour(), now.minute()};
-};
+}
+
+TScopedLocalTimeOfDay::TScopedLocalTimeOfDay(TTimeOfDaySource source)
+    : TScopedOverride(TimeOfDaySource(), std::move(source))
+{
+}
 
 TClockCounters ClockStartValues(TTimeOfDay time)
 {

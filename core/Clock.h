@@ -8,6 +8,7 @@
 // a carry into the next slot drops whatever went past 15.
 
 #include "core/Schedule.h"
+#include "core/ScopedOverride.h"
 
 #include <cstdint>
 #include <functional>
@@ -28,8 +29,19 @@ struct TTimeOfDay
     int Minute = 0;
 };
 
-// The local time of day the clock starts from. Tests replace it; it is read once at start-up.
-extern std::function<TTimeOfDay()> LocalTimeOfDay;
+// The local time of day the clock starts from, read once at start-up: the host's clock, or the
+// source a TScopedLocalTimeOfDay put in place.
+TTimeOfDay LocalTimeOfDay();
+
+using TTimeOfDaySource = std::function<TTimeOfDay()>;
+
+// While it lives, LocalTimeOfDay answers from `source` (an empty source: the host's clock); the
+// source before it comes back when it ends.
+class TScopedLocalTimeOfDay : public TScopedOverride<TTimeOfDaySource>
+{
+public:
+    explicit TScopedLocalTimeOfDay(TTimeOfDaySource source);
+};
 
 // Start values: the hour; the minute divided by 15 (remainder dropped) as the sub-step; the
 // minute divided by 5, rounded to the nearest integer, as the slot; no ticks.

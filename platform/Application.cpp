@@ -82,9 +82,7 @@ void HandleException(QObject* sender, const std::exception& error) noexcept
     HandleException(sender, text);
 }
 
-TExceptionReporter SetExceptionReporter(TExceptionReporter reporter)
+TScopedExceptionReporter::TScopedExceptionReporter(TExceptionReporter reporter)
+    : TScopedOverride(Reporter(), std::move(reporter))
 {
-    TExceptionReporter previous = std::move(Reporter());
-    Reporter() = std::move(reporter);
-    return previous;
 }

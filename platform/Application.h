@@ -6,6 +6,8 @@
 // error box (a critical message box with the exception's text and an OK button), and the
 // program goes on with the state the handler had reached. No exception crosses a Qt frame.
 
+#include "core/ScopedOverride.h"
+
 #include <QApplication>
 #include <QString>
 
@@ -30,9 +32,13 @@ void HandleException(QObject* sender, const QString& message) noexcept;
 
 using TExceptionReporter = std::function<void(QObject* sender, const QString& message)>;
 
-// Replaces the reporter (tests record instead of showing a box). Returns the previous one;
-// an empty reporter restores the message box.
-TExceptionReporter SetExceptionReporter(TExceptionReporter reporter);
+// While it lives, failures go to `reporter` (tests record instead of showing a box; an empty
+// reporter: the message box); the reporter before it comes back when it ends.
+class TScopedExceptionReporter : public TScopedOverride<TExceptionReporter>
+{
+public:
+    explicit TScopedExceptionReporter(TExceptionReporter reporter);
+};
 
 // The standard error box: a critical message box over the active window.
 void ShowErrorBox(const QString& message);

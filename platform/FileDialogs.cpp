@@ -59,9 +59,7 @@ bool TFileDialog::Execute(QWidget* parent)
     return true;
 }
 
-TFileDialogRunner SetFileDialogRunner(TFileDialogRunner runner)
+TScopedFileDialogRunner::TScopedFileDialogRunner(TFileDialogRunner runner)
+    : TScopedOverride(Runner(), std::move(runner))
 {
-    TFileDialogRunner previous = std::move(Runner());
-    Runner() = std::move(runner);
-    return previous;
 }

@@ -3,7 +3,9 @@
 // default extension, filter entries of a text and a pattern, and options. Execute() shows the
 // dialog and, when the user chooses a file, stores its name in FileName.
 //
-// Tests install a runner that answers instead of a modal dialog.
+// Tests put a runner in place that answers instead of a modal dialog.
+
+#include "core/ScopedOverride.h"
 
 #include <QString>
 #include <QWidget>
@@ -49,6 +51,10 @@ public:
 // Answers a dialog: the chosen file name, or nothing when the user cancels.
 using TFileDialogRunner = std::function<std::optional<QString>(const TFileDialog&, QWidget*)>;
 
-// Replaces the runner of every file dialog (an empty runner restores the real dialog). Returns
-// the previous one.
-TFileDialogRunner SetFileDialogRunner(TFileDialogRunner runner);
+// While it lives, every file dialog is answered by `runner` (an empty runner: the host's modal
+// dialog); the runner before it comes back when it ends.
+class TScopedFileDialogRunner : public TScopedOverride<TFileDialogRunner>
+{
+public:
+    explicit TScopedFileDialogRunner(TFileDialogRunner runner);
+};

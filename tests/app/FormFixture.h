@@ -2,6 +2,7 @@
 // A main window for tests: started at a chosen time of day, recording every WritePort call.
 
 #include "app/UnitVardo.h"
+#include "core/Clock.h"
 #include "tests/support/TestSupport.h"
 
 #include <QTabBar>
@@ -20,10 +21,11 @@ public:
 // Builds the window with the local time of day fixed at hour:minute.
 inline std::unique_ptr<RecordingForm> MakeForm(int hour, int minute)
 {
-    const auto saved = LocalTimeOfDay;
-    LocalTimeOfDay = [=] { return TTimeOfDay{hour, minute}; };
-    auto form = std::make_unique<RecordingForm>();
-    LocalTimeOfDay = saved;
+    std::unique_ptr<RecordingForm> form;
+    {
+        const TScopedLocalTimeOfDay time([=] { return TTimeOfDay{hour, minute}; });
+        form = std::make_unique<RecordingForm>();
+    }
     ShowAndWait(form.get());
     return form;
 }

@@ -18,16 +18,11 @@ struct DialogAnswer
     std::optional<QString> answer;
     int shown = 0;
     TFileDialogKind kind = TFileDialogKind::Open;
-    TFileDialogRunner previous;
-    DialogAnswer()
-    {
-        previous = SetFileDialogRunner([this](const TFileDialog& d, QWidget*) {
-            ++shown;
-            kind = d.Kind;
-            return answer;
-        });
-    }
-    ~DialogAnswer() { SetFileDialogRunner(std::move(previous)); }
+    TScopedFileDialogRunner runner{[this](const TFileDialog& d, QWidget*) {
+        ++shown;
+        kind = d.Kind;
+        return answer;
+    }};
 };
 
 QByteArray ReadFile(const QString& path)

@@ -1,8 +1,10 @@
-// The clock's start values and tick arithmetic.
+// The clock's start values and tick arithmetic, and the time of day it starts from.
 
 #include "core/Clock.h"
 
 #include <gtest/gtest.h>
+
+#include <stdexcept>
 
 TEST(ClockStart, ValuesFromTheTimeOfDay)
 {
@@ -96,4 +98,20 @@ TEST(OutputWord, BitPerOutputFromTheSlotsFlags)
         all.Set(p, 11, 23, true);
     EXPECT_EQ(OutputWordAt(all, 11, 23), 63);
     EXPECT_EQ(OutputWordAt(all, 12, 23), 0) << "outside the schedule reads off";
+}
+
+// A stand-in time of day answers while it lives; an exception that ends its scope brings back the
+// one before it.
+TEST(LocalTimeOfDay, StandInAnswersUntilItsScopeEnds)
+{
+    const TScopedLocalTimeOfDay morning([] { return TTimeOfDay{9, 30}; });
+    try {
+        const TScopedLocalTimeOfDay afternoon([] { return TTimeOfDay{14, 37}; });
+        ASSERT_EQ(LocalTimeOfDay().Hour, 14);
+        ASSERT_EQ(LocalTimeOfDay().Minute, 37);
+        throw std::runtime_error("test failed part-way");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(LocalTimeOfDay().Hour, 9);
+    EXPECT_EQ(LocalTimeOfDay().Minute, 30);
 }

@@ -51,15 +51,15 @@ TEST(FileDialog, FiltersAndSuffixInTheHostsForm)
 TEST(FileDialog, RunnerAnswersInsteadOfTheDialog)
 {
     TFileDialog d = SaveDialog();
-    auto previous = SetFileDialogRunner([](const TFileDialog&, QWidget*) {
+    const TScopedFileDialogRunner chooses([](const TFileDialog&, QWidget*) {
         return std::optional<QString>(QStringLiteral("/tmp/x.tem"));
     });
     EXPECT_TRUE(d.Execute(nullptr));
     EXPECT_EQ(d.FileName, "/tmp/x.tem");
-    SetFileDialogRunner([](const TFileDialog&, QWidget*) { return std::optional<QString>(); });
+    const TScopedFileDialogRunner cancels(
+        [](const TFileDialog&, QWidget*) { return std::optional<QString>(); });
     EXPECT_FALSE(d.Execute(nullptr));
     EXPECT_EQ(d.FileName, "/tmp/x.tem") << "a cancelled dialog keeps the name";
-    SetFileDialogRunner(std::move(previous));
 }
 
 TEST(FileDialog, HostSaveDialogIsSetUpAndItsChoiceReturned)

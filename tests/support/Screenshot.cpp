@@ -2,6 +2,7 @@
 // with a few slots marked and one clock tick run, so the pointer and lamps show. Offscreen.
 
 #include "app/UnitVardo.h"
+#include "core/Clock.h"
 #include "platform/Application.h"
 
 #include <QApplication>
@@ -17,7 +18,7 @@ int main(int argc, char** argv)
         qWarning("usage: screenshot <file.png> [page]");
         return 2;
     }
-    LocalTimeOfDay = [] { return TTimeOfDay{14, 37}; };
+    const TScopedLocalTimeOfDay time([] { return TTimeOfDay{14, 37}; });
     TFormVardo form;
     // Lights in the evening on D0, a pump every other hour on D2, D3 through the afternoon.
     for (int h = 18; h < 23; ++h)

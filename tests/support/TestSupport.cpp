@@ -3,16 +3,11 @@
 #include <QTest>
 
 ErrorRecorder::ErrorRecorder()
+    : FReporter([this](QObject* sender, const QString& message) {
+          Senders.append(sender);
+          Messages.append(message);
+      })
 {
-    FPrevious = SetExceptionReporter([this](QObject* sender, const QString& message) {
-        Senders.append(sender);
-        Messages.append(message);
-    });
-}
-
-ErrorRecorder::~ErrorRecorder()
-{
-    SetExceptionReporter(std::move(FPrevious));
 }
 
 QImage Grab(QWidget* widget)

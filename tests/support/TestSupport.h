@@ -17,7 +17,6 @@ class ErrorRecorder
 {
 public:
     ErrorRecorder();
-    ~ErrorRecorder();
     ErrorRecorder(const ErrorRecorder&) = delete;
     ErrorRecorder& operator=(const ErrorRecorder&) = delete;
 
@@ -25,7 +24,7 @@ public:
     QList<QObject*> Senders;
 
 private:
-    TExceptionReporter FPrevious;
+    TScopedExceptionReporter FReporter;
 };
 
 // The widget as it is on screen (its paint events run first).

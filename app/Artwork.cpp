@@ -44,7 +44,7 @@ void PaintWood(QImage& board)
     std::vector<double> grainY(size_t(GrainLines) * BoardWidth);
     for (int i = 0; i < GrainLines; ++i)
         for (int x = 0; x < BoardWidth; ++x)
-            grainY[size_t(i * BoardWidth + x)] =
+            grainY[size_t(i) * BoardWidth + x] =
                 4 + i * Spacing + 1.8 * std::sin(x / 57.0 + i * 1.7);
     for (int y = 0; y < BoardHeight; ++y) {
         const double t = double(y) / (BoardHeight - 1);
@@ -57,7 +57,7 @@ void PaintWood(QImage& board)
             double dark = 0;
             const int near = int(std::lround((y - 4) / Spacing));
             for (int i = std::max(0, near - 1); i <= std::min(GrainLines - 1, near + 1); ++i) {
-                const double d = std::abs(y - grainY[size_t(i * BoardWidth + x)]);
+                const double d = std::abs(y - grainY[size_t(i) * BoardWidth + x]);
                 if (d < 1.0)
                     dark = std::max(dark, (1.0 - d) * (0.3 + 0.12 * (i % 3)));
             }

@@ -51,7 +51,7 @@ double Rate(QTimer& timer, const std::function<long()>& count, int seconds)
     QElapsedTimer clock;
     clock.start();
     timer.start();
-    while (clock.elapsed() < seconds * 1000)
+    while (clock.elapsed() < qint64(seconds) * 1000)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     timer.stop();
     return double(count() - before) * 1000.0 / double(clock.elapsed());

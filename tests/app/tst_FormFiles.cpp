@@ -74,7 +74,7 @@ TEST(FormFiles, SaveWritesTheScheduleAsMarked)
     const QByteArray bytes = ReadFile(dir.filePath("a.tem"));
     ASSERT_EQ(bytes.size(), 5184);
     for (int line = 0; line < 1728; ++line)
-        ASSERT_EQ(bytes[line * 3], line == 344 ? '1' : '0') << line;
+        ASSERT_EQ(bytes[qsizetype(line) * 3], line == 344 ? '1' : '0') << line;
 }
 
 TEST(FormFiles, LoadSetsTheFlagsAndRepaintsTheGrids)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -126,7 +127,7 @@ TEST(ScheduleFileFormat, ReadingRules)
     std::vector<int> lfOn;
     for (int i = 0; i < 1728; i += 5)
         lfOn.push_back(i);
-    std::string longer(1728 * 3, '\n');
+    std::string longer(std::size_t{1728} * 3, '\n');
     longer += "1\r\n1\r\n"; // lines 1728 and 1729 are not read
 
     const Case cases[] = {
@@ -236,7 +237,7 @@ TEST(ScheduleFileErrors, OnlyRegularFilesAreReadAndNothingBlocks)
 TEST(ScheduleFileErrors, HugeLineReadsAsOffInBoundedMemory)
 {
     TempDir dir;
-    std::string text(8 * 1024 * 1024, '1');
+    std::string text(std::size_t{8} * 1024 * 1024, '1');
     text += "\n1\n";
     WriteAll(dir.File("long.tem"), text);
     TScheduleFlags flags = ReadScheduleFile(dir.File("long.tem"));

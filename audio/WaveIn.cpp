@@ -1,0 +1,245 @@
+#include "WaveIn.h"
+
+TWaveAudioIn::TWaveAudioIn(QObject* Owner) : TWaveAudioIO(Owner) {}
+
+TWaveAudioIn::~TWaveAudioIn()
+{
+    BeginDestroy();
+}
+
+void TWaveAudioIn::SetPCMFormat(TPCMFormat Value)
+{
+    if (Value == FPCMFormat)
+        return;
+    if (GetActive())
+        throw EWaveAudioInvalidOperation(
+            QStringLiteral("Audio format cannot be changed while device is open"));
+    FPCMFormat = Value;
+}
+
+std::uint32_t TWaveAudioIn::NumDevices()
+{
+    return waveInGetNumDevs();
+}
+
+QString TWaveAudioIn::DeviceName()
+{
+    return NameFrom(waveInGetDevCapsA);
+}
+
+TPCMFormats TWaveAudioIn::DeviceFormats()
+{
+    return FormatsFrom(waveInGetDevCapsA);
+}
+
+std::uint32_t TWaveAudioIn::Position()
+{
+    return PositionFrom(waveInGetPosition);
+}
+
+QString TWaveAudioIn::ErrorTextOf(MMRESULT Code)
+{
+    return ErrorTextFrom(waveInGetErrorTextA, Code);
+}
+
+MMRESULT TWaveAudioIn::CheckDevice()
+{
+    WAVEINCAPSA caps;
+    return QueryCaps(waveInGetDevCapsA, caps);
+}
+
+bool TWaveAudioIn::QueryFormat(const WAVEFORMATEX* pWaveFormat)
+{
+    return waveInOpen(nullptr, static_cast<UINT>(DeviceID), pWaveFormat, 0, 0, WAVE_FORMAT_QUERY) ==
+           MMSYSERR_NOERROR;
+}
+
+void TWaveAudioIn::GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt)
+{
+    if (FPCMFormat != nonePCM) {
+        FreeIt = true;
+        pWaveFormat = AllocWaveFormat();
+        if (pWaveFormat == nullptr) {
+            Succeeded(MMSYSERR_NOMEM);
+            return;
+        }
+        PCMFormatToWaveFormat(*pWaveFormat, FPCMFormat);
+        return;
+    }
+    if (OnFormat)
+        OnFormat(this, pWaveFormat, FreeIt);
+}
+
+bool TWaveAudioIn::OpenDevice()
+{
+    const auto id = static_cast<UINT>(DeviceID);
+    return OpenWith(
+        [&](const WAVEFORMATEX& f) { return waveInOpen(nullptr, id, &f, 0, 0, WAVE_FORMAT_QUERY); },
+        [&](const WAVEFORMATEX& f) {
+            return waveInOpen(&FDeviceHandle, id, &f, DeviceWindow(), 0, CALLBACK_WINDOW);
+        });
+}
+
+void TWaveAudioIn::HandleInOpen()
+{
+    // Closed again before the open was handled: touch nothing, the close is under way.
+    if (Closing())
+        return;
+    FillBufferRing();
+    if (!FPaused)
+        FPaused = !Succeeded(waveInStart(FDeviceHandle));
+    NotifyActivate();
+}
+
+void TWaveAudioIn::HandleInClose()
+{
+    FDeviceHandle = 0;
+    NotifyDeactivate();
+}
+
+void TWaveAudioIn::FillBufferRing()
+{
+    WAVEHDR* header = nullptr;
+    try {
+        for (unsigned i = RingCount(); i < BufferCount() && GetActive() && !Closing(); ++i) {
+            if (!ReallocHeader(header, BufferBytes(), nullptr))
+                break;
+            if (!QueueHeader(header)) {
+                ReallocHeader(header, 0, nullptr);
+                break;
+            }
+            header = nullptr;
+        }
+    } catch (...) {
+        ReallocHeader(header, 0, nullptr);
+    }
+}
+
+bool TWaveAudioIn::QueueHeader(WAVEHDR* Header)
+{
+    const bool wasPrepared = (Header->dwFlags & WHDR_PREPARED) != 0;
+    if (!wasPrepared && !Succeeded(waveInPrepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR))))
+        return false;
+    bool added = false;
+    try {
+        added = Succeeded(waveInAddBuffer(FDeviceHandle, Header, sizeof(WAVEHDR)));
+    } catch (...) {
+        if (!wasPrepared)
+            waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
+        throw;
+    }
+    if (!added && !wasPrepared)
+        waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
+    return added;
+}
+
+void TWaveAudioIn::HandleInData(WAVEHDR* Header)
+{
+    bool requeued = false;
+    bool refused = false; // the device would not take the buffer back
+    const auto finish = [&] {
+        // A buffer the device would not take back (a lost server, say) winds the device down as
+        // a close does: one report, the buffers still queued come back, the last one closes.
+        if (refused && GetActive())
+            SetClosing(true);
+        if (!requeued && Header != nullptr) {
+            if (Header->dwFlags & WHDR_PREPARED)
+                waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
+            ReallocHeader(Header, 0, nullptr);
+        }
+    };
+    try {
+        if (Header != nullptr &&
+            Succeeded(waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR))) &&
+            Header->dwBytesRecorded > 0) {
+            bool freeIt = true;
+            NotifyLevel(Header->lpData, Header->dwBytesRecorded);
+            NotifyFilter(Header->lpData, Header->dwBytesRecorded);
+            DataReady(Header->lpData, Header->dwBytesRecorded, freeIt);
+            if (!freeIt)
+                Header->dwUser = 0;
+        }
+        if (!Closing() && RingCount() <= BufferCount() &&
+            ReallocHeader(Header, BufferBytes(), nullptr)) {
+            refused = true;
+            requeued = QueueHeader(Header);
+            refused = !requeued;
+        }
+        finish();
+    } catch (...) {
+        finish();
+        if (Closing() && RingCount() == 0 && GetActive())
+            Succeeded(waveInClose(FDeviceHandle));
+        throw;
+    }
+    if (Closing() && RingCount() == 0 && GetActive())
+        Succeeded(waveInClose(FDeviceHandle));
+}
+
+bool TWaveAudioIn::CloseDevice()
+{
+    if (Closing())
+        return false;
+    if (!GetActive())
+        throw EWaveAudioInvalidOperation(QStringLiteral("Device is aleardy close"));
+    SetClosing(true);
+    struct TClear
+    {
+        TWaveAudioIn* Self;
+        ~TClear() { Self->SetClosing(false); }
+    } clear{this};
+    if (!FPaused && !Succeeded(waveInStop(FDeviceHandle)))
+        return false;
+    const bool result = RingCount() == 0 ? Succeeded(waveInClose(FDeviceHandle))
+                                         : Succeeded(waveInReset(FDeviceHandle));
+    if (result)
+        WaitUntilClosed();
+    return result;
+}
+
+bool TWaveAudioIn::Pause()
+{
+    if (FPaused)
+        return false;
+    if (GetActive() && !Succeeded(waveInStop(FDeviceHandle)))
+        return false;
+    FPaused = true;
+    NotifyPause();
+    return true;
+}
+
+bool TWaveAudioIn::Resume()
+{
+    if (!FPaused)
+        return false;
+    if (GetActive() && !Succeeded(waveInStart(FDeviceHandle)))
+        return false;
+    FPaused = false;
+    NotifyResume();
+    return true;
+}
+
+bool TWaveAudioIn::AddExternalBuffer(void* Buffer, std::uint32_t BufferSize, bool FreeIt)
+{
+    WAVEHDR* header = nullptr;
+    try {
+        if (!ReallocHeader(header, BufferSize, Buffer))
+            return false;
+        if (FreeIt)
+            header->dwUser = OwnerTag();
+        if (QueueHeader(header))
+            return true;
+    } catch (...) {
+    }
+    ReallocHeader(header, 0, nullptr);
+    return false;
+}
+
+void TWaveAudioIn::DataReady(void* /*Buffer*/, std::uint32_t /*BufferSize*/, bool& /*FreeIt*/) {}
+
+void TWaveAudioIn::AbandonDevice()
+{
+    if (FDeviceHandle != 0)
+        waveInAbandon(FDeviceHandle);
+    FDeviceHandle = 0;
+}

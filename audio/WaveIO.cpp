@@ -48,16 +48,16 @@ EWaveAudioError::EWaveAudioError(const QString& message) : std::runtime_error(me
 {
 }
 
-PWaveFormatEx AllocWaveFormat() noexcept
+PWaveFormatEx AllocWaveFormat(std::size_t extra) noexcept
 {
     if (!MayAllocate())
         return nullptr;
-    return new (std::nothrow) WAVEFORMATEX{};
+    return static_cast<PWaveFormatEx>(std::calloc(1, sizeof(WAVEFORMATEX) + extra));
 }
 
 void FreeWaveFormat(PWaveFormatEx format) noexcept
 {
-    delete format;
+    std::free(format);
 }
 
 void* AllocWaveBlock(std::size_t size) noexcept
@@ -113,8 +113,9 @@ TWaveAudioIO::~TWaveAudioIO()
 
 void TWaveAudioIO::BeginDestroy() noexcept
 {
-    if (FDestroying)
+    if (FReleased)
         return;
+    FReleased = true;
     FDestroying = true;
     try {
         SetActive(false);

@@ -59,8 +59,9 @@ using TWaveAudioLevelEvent = std::function<void(QObject* Sender, std::int32_t Le
 using TWaveAudioFilterEvent =
     std::function<void(QObject* Sender, void* Buffer, std::uint32_t BufferSize)>;
 
-// Format records handed between devices and handlers: 18 zeroed bytes, or nullptr.
-PWaveFormatEx AllocWaveFormat() noexcept;
+// Format records handed between devices and handlers: 18 zeroed bytes and `extra` more (cbSize),
+// or nullptr.
+PWaveFormatEx AllocWaveFormat(std::size_t extra = 0) noexcept;
 void FreeWaveFormat(PWaveFormatEx format) noexcept;
 
 // Data blocks a device frees when it owns them (dwUser): allocate and free them with these.
@@ -189,6 +190,13 @@ protected:
     // device has been released. Safe to call more than once.
     void BeginDestroy() noexcept;
     bool Destroying() const { return FDestroying; }
+
+public:
+    // Flags the device as being destroyed, as its owner does first thing in its own destruction:
+    // OnDeactivate, OnLevel and OnFilter fall silent.
+    void MarkDestroying() { FDestroying = true; }
+
+protected:
     void SetClosing(bool Value) { FClosing = Value; }
 
     // The queries both devices make, through their direction's function. A failed query gives
@@ -228,6 +236,7 @@ private:
     MMRESULT FLastError = MMSYSERR_NOERROR;
     bool FClosing = false;
     bool FDestroying = false;
+    bool FReleased = false;
     WAVEFORMATEX FWaveFormat{};
     std::vector<WAVEHDR*> FHeaderList;
     std::unique_ptr<TDeviceWindow> FDeviceWindow;

@@ -231,12 +231,21 @@ bool TWaveAudioOut::WriteHeader(WAVEHDR* Header)
 
 bool TWaveAudioOut::PlayBuffer(void* Buffer, std::uint32_t BufferSize, bool FreeIt, DWORD Loops)
 {
+    bool takenOver = false;
+    return PlayBuffer(Buffer, BufferSize, FreeIt, Loops, takenOver);
+}
+
+bool TWaveAudioOut::PlayBuffer(void* Buffer, std::uint32_t BufferSize, bool FreeIt, DWORD Loops,
+                               bool& TakenOver)
+{
+    TakenOver = false;
     if (Buffer == nullptr || BufferSize == 0)
         return false;
     WAVEHDR* header = nullptr;
     try {
         if (!ReallocHeader(header, BufferSize, Buffer))
             return false;
+        TakenOver = true;
         if (FreeIt)
             header->dwUser = OwnerTag();
         if (Loops != 0) {

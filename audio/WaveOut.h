@@ -71,6 +71,10 @@ public:
     // Plays a caller's block in place; with FreeIt the device frees it after playing. False (and
     // the block not taken over) when it cannot be queued.
     virtual bool PlayBuffer(void* Buffer, std::uint32_t BufferSize, bool FreeIt, DWORD Loops);
+    // The same; TakenOver says whether the device took the block (a header was made for it), so
+    // that a caller who handed over a block with FreeIt knows whether it is still its own.
+    bool PlayBuffer(void* Buffer, std::uint32_t BufferSize, bool FreeIt, DWORD Loops,
+                    bool& TakenOver);
 
 protected:
     // Fills a buffer the device owns; returns the bytes filled (0 ends playback).
@@ -87,9 +91,10 @@ protected:
     HWAVE Handle() const override { return FDeviceHandle; }
     void AbandonDevice() override;
 
-private:
-    // Issues the platform close once per open.
+    // Issues the platform close once per open, when the device is closing and holds no buffer.
     void CloseOnce();
+
+private:
     // Refills a returned (or new) header from the data source; true when it went back to the
     // device.
     bool Refill(WAVEHDR*& Header);

@@ -26,12 +26,13 @@ protected:
         EXPECT_EQ(WaveBlocksAlive(), 0u);
     }
 
-    // Dispatches every device message posted so far.
+    // Dispatches every device message posted so far, and what their handlers posted in turn.
     static void Pump()
     {
         for (int i = 0; i < 1000 && PendingDeviceMessages() > 0; ++i)
             QCoreApplication::processEvents();
         ASSERT_EQ(PendingDeviceMessages(), 0u);
+        QCoreApplication::processEvents();
     }
 
     // Writes the device's events into the card's log; OnError only when asked.

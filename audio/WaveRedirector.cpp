@@ -1,0 +1,220 @@
+#include "WaveRedirector.h"
+
+#include "platform/Application.h"
+
+#include <QMetaObject>
+
+#include <cstring>
+
+TAudioInput::TAudioInput(TAudioRedirector* Redirector)
+    : TWaveAudioIn(Redirector), Redirector(Redirector)
+{
+}
+
+TAudioInput::~TAudioInput()
+{
+    BeginDestroy();
+}
+
+void TAudioInput::GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt)
+{
+    Redirector->ReleasePendingFormat();
+    TWaveAudioIn::GetWaveFormat(pWaveFormat, FreeIt);
+    if (pWaveFormat == nullptr)
+        return;
+    if (FreeIt) {
+        // Made for this open: the redirector keeps it for the output.
+        FreeIt = false;
+        Redirector->FPendingFormat = pWaveFormat;
+        return;
+    }
+    // A handler keeps its record: the output gets a copy. PCM records have no extra bytes,
+    // whatever their cbSize says.
+    const std::size_t extra = pWaveFormat->wFormatTag == WAVE_FORMAT_PCM ? 0 : pWaveFormat->cbSize;
+    PWaveFormatEx copy = AllocWaveFormat(extra);
+    if (copy == nullptr) {
+        Succeeded(MMSYSERR_NOMEM);
+        return;
+    }
+    std::memcpy(copy, pWaveFormat, sizeof(WAVEFORMATEX) + extra);
+    Redirector->FPendingFormat = copy;
+}
+
+void TAudioInput::DataReady(void* Buffer, std::uint32_t BufferSize, bool& FreeIt)
+{
+    if (!Redirector->FActive)
+        return;
+    FreeIt = false;
+    TAudioOutput* output = Redirector->FAudioOut;
+    if (!output->Active()) {
+        // Nothing plays it yet (the output opens a moment after the input): dropped.
+        FreeWaveBlock(Buffer);
+        return;
+    }
+    const bool reportedBefore = Redirector->FReported;
+    bool takenOver = false;
+    const bool played = output->PlayBuffer(Buffer, BufferSize, true, 0, takenOver);
+    if (!takenOver)
+        FreeWaveBlock(Buffer);
+    if (!played)
+        Redirector->EchoFailed(reportedBefore);
+}
+
+TAudioOutput::TAudioOutput(TAudioRedirector* Redirector)
+    : TWaveAudioOut(Redirector), Redirector(Redirector)
+{
+}
+
+TAudioOutput::~TAudioOutput()
+{
+    BeginDestroy();
+}
+
+void TAudioOutput::GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt)
+{
+    FreeIt = true;
+    pWaveFormat = Redirector->FPendingFormat;
+    Redirector->FPendingFormat = nullptr;
+}
+
+void TAudioOutput::HandleOutDone(WAVEHDR* Header)
+{
+    const auto release = [&] {
+        if (Header == nullptr)
+            return;
+        if (Header->dwFlags & WHDR_PREPARED)
+            waveOutUnprepareHeader(DeviceHandle(), Header, sizeof(WAVEHDR));
+        ReallocHeader(Header, 0, nullptr);
+    };
+    try {
+        if (Header != nullptr)
+            Succeeded(waveOutUnprepareHeader(DeviceHandle(), Header, sizeof(WAVEHDR)));
+        release();
+    } catch (...) {
+        release();
+        CloseOnce();
+        throw;
+    }
+    CloseOnce();
+}
+
+TAudioRedirector::TAudioRedirector(QObject* Owner) : QObject(Owner)
+{
+    FAudioIn = new TAudioInput(this);
+    FAudioIn->setObjectName(QStringLiteral("AudioIn"));
+    FAudioIn->SetBufferLength(50);
+    FAudioIn->SetBufferCount(5);
+    FAudioIn->OnActivate = [this](QObject* Sender) { AudioInActivated(Sender); };
+    FAudioIn->OnDeactivate = [this](QObject* Sender) { AudioInDeactivated(Sender); };
+    FAudioIn->OnError = [this](QObject* Sender) { DeviceError(Sender); };
+
+    FAudioOut = new TAudioOutput(this);
+    FAudioOut->setObjectName(QStringLiteral("AudioOut"));
+    FAudioOut->SetBufferCount(0);
+    FAudioOut->OnError = [this](QObject* Sender) { DeviceError(Sender); };
+}
+
+TAudioRedirector::~TAudioRedirector()
+{
+    FDestroying = true;
+    FAudioIn->MarkDestroying();
+    FAudioOut->MarkDestroying();
+    try {
+        SetActive(false);
+    } catch (const std::exception& error) {
+        HandleException(this, error);
+    }
+    // Each device's destructor closes it (the output is still open here) and releases the rest.
+    delete FAudioIn;
+    FAudioIn = nullptr;
+    delete FAudioOut;
+    FAudioOut = nullptr;
+    ReleasePendingFormat();
+}
+
+void TAudioRedirector::SetActive(bool Value)
+{
+    if (Value == FActive)
+        return;
+    if (Value) {
+        FReported = false;
+    }
+    FActive = Value;
+    struct TMirror
+    {
+        TAudioRedirector* Self;
+        ~TMirror() { Self->FActive = Self->FAudioIn->Active(); }
+    } mirror{this};
+    FAudioIn->SetActive(Value);
+}
+
+QString TAudioRedirector::LastErrorText()
+{
+    if (FAudioIn->LastError() != MMSYSERR_NOERROR)
+        return FAudioIn->LastErrorText();
+    if (FAudioOut->LastError() != MMSYSERR_NOERROR)
+        return FAudioOut->LastErrorText();
+    return {};
+}
+
+void TAudioRedirector::AudioInActivated(QObject* /*Sender*/)
+{
+    try {
+        FAudioOut->SetActive(true);
+    } catch (...) {
+        if (!FAudioOut->Active())
+            SetActive(false);
+        throw;
+    }
+    if (!FAudioOut->Active()) {
+        SetActive(false);
+        return;
+    }
+    if (OnActivate)
+        OnActivate(this);
+}
+
+void TAudioRedirector::AudioInDeactivated(QObject* /*Sender*/)
+{
+    const bool wasOpen = FAudioOut->Active() && !FDestroying;
+    FAudioOut->SetActive(false);
+    FActive = false;
+    if (wasOpen && OnDeactivate)
+        OnDeactivate(this);
+}
+
+void TAudioRedirector::DeviceError(QObject* /*Sender*/)
+{
+    if (OnError) {
+        OnError(this);
+        return;
+    }
+    // One report a run: a lost sound server fails every call that follows the first.
+    if (FReported)
+        return;
+    FReported = true;
+    throw EWaveAudioSysError(LastErrorText());
+}
+
+void TAudioRedirector::EchoFailed(bool alreadyReported)
+{
+    // The output's error went through DeviceError, but PlayBuffer keeps exceptions in: say it here.
+    if (!alreadyReported && !OnError)
+        HandleException(this, FAudioOut->LastErrorText());
+    if (FSwitchOffPosted)
+        return;
+    FSwitchOffPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FSwitchOffPosted = false;
+            Guard(this, [this] { SetActive(false); });
+        },
+        Qt::QueuedConnection);
+}
+
+void TAudioRedirector::ReleasePendingFormat()
+{
+    FreeWaveFormat(FPendingFormat);
+    FPendingFormat = nullptr;
+}

@@ -1,0 +1,105 @@
+#pragma once
+// TAudioRedirector: plays what a wave input records straight back through a wave output (the
+// microphone echo).
+//
+// Switching Active on opens AudioIn; once the input reports itself open, the redirector opens
+// AudioOut with a byte-for-byte copy of the input's format (PendingFormat, held by exactly one
+// owner at a time) and fires OnActivate. Every recorded block is then handed to the output
+// without copying, and the output frees it once played. Switching off closes the input, and the
+// input's closing closes the output; OnDeactivate fires inside the switch-off, and only when the
+// output had been open.
+//
+// Device failures go to OnError or, without a handler, are raised with the failing device's text.
+// Beyond the classic behaviour: a block that cannot be played is freed, never leaked; a failed
+// hand-over to the output is reported (once) and switches the echo off from the message loop, so
+// it never falls silent while it looks switched on; after the first report of a run, later
+// failures of the same run (a lost sound server fails every call) are not reported again.
+
+#include "audio/WaveIn.h"
+#include "audio/WaveOut.h"
+
+class TAudioRedirector;
+
+class TAudioInput : public TWaveAudioIn
+{
+    Q_OBJECT
+public:
+    explicit TAudioInput(TAudioRedirector* Redirector);
+    ~TAudioInput() override;
+    Q_DISABLE_COPY_MOVE(TAudioInput)
+
+    TAudioRedirector* const Redirector;
+
+protected:
+    void GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt) override;
+    void DataReady(void* Buffer, std::uint32_t BufferSize, bool& FreeIt) override;
+};
+
+class TAudioOutput : public TWaveAudioOut
+{
+    Q_OBJECT
+public:
+    explicit TAudioOutput(TAudioRedirector* Redirector);
+    ~TAudioOutput() override;
+    Q_DISABLE_COPY_MOVE(TAudioOutput)
+
+    TAudioRedirector* const Redirector;
+
+protected:
+    // A played block is released with its header; nothing is refilled.
+    void HandleOutDone(WAVEHDR* Header) override;
+    void GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt) override;
+    void FillBufferRing() override {}
+};
+
+class TAudioRedirector : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TAudioRedirector(QObject* Owner = nullptr);
+    ~TAudioRedirector() override;
+    Q_DISABLE_COPY_MOVE(TAudioRedirector)
+
+    TWaveAudioEvent OnActivate;
+    TWaveAudioEvent OnDeactivate;
+    TWaveAudioEvent OnError;
+
+    TAudioInput* AudioIn() const { return FAudioIn; }
+    TAudioOutput* AudioOut() const { return FAudioOut; }
+
+    bool Active() const { return FActive; }
+    // On opens the input (the output follows from the message loop); off closes both before it
+    // returns. Ends mirroring the input's Active, also when the switch raised.
+    void SetActive(bool Value);
+
+    // The input's ring.
+    std::uint16_t BufferLength() const { return FAudioIn->BufferLength(); }
+    void SetBufferLength(std::uint16_t Value) { FAudioIn->SetBufferLength(Value); }
+    std::uint16_t BufferCount() const { return FAudioIn->BufferCount(); }
+    void SetBufferCount(std::uint16_t Value) { FAudioIn->SetBufferCount(Value); }
+
+    // The input's error text when its last guarded call failed, else the output's.
+    QString LastErrorText();
+
+    // The format the input is opening with, kept for the output's open; nullptr when none.
+    const WAVEFORMATEX* PendingFormat() const { return FPendingFormat; }
+
+private:
+    friend class TAudioInput;
+    friend class TAudioOutput;
+
+    void AudioInActivated(QObject* Sender);
+    void AudioInDeactivated(QObject* Sender);
+    void DeviceError(QObject* Sender);
+    // A recorded block the output could not play: reported once, then the echo goes off.
+    void EchoFailed(bool alreadyReported);
+    void ReleasePendingFormat();
+
+    bool FActive = false;
+    bool FDestroying = false;
+    bool FReported = false; // a failure of this run has been reported
+    bool FSwitchOffPosted = false;
+    PWaveFormatEx FPendingFormat = nullptr;
+    TAudioInput* FAudioIn = nullptr;
+    TAudioOutput* FAudioOut = nullptr;
+};

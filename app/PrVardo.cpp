@@ -2,10 +2,13 @@
 
 #include "app/UnitVardo.h"
 #include "platform/Application.h"
+#include "platform/drivers/PulseAudio.h"
 
 int main(int argc, char** argv)
 {
     TApplication application(argc, argv);
+    // Sound goes through the desktop's sound server; it is reached when first needed.
+    TScopedWaveDriver sound(std::make_unique<TPulseAudioDriver>());
     TFormVardo FormVardo;
     FormVardo.show();
     return application.exec();

@@ -1,6 +1,7 @@
 #include "UnitVardo.h"
 
 #include "app/Artwork.h"
+#include "core/Meter.h"
 #include "core/ScheduleFile.h"
 #include "platform/Application.h"
 #include "platform/Fonts.h"
@@ -48,6 +49,12 @@ constexpr int ClientWidth = 664;
 constexpr int ClientHeight = 575;
 constexpr int PanelHeight = 37;
 
+// The bar graph in `wave`: bars 6 px wide, one every 10 px, the box cleared once a bar has been
+// drawn beyond x = 400.
+constexpr int BarWidth = 6;
+constexpr int BarStep = 10;
+constexpr int BarWrap = 400;
+
 } // namespace
 
 TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
@@ -62,17 +69,31 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
     CreatePanel();
     CreateLamps();
     CreatePages();
+    CreateMicrophoneControls();
     CreateComponents();
+    CreateRedirector();
 
-    // Keyboard order: the page control, then the top panel's controls.
+    // Keyboard order: the page control, then the top panel's controls, then "active"; on the
+    // microphone page its three buttons.
     setTabOrder(PageControl1, LuzTimer);
     setTabOrder(LuzTimer, Velocidad);
     setTabOrder(Velocidad, JOn);
     setTabOrder(JOn, LoadGrid);
     setTabOrder(LoadGrid, SaveGrid);
     setTabOrder(SaveGrid, TrackBar1);
+    setTabOrder(TrackBar1, CkActive);
+    setTabOrder(BtOpen, BTClose);
+    setTabOrder(BTClose, PonerECO);
 
     Guard(this, [this] { FormCreate(); });
+}
+
+TFormVardo::~TFormVardo()
+{
+    // Switching the echo off dispatches the devices' last notifications; none of them may find
+    // a control gone. The redirector's own destruction silences its events and never throws.
+    delete AudioRedirector1;
+    AudioRedirector1 = nullptr;
 }
 
 // The lamp board with its two pictures (lamps dark, lamps lit), showing the dark one.
@@ -312,6 +333,7 @@ void TFormVardo::CreatePages()
     VUMETRO->setObjectName(QStringLiteral("VUMETRO"));
     PageControl1->addTab(VUMETRO, QStringLiteral("VUMETRO"));
     PageControl1->setCurrentWidget(VUMETRO);
+    CreateMicrophonePage();
 
     using namespace std::placeholders;
     BSSGrid1->OnDrawCell = std::bind(&TFormVardo::BSSGrid1DrawCell, this, _1, _2, _3, _4, _5);
@@ -344,6 +366,87 @@ void TFormVardo::CreatePages()
 
     PageControl1->installEventFilter(this);
     PageControl1->tabBar()->installEventFilter(this);
+}
+
+QPushButton* TFormVardo::CreateButton(QWidget* parent, const QString& name, const QRect& geometry,
+                                      const QString& text, void (TFormVardo::*click)(QObject*))
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    connect(button, &QPushButton::clicked, this,
+            [this, button, click] { Guard(this, [&] { (this->*click)(button); }); });
+    return button;
+}
+
+void TFormVardo::CreateMicrophonePage()
+{
+    // The page in the button face colour, as the toolkit's pages are: the bar graph's box, which
+    // has the same colour, is seen only through what is drawn on it.
+    SetBackgroundColor(VUMETRO, clBtnFace);
+    wave = new TPaintBox(VUMETRO, QStringLiteral("wave"), QRect(32, 152, 313, 100));
+    wave->SetColor(clBtnFace);
+
+    // Three controls that nothing uses, kept hidden.
+    Shape1 = new TShape(VUMETRO, QStringLiteral("Shape1"), QRect(23, 272, 354, 25), clRed, clRed);
+    Shape1->hide();
+    pitch = new TLabel(VUMETRO, QStringLiteral("pitch"), QRect(419, 48, 10, 24),
+                       QStringLiteral("0"), clLime, MakeFont(QStringLiteral("MS Sans Serif"), 19));
+    pitch->hide();
+
+    Label21 = new TLabel(VUMETRO, QStringLiteral("Label21"), QRect(120, 8, 229, 29),
+                         QStringLiteral("Control microfónico"), clYellow,
+                         MakeFont(QStringLiteral("MS Sans Serif"), 24, fsBold));
+    Label22 = new TLabel(VUMETRO, QStringLiteral("Label22"), QRect(96, 40, 285, 16),
+                         QStringLiteral("Ajustar la sensibilidad del micro en el PC"), clLime,
+                         MakeFont(QStringLiteral("MS Sans Serif"), 13, fsBold));
+
+    LCDControl1 = new TLCDControl(VUMETRO);
+    LCDControl1->setObjectName(QStringLiteral("LCDControl1"));
+    LCDControl1->setGeometry(392, 72, 81, 249);
+    LCDControl1->SetNumberMax(100);
+    LCDControl1->SetNumber(0);
+    LCDControl1->SetNumberType(ntNone);
+
+    BtOpen = CreateButton(VUMETRO, QStringLiteral("BtOpen"), QRect(128, 320, 89, 33),
+                          QStringLiteral("Abrir"), &TFormVardo::BtOpenClick);
+    BTClose = CreateButton(VUMETRO, QStringLiteral("BTClose"), QRect(224, 320, 89, 33),
+                           QStringLiteral("Cerrar"), &TFormVardo::BTCloseClick);
+
+    RichEdit1 = new QTextEdit(VUMETRO);
+    RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
+    RichEdit1->setGeometry(16, 320, 81, 33);
+    RichEdit1->setPlainText(QStringLiteral("RichEdit1"));
+    RichEdit1->hide();
+
+    PonerECO = CreateButton(VUMETRO, QStringLiteral("PonerECO"), QRect(393, 320, 81, 33),
+                            QStringLiteral("ECO on/off"), &TFormVardo::PonerECOClick);
+}
+
+void TFormVardo::CreateMicrophoneControls()
+{
+    CkActive = new TRadioButton(this, QStringLiteral("CkActive"), QRect(589, 152, 68, 17),
+                                QStringLiteral("active"));
+    connect(CkActive, &QRadioButton::clicked, this,
+            [this] { Guard(this, [this] { CkActiveClick(CkActive); }); });
+
+    AudioLevel = new QProgressBar(this);
+    AudioLevel->setObjectName(QStringLiteral("AudioLevel"));
+    AudioLevel->setGeometry(589, 208, 65, 17);
+    AudioLevel->setRange(0, 100);
+    AudioLevel->setValue(0);
+    AudioLevel->setTextVisible(false);
+}
+
+void TFormVardo::CreateRedirector()
+{
+    AudioRedirector1 = new TAudioRedirector(this);
+    AudioRedirector1->setObjectName(QStringLiteral("AudioRedirector1"));
+    AudioRedirector1->AudioOut()->SetOptions({woSetVolume});
+    AudioRedirector1->OnActivate = [this](QObject* Sender) { AudioRedirector1Activate(Sender); };
+    AudioRedirector1->OnDeactivate = [this](QObject* Sender) {
+        AudioRedirector1Deactivate(Sender);
+    };
 }
 
 TBSSGrid* TFormVardo::ScheduleGrid(int plane) const
@@ -388,6 +491,11 @@ void TFormVardo::FormCreate()
             grid->SetCells(0, j, HourCaption(j - 1));
     }
     Clock = ClockStartValues(LocalTimeOfDay());
+
+    EcoOn = false;
+    AudioRedirector1->AudioIn()->OnLevel = [this](QObject* Sender, std::int32_t Level) {
+        AudioRedirector1AudioInLevel(Sender, Level);
+    };
 }
 
 void TFormVardo::RepaintScheduleGrids()
@@ -427,8 +535,9 @@ void TFormVardo::ShowPuntero()
     Label4->SetCaption(QString::number(OutputWord));
 }
 
-void TFormVardo::SpeedButton1Click(QObject*)
+void TFormVardo::SpeedButton1Click(QObject* Sender)
 {
+    BTCloseClick(Sender);
     if (Temporiz->isActive())
         Temporiz->stop();
     else
@@ -462,6 +571,76 @@ void TFormVardo::SaveGridClick(QObject*)
     if (!SaveDialog1.Execute(this))
         return;
     WriteScheduleFile(QFile::encodeName(SaveDialog1.FileName).toStdString(), Schedule.Flags());
+}
+
+void TFormVardo::BtOpenClick(QObject*)
+{
+    Temporiz->stop();
+    LuzTimer->SetChecked(false);
+    if (AudioOpen)
+        return;
+    CkActive->setChecked(true);
+    // A failed open leaves "active" checked and AudioOpen clear: the next press tries again.
+    AudioRedirector1->SetActive(CkActive->isChecked());
+    AudioOpen = true;
+}
+
+void TFormVardo::BTCloseClick(QObject*)
+{
+    CkActive->setChecked(false);
+    AudioRedirector1->SetActive(CkActive->isChecked());
+    AudioOpen = false;
+}
+
+void TFormVardo::CkActiveClick(QObject*)
+{
+    AudioRedirector1->SetActive(CkActive->isChecked());
+}
+
+void TFormVardo::PonerECOClick(QObject*)
+{
+    EcoOn = !EcoOn;
+    AudioRedirector1->AudioOut()->SetVolume(EcoOn ? 50 : 2);
+}
+
+void TFormVardo::AudioRedirector1Activate(QObject*)
+{
+    CkActive->setChecked(true);
+}
+
+void TFormVardo::AudioRedirector1Deactivate(QObject*)
+{
+    CkActive->setChecked(false);
+}
+
+void TFormVardo::AudioRedirector1AudioInLevel(QObject*, std::int32_t Level)
+{
+    AudioLevel->setValue(Level);
+    LCDControl1->SetNumber(Level);
+    DibujarOnda(static_cast<std::uint8_t>(Level));
+}
+
+void TFormVardo::DibujarOnda(std::uint8_t v)
+{
+    const int W = wave->width();
+    const int H = wave->height();
+    TCanvas* canvas = wave->Canvas();
+    canvas->Pen.Color = clYellow;
+    canvas->Brush.Color = clYellow;
+    canvas->FillRect(Rect(BarX, H - v, BarX + BarWidth, H));
+    BarX += BarStep;
+    if (BarX > BarWrap) {
+        // Bars from 313 on fall outside the box; they are counted all the same.
+        BarX = 1;
+        canvas->Brush.Color = FormColor;
+        canvas->Rectangle(0, 0, W, H);
+        canvas->Pen.Color = clYellow;
+    }
+    LCDControl1->SetNumber(v);
+    const std::uint8_t word = MeterWord(v);
+    WritePort(word);
+    for (int p = 0; p < TSchedule::Planes; ++p)
+        Lamp(p)->SetFrameActual((word >> p) & 1 ? 1 : 2);
 }
 
 bool TFormVardo::eventFilter(QObject* watched, QEvent* event)

@@ -10,20 +10,30 @@
 // time, marks the current slot in all six grids, shows the six flags of that slot on the lamp
 // pictures D0 to D5 and as OutputWord, and hands OutputWord to WritePort. Schedules are saved to
 // and loaded from ".tem" files with the two buttons at the left of the top panel.
+//
+// On the page "VUMETRO", "Abrir" stops the clock and switches the microphone echo on
+// (AudioRedirector1: what the sound card records is played straight back), "Cerrar" switches it
+// off and "ECO on/off" sets the echo's volume. The peak level of every recorded buffer is shown
+// on the progress bar AudioLevel, the LCD display, a running bar graph in the paint box `wave`,
+// and as a level meter on the lamps D0 to D5, whose word also goes to WritePort.
 
+#include "audio/WaveRedirector.h"
 #include "controls/BSSGrid.h"
 #include "controls/Frames.h"
 #include "controls/JCheck.h"
 #include "controls/JLAniBmp.h"
+#include "controls/LCDControl.h"
 #include "core/Clock.h"
 #include "core/Schedule.h"
 #include "platform/FileDialogs.h"
 #include "platform/StdControls.h"
 
 #include <QCheckBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
@@ -36,6 +46,8 @@ class TFormVardo : public QWidget
     Q_OBJECT
 public:
     explicit TFormVardo(QWidget* parent = nullptr);
+    // Switches the echo off and releases the sound devices before any control goes.
+    ~TFormVardo() override;
     Q_DISABLE_COPY_MOVE(TFormVardo)
 
     // Controls, by the names the window gives them.
@@ -94,12 +106,34 @@ public:
     TFileDialog OpenDialog1{TFileDialogKind::Open};
     TFileDialog SaveDialog1{TFileDialogKind::Save};
 
+    // The microphone page, in creation order, and the two microphone controls beside the page
+    // control.
+    TPaintBox* wave = nullptr;
+    TShape* Shape1 = nullptr;
+    TLabel* pitch = nullptr;
+    TLabel* Label21 = nullptr;
+    TLabel* Label22 = nullptr;
+    TLCDControl* LCDControl1 = nullptr;
+    QPushButton* BtOpen = nullptr;
+    QPushButton* BTClose = nullptr;
+    QTextEdit* RichEdit1 = nullptr;
+    QPushButton* PonerECO = nullptr;
+    TRadioButton* CkActive = nullptr;
+    QProgressBar* AudioLevel = nullptr;
+    TAudioRedirector* AudioRedirector1 = nullptr;
+
     // The program's user data.
     TSchedule Schedule;
 
     // The clock's counters and the switching word of the current slot.
     TClockCounters Clock;
     std::uint8_t OutputWord = 0;
+
+    // The microphone: switched on by "Abrir" (and until "Cerrar"), the echo's volume toggle, and
+    // the left edge of the next bar in `wave`.
+    bool AudioOpen = false;
+    bool EcoOn = false;
+    std::int32_t BarX = 0;
 
     // The grid that shows plane p (0 to 5).
     TBSSGrid* ScheduleGrid(int plane) const;
@@ -131,6 +165,17 @@ public:
     void LoadGridClick(QObject* Sender);
     void SaveGridClick(QObject* Sender);
 
+    void BtOpenClick(QObject* Sender);
+    void BTCloseClick(QObject* Sender);
+    void CkActiveClick(QObject* Sender);
+    void PonerECOClick(QObject* Sender);
+    void AudioRedirector1Activate(QObject* Sender);
+    void AudioRedirector1Deactivate(QObject* Sender);
+    void AudioRedirector1AudioInLevel(QObject* Sender, std::int32_t Level);
+    // One level on the page: a bar in `wave` (10 px right of the last, the box cleared after
+    // x = 400), the LCD number, and the level meter on WritePort and the lamps D0 to D5.
+    void DibujarOnda(std::uint8_t v);
+
     // Hands a six-bit switching word to the power strip. Driving real hardware is outside the
     // program: it does nothing.
     virtual void WritePort(std::uint8_t value);
@@ -147,7 +192,13 @@ private:
     void CreatePanel();
     void CreateLamps();
     void CreatePages();
+    void CreateMicrophonePage();
+    void CreateMicrophoneControls();
     void CreateComponents();
+    void CreateRedirector();
+    // A push button on `parent` whose click runs `click` (guarded) with the button as Sender.
+    QPushButton* CreateButton(QWidget* parent, const QString& name, const QRect& geometry,
+                              const QString& text, void (TFormVardo::*click)(QObject*));
     void RepaintScheduleGrids();
     TBSSGrid* CreateScheduleGrid(QWidget* page, const QString& name);
     void PaintMarkedCells(int plane);

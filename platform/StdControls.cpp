@@ -103,3 +103,53 @@ void SetBackgroundColor(QWidget* widget, TColor color)
     widget->setPalette(pal);
     widget->setAutoFillBackground(true);
 }
+
+TPaintBox::TPaintBox(QWidget* parent, const QString& name, const QRect& geometry)
+    : TSurfaceWidget(parent)
+{
+    setObjectName(name);
+    setGeometry(geometry);
+}
+
+void TPaintBox::SetColor(TColor color)
+{
+    if (color == FColor)
+        return;
+    FColor = color;
+    Invalidate();
+}
+
+void TPaintBox::Paint()
+{
+    // The handlers' brush is theirs: the background is filled without changing it.
+    TCanvas* canvas = Canvas();
+    const TBrush brush = canvas->Brush;
+    canvas->Brush = TBrush{FColor, bsSolid};
+    canvas->FillRect(ClientRect());
+    canvas->Brush = brush;
+}
+
+TShape::TShape(QWidget* parent, const QString& name, const QRect& geometry, TColor brushColor,
+               TColor penColor)
+    : QWidget(parent), FBrushColor(brushColor), FPenColor(penColor)
+{
+    setObjectName(name);
+    setGeometry(geometry);
+}
+
+void TShape::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), ToQColor(FPenColor));
+    p.fillRect(rect().adjusted(1, 1, -1, -1), ToQColor(FBrushColor));
+}
+
+TRadioButton::TRadioButton(QWidget* parent, const QString& name, const QRect& geometry,
+                           const QString& text)
+    : QRadioButton(text, parent)
+{
+    setObjectName(name);
+    setGeometry(geometry);
+    // A lone auto-exclusive button could never be unchecked by the program.
+    setAutoExclusive(false);
+}

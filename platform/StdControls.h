@@ -1,11 +1,13 @@
 #pragma once
 // The standard controls the windows use, as Qt widgets placed in pixels at 96 dpi: labels
-// drawn on their parent's background, panels with bevels.
+// drawn on their parent's background, panels with bevels, paint boxes, shapes and radio buttons.
 
 #include "platform/Colors.h"
+#include "platform/Surface.h"
 
 #include <QFrame>
 #include <QLabel>
+#include <QRadioButton>
 
 class TLabel : public QLabel
 {
@@ -51,3 +53,52 @@ private:
 
 // Sets the widget's background colour (drawn by Qt behind its children).
 void SetBackgroundColor(QWidget* widget, TColor color);
+
+// An area that handlers draw on through Canvas(), outside any paint. It keeps nothing of its own:
+// whenever the area is rendered again (shown again after another page was in front, resized,
+// Invalidate) it shows just its colour, and what was drawn on it is gone.
+class TPaintBox : public TSurfaceWidget
+{
+    Q_OBJECT
+public:
+    TPaintBox(QWidget* parent, const QString& name, const QRect& geometry);
+
+    TColor Color() const { return FColor; }
+    // Invalidates.
+    void SetColor(TColor color);
+
+protected:
+    void Paint() override;
+
+private:
+    TColor FColor = clBtnFace;
+};
+
+// A rectangle filled with the brush colour and outlined one pixel wide with the pen colour.
+class TShape : public QWidget
+{
+    Q_OBJECT
+public:
+    TShape(QWidget* parent, const QString& name, const QRect& geometry, TColor brushColor,
+           TColor penColor);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    TColor FBrushColor;
+    TColor FPenColor;
+};
+
+// A radio button that stands alone: a click checks it (and a click on it when checked keeps it
+// checked), and the program may check or uncheck it. clicked() comes with every click;
+// setChecked() runs no click handler.
+class TRadioButton : public QRadioButton
+{
+    Q_OBJECT
+public:
+    TRadioButton(QWidget* parent, const QString& name, const QRect& geometry, const QString& text);
+
+protected:
+    void nextCheckState() override { setChecked(true); }
+};

@@ -1,5 +1,6 @@
 // Saves a picture of the main window: screenshot <file.png> [page]. The window starts at 14:37
-// with a few slots marked and one clock tick run, so the pointer and lamps show. Offscreen.
+// with a few slots marked and one clock tick run, so the pointer and lamps show; on the
+// microphone page (6) a few levels of a spoken word are shown instead of the tick. Offscreen.
 
 #include "app/UnitVardo.h"
 #include "core/Clock.h"
@@ -33,9 +34,16 @@ int main(int argc, char** argv)
     form.Schedule.Set(0, 7, 14, true);
     form.show();
     (void)QTest::qWaitForWindowExposed(&form);
-    form.PageControl1->setCurrentIndex(args.size() > 2 ? args[2].toInt() : 0);
+    const int page = args.size() > 2 ? args[2].toInt() : 0;
+    form.PageControl1->setCurrentIndex(page);
     QApplication::processEvents();
-    form.TemporizTimer(form.Temporiz);
+    if (page == form.PageControl1->indexOf(form.VUMETRO)) {
+        for (int level :
+             {2, 3, 9, 24, 47, 68, 83, 71, 56, 62, 44, 35, 27, 18, 12, 7, 4, 3, 14, 33, 52, 45, 38})
+            form.AudioRedirector1AudioInLevel(form.AudioRedirector1->AudioIn(), level);
+    } else {
+        form.TemporizTimer(form.Temporiz);
+    }
     QApplication::processEvents();
     return form.grab().save(args[1]) ? 0 : 1;
 }

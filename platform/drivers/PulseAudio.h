@@ -1,0 +1,108 @@
+#pragma once
+// The sound driver that plays and records through a PulseAudio server (or PipeWire's
+// PulseAudio service), behind the wave functions of platform/MMSystem.h.
+//
+// Devices: capture devices are the server's sources without the monitors (the program must never
+// record its own output), playback devices its sinks, numbered 0..n-1 in the server's index order
+// and read afresh on every call that names one. WAVE_MAPPER is the server's default sink, or its
+// default source unless that is a monitor (then the first source that is not one).
+//
+// The server is reached on the first call that needs it, never spawned, and given about two
+// seconds to answer; without it there are no devices and an open fails with MMSYSERR_NODRIVER.
+// A later call tries again.
+//
+// Threads. Every pa_* object lives on one pa_threaded_mainloop. The driver's methods run on the
+// GUI thread (G) and hold the main-loop lock for their whole call; what they wait for (the
+// connection, a device list, a stream becoming ready) they wait for under the lock with
+// pa_threaded_mainloop_wait, woken by the callback that changes it or by a time event at the
+// deadline. Callbacks run on the main-loop thread (M) with the lock held; they only copy bytes
+// into the queued headers (which belong to the driver until they are posted back), set the
+// headers' fields, post to the handle's window and signal the waiter. A handle's states, each
+// changed only with the lock held:
+//
+//   opening --ready (M signals)--> open       G gives the handle out, posts MM_W?M_OPEN
+//   opening --failed, or no answer by the deadline--> gone    G fails the open
+//   open    --stream or server lost (M)--> lost       M posts every queued header back, as a
+//                                                     reset would; Queue and Start then fail with
+//                                                     MMSYSERR_NODRIVER, the rest is accepted
+//   open, lost --Close, nothing queued (G)--> gone    G posts MM_W?M_CLOSE
+//   open, lost --Abandon (G)--> gone                  nothing is touched or posted any more
+//
+//   While open, input: corked --Start--> recording --Stop, Reset--> corked. The read callback (M)
+//   fills the oldest queued header and posts it when full; what comes with no header queued, or
+//   after a stop, is dropped.
+//   While open, output: corked until the first block is written, and while paused. As long as
+//   blocks are queued a time event (M) asks the server for its play position, and the answer's
+//   callback (M) posts every block that has been played.
+//
+// Once a handle is gone its callbacks are cleared and its pending operations cancelled, under the
+// lock, so no callback can reach it afterwards. The destructor does the same for every handle,
+// then stops the main-loop thread; it posts nothing and never waits on the server.
+
+#include "platform/WaveDriver.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct pa_threaded_mainloop;
+struct pa_context;
+
+class TPulseAudioDriver : public TWaveDriver
+{
+public:
+    // `server` is a PulseAudio server address ("unix:/run/user/1000/pulse/native"); empty means
+    // libpulse's default (the PULSE_SERVER environment variable, then the usual places).
+    explicit TPulseAudioDriver(std::string server = {});
+    ~TPulseAudioDriver() override;
+    TPulseAudioDriver(const TPulseAudioDriver&) = delete;
+    TPulseAudioDriver& operator=(const TPulseAudioDriver&) = delete;
+
+    UINT NumDevs(TWaveDirection dir) override;
+    MMRESULT GetCaps(TWaveDirection dir, UINT device, TWaveCaps& caps) override;
+    MMRESULT Query(TWaveDirection dir, UINT device, const WAVEFORMATEX& format) override;
+    MMRESULT Open(TWaveDirection dir, UINT device, const WAVEFORMATEX& format, HWND window,
+                  HWAVE& handle) override;
+    MMRESULT Close(TWaveDirection dir, HWAVE handle) override;
+    MMRESULT Prepare(TWaveDirection dir, HWAVE handle, WAVEHDR* header) override;
+    MMRESULT Unprepare(TWaveDirection dir, HWAVE handle, WAVEHDR* header) override;
+    MMRESULT Queue(TWaveDirection dir, HWAVE handle, WAVEHDR* header) override;
+    MMRESULT Start(TWaveDirection dir, HWAVE handle) override;
+    MMRESULT Stop(TWaveDirection dir, HWAVE handle) override;
+    MMRESULT Reset(TWaveDirection dir, HWAVE handle) override;
+    MMRESULT GetPosition(TWaveDirection dir, HWAVE handle, MMTIME& time) override;
+    MMRESULT GetControl(HWAVE handle, TWaveControl control, DWORD& value) override;
+    MMRESULT SetControl(HWAVE handle, TWaveControl control, DWORD value) override;
+    void Abandon(TWaveDirection dir, HWAVE handle) override;
+
+private:
+    struct TDevice
+    {
+        std::uint32_t Index = 0; // the server's index
+        std::string Name;        // the server's name, to connect a stream to
+        std::string Description;
+        WORD Channels = 0;
+    };
+    struct TStream; // one open handle; PulseAudio.cpp
+
+    bool Connect();
+    void DropContext();
+    bool Wait(const std::function<bool()>& done);
+    bool ListDevices(TWaveDirection dir, std::vector<TDevice>& devices, std::string& defaultName);
+    MMRESULT FindDevice(TWaveDirection dir, UINT device, TDevice& found);
+    void RestartIdleSink(std::uint32_t sink);
+    TStream* Find(TWaveDirection dir, HWAVE handle) const;
+    void Release(TStream& stream);
+    void ContextChanged();
+
+    static void ContextState(pa_context* context, void* driver);
+
+    std::string FServer;
+    pa_threaded_mainloop* FLoop = nullptr;
+    bool FLoopRunning = false;
+    pa_context* FContext = nullptr;
+    std::map<HWAVE, std::unique_ptr<TStream>> FStreams;
+    HWAVE FLastHandle = 0;
+};

@@ -268,9 +268,13 @@ void TWaveAudioIO::HandleDeviceMessage(TMessage& Message)
 {
     try {
         const bool ours = Message.WParam == Handle() && Handle() != 0;
-        auto* header = reinterpret_cast<WAVEHDR*>(Message.LParam);
-        const bool held =
-            std::find(FHeaderList.begin(), FHeaderList.end(), header) != FHeaderList.end();
+        // The header is taken from the ring, never from the message: one the device does not
+        // hold (freed, or another device's) is never touched.
+        WAVEHDR* header = nullptr;
+        for (WAVEHDR* h : FHeaderList)
+            if (reinterpret_cast<LPARAM>(h) == Message.LParam)
+                header = h;
+        const bool held = header != nullptr;
         switch (Message.Msg) {
         case MM_WOM_OPEN:
             if (ours)
@@ -284,7 +288,7 @@ void TWaveAudioIO::HandleDeviceMessage(TMessage& Message)
             // wParam and lParam 0: the device's own request for one more buffer.
             if (ours && held)
                 HandleOutDone(header);
-            else if (Message.WParam == 0 && header == nullptr)
+            else if (Message.WParam == 0 && Message.LParam == 0)
                 HandleOutDone(nullptr);
             break;
         case MM_WIM_OPEN:

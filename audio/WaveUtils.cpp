@@ -57,7 +57,7 @@ template <class T>
 [[gnu::always_inline]] inline T ScanMax(const unsigned char* bytes, std::size_t count)
 {
     using TVec32 = TVec<T, 32>;
-    constexpr std::size_t Step = 4 * 32 / sizeof(T);
+    constexpr std::size_t Step = std::size_t{4} * 32 / sizeof(T);
     if (count < Step) {
         T maximum = 0;
         for (std::size_t i = 0; i < count; ++i) {

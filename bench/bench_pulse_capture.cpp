@@ -85,7 +85,7 @@ void CaptureIntervals(benchmark::State& state)
                 return;
             arrivals.push_back(Clock::now());
             if (recording)
-                waveInAddBuffer(in, reinterpret_cast<WAVEHDR*>(m.LParam), sizeof(WAVEHDR));
+                waveInAddBuffer(in, NotifiedHeader(m.LParam), sizeof(WAVEHDR));
         });
         const WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
         if (device == WAVE_MAPPER ||

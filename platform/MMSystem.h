@@ -171,6 +171,12 @@ struct WAVEOUTCAPSA
 };
 static_assert(sizeof(WAVEOUTCAPSA) == 52);
 
+// The header a MM_WIM_DATA or MM_WOM_DONE notification carries in its lParam.
+inline WAVEHDR* NotifiedHeader(LPARAM lParam)
+{
+    return reinterpret_cast<WAVEHDR*>(lParam); // NOLINT(performance-no-int-to-ptr): by design
+}
+
 // a * b / c with a 64-bit intermediate, rounded to the nearest integer, halves away from zero.
 // -1 when c is 0 or the result does not fit in 32 bits.
 int MulDiv(int a, int b, int c);

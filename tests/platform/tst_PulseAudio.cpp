@@ -87,8 +87,8 @@ struct TNotifications
     };
     std::vector<TEntry> Entries;
     TDeviceWindow Window{[this](TMessage& m) {
-        Entries.push_back({m.Msg, static_cast<HWAVE>(m.WParam),
-                           reinterpret_cast<WAVEHDR*>(m.LParam), Clock::now()});
+        Entries.push_back(
+            {m.Msg, static_cast<HWAVE>(m.WParam), NotifiedHeader(m.LParam), Clock::now()});
     }};
 
     std::vector<TEntry> Of(UINT msg) const
@@ -366,7 +366,7 @@ TEST_F(PulseAudio, BlocksAppearOnTheMonitorComeBackOnceTheyWerePlayedAndAllComeB
             const std::vector<std::int16_t> samples = monitor.Samples();
             const std::size_t at =
                 std::find(samples.begin(), samples.end(), 1000) - samples.begin();
-            for (std::size_t i = 0; i < 6 * 400; ++i)
+            for (std::size_t i = 0; i < std::size_t{6} * 400; ++i)
                 if (at + i >= samples.size() ||
                     samples[at + i] != std::int16_t(1000 * (i / 400 + 1)))
                     return false;

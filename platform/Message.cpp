@@ -1,0 +1,30 @@
+#include "Message.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+TMessageShower& Shower()
+{
+    static TMessageShower shower;
+    return shower;
+}
+
+} // namespace
+
+void ShowMessage(const QString& text)
+{
+    if (Shower()) {
+        Shower()(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+TScopedMessageShower::TScopedMessageShower(TMessageShower shower)
+    : TScopedOverride(Shower(), std::move(shower))
+{
+}

@@ -3,8 +3,42 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <optional>
+
+QSize LogicalSize(const QImage& image)
+{
+    if (image.isNull())
+        return QSize();
+    const qreal dpr = image.devicePixelRatio();
+    return QSize(int(std::lround(image.width() / dpr)), int(std::lround(image.height() / dpr)));
+}
+
+namespace {
+
+qreal RatioOf(const QImage* image)
+{
+    return image && !image->isNull() ? image->devicePixelRatio() : 1.0;
+}
+
+// Paths (outlines of ellipses, wide pens) run through the centres of the pixels their
+// coordinates name. At a ratio of 1 the aliased painter already does so; elsewhere the path is
+// moved by half a pixel, so that a one-pixel outline covers the pixels [l, r) it covers at 1.
+void CentrePaths(QPainter& p, qreal ratio)
+{
+    if (!qFuzzyCompare(ratio, 1.0))
+        p.translate(0.5, 0.5);
+}
+
+// The pen of a path that is one pixel wide: one device pixel at a ratio of 1, one logical
+// pixel elsewhere.
+QPen ThinPen(const QColor& c, qreal ratio)
+{
+    return QPen(c, qFuzzyCompare(ratio, 1.0) ? 0 : 1);
+}
+
+} // namespace
 
 // Gives an operation a painter: the paint's own one inside a paint, a fresh one otherwise.
 class TCanvas::PainterScope
@@ -30,6 +64,7 @@ public:
             FPainter->restore();
     }
     QPainter* operator->() { return FPainter; }
+    QPainter& Get() { return *FPainter; }
     explicit operator bool() const { return FPainter != nullptr; }
 
 private:
@@ -85,7 +120,7 @@ QRect TCanvas::PaintClipBounds() const
 {
     if (FPainter)
         return FClipBounds;
-    return FTarget ? QRect(QPoint(0, 0), FTarget->deviceIndependentSize().toSize()) : QRect();
+    return FTarget ? QRect(QPoint(0, 0), LogicalSize(*FTarget)) : QRect();
 }
 
 void TCanvas::Changed(const QRect& r)
@@ -150,6 +185,7 @@ void TCanvas::Rectangle(const TRect& r)
                  Qt::SquareCap, Qt::MiterJoin);
         p->setPen(pen);
         p->setBrush(Brush.Style == bsSolid ? QBrush(ToQColor(Brush.Color)) : QBrush(Qt::NoBrush));
+        CentrePaths(p.Get(), RatioOf(FTarget));
         p->drawRect(QRect(q.left(), q.top(), q.width() - 1, q.height() - 1));
     }
     Changed(q.adjusted(-Pen.Width, -Pen.Width, Pen.Width, Pen.Width));
@@ -163,11 +199,15 @@ void TCanvas::Ellipse(const TRect& r)
     if (!p)
         return;
     const QRect q = r.ToQRect();
+    const qreal ratio = RatioOf(FTarget);
     if (Pen.Style == psClear)
         p->setPen(Qt::NoPen);
+    else if (Pen.Width <= 1)
+        p->setPen(ThinPen(ToQColor(Pen.Color), ratio));
     else
-        p->setPen(QPen(ToQColor(Pen.Color), Pen.Width <= 1 ? 0 : Pen.Width));
+        p->setPen(QPen(ToQColor(Pen.Color), Pen.Width));
     p->setBrush(Brush.Style == bsSolid ? QBrush(ToQColor(Brush.Color)) : QBrush(Qt::NoBrush));
+    CentrePaths(p.Get(), ratio);
     p->drawEllipse(QRect(q.left(), q.top(), q.width() - 1, q.height() - 1));
     Changed(q.adjusted(-Pen.Width, -Pen.Width, Pen.Width, Pen.Width));
 }
@@ -243,6 +283,7 @@ void TCanvas::StrokeSegments(std::span<const QPoint> points)
             pen.setCapStyle(Qt::FlatCap);
         p->setPen(pen);
         p->setBrush(Qt::NoBrush);
+        CentrePaths(p.Get(), RatioOf(FTarget));
         p->drawPolyline(points.data(), int(points.size()));
     }
     Changed(bounds.adjusted(-Pen.Width, -Pen.Width, Pen.Width, Pen.Width));
@@ -296,8 +337,9 @@ void TCanvas::Draw(int x, int y, const QImage& picture)
 {
     if (picture.isNull())
         return;
-    CopyRect(Rect(x, y, x + picture.width(), y + picture.height()), picture,
-             Rect(0, 0, picture.width(), picture.height()));
+    const QSize size = LogicalSize(picture);
+    CopyRect(Rect(x, y, x + size.width(), y + size.height()), picture,
+             Rect(0, 0, size.width(), size.height()));
 }
 
 void TCanvas::StretchDraw(const TRect& dest, const TBitmap& picture)
@@ -313,7 +355,8 @@ bool ClipSource(const QImage& image, TRect& dest, TRect& src)
 {
     if (src.IsEmpty() || dest.IsEmpty())
         return false;
-    const TRect bounds = Rect(0, 0, image.width(), image.height());
+    const QSize size = LogicalSize(image);
+    const TRect bounds = Rect(0, 0, size.width(), size.height());
     TRect inside = Rect(std::max(src.Left, bounds.Left), std::max(src.Top, bounds.Top),
                         std::min(src.Right, bounds.Right), std::min(src.Bottom, bounds.Bottom));
     if (inside.IsEmpty())
@@ -343,9 +386,14 @@ void TCanvas::CopyRect(const TRect& destIn, const QImage& image, const TRect& sr
     PainterScope p(*this);
     if (!p)
         return;
-    p->setRenderHint(QPainter::SmoothPixmapTransform, false);
+    // A picture drawn at a ratio above 1 is resampled smoothly to the target's ratio; pixel art
+    // (ratio 1) keeps its pixels, each repeated over the device pixels it covers.
+    const qreal ratio = image.devicePixelRatio();
+    p->setRenderHint(QPainter::SmoothPixmapTransform, ratio > 1.0);
     p->setCompositionMode(QPainter::CompositionMode_Source);
-    p->drawImage(dest.ToQRect(), image, src.ToQRect());
+    const QRectF source(src.Left * ratio, src.Top * ratio, src.Width() * ratio,
+                        src.Height() * ratio);
+    p->drawImage(QRectF(dest.ToQRect()), image, source);
     Changed(dest.ToQRect());
 }
 
@@ -356,7 +404,13 @@ void TCanvas::BrushCopy(const TRect& destIn, const QImage& image, const TRect& s
     TRect src = srcIn;
     if (image.isNull() || !ClipSource(image, dest, src))
         return;
-    QImage part = image.copy(src.ToQRect()).convertToFormat(QImage::Format_RGB32);
+    const qreal ratio = image.devicePixelRatio();
+    QImage part = image
+                      .copy(QRect(int(src.Left * ratio), int(src.Top * ratio),
+                                  int(std::lround(src.Width() * ratio)),
+                                  int(std::lround(src.Height() * ratio))))
+                      .convertToFormat(QImage::Format_RGB32);
+    part.setDevicePixelRatio(ratio);
     const QRgb from = ToQColor(transparent).rgb() & 0xFFFFFF;
     const QRgb to = ToQColor(Brush.Color).rgb();
     for (int y = 0; y < part.height(); ++y) {
@@ -365,7 +419,7 @@ void TCanvas::BrushCopy(const TRect& destIn, const QImage& image, const TRect& s
             if ((line[x] & 0xFFFFFF) == from)
                 line[x] = to;
     }
-    CopyRect(dest, part, Rect(0, 0, part.width(), part.height()));
+    CopyRect(dest, part, Rect(0, 0, src.Width(), src.Height()));
 }
 
 void TCanvas::DrawFocusRect(const TRect& r)
@@ -396,9 +450,14 @@ void TCanvas::DrawFocusRect(const TRect& r)
 
 TColor TCanvas::Pixel(int x, int y) const
 {
-    if (!FTarget || !FTarget->rect().contains(x, y))
+    if (!FTarget || FTarget->isNull())
         return clBlack;
-    return FromQColor(FTarget->pixelColor(x, y));
+    // The device pixel under the logical pixel's centre.
+    const qreal ratio = FTarget->devicePixelRatio();
+    const QPoint device(int(std::floor((x + 0.5) * ratio)), int(std::floor((y + 0.5) * ratio)));
+    if (x < 0 || y < 0 || !FTarget->rect().contains(device))
+        return clBlack;
+    return FromQColor(FTarget->pixelColor(device));
 }
 
 void TCanvas::SetPixel(int x, int y, TColor c)
@@ -439,7 +498,10 @@ void TBitmap::SetSize(int w, int h)
     h = std::max(0, h);
     if (w == Width() && h == Height())
         return;
-    QImage next(w, h, QImage::Format_RGB32);
+    // A picture keeps its ratio when resized.
+    const qreal ratio = RatioOf(&FImage);
+    QImage next(int(std::lround(w * ratio)), int(std::lround(h * ratio)), QImage::Format_RGB32);
+    next.setDevicePixelRatio(ratio);
     next.fill(Qt::white);
     if (!FImage.isNull() && w > 0 && h > 0) {
         QPainter p(&next);

@@ -10,6 +10,18 @@
 // at once and the touched rectangle is reported through the change handler, so the widget that
 // owns the image can put it on screen; inside a paint the operations are clipped to the area
 // being repainted.
+//
+// Screen scale: coordinates are logical pixels. The target image may carry a device pixel ratio
+// (a drawing surface's backing image has the screen's), and the canvas then draws what it draws
+// at a ratio of 1, scaled: the rules above hold in logical pixels. Where a fractional ratio puts
+// an edge between device pixels, the edge snaps to the device pixel edge nearest to it (a device
+// pixel belongs to the area that holds its centre): rectangles that touch still tile without gap
+// or overlap, and a one-pixel line is one or two device pixels wide at 125 % and 150 %, two at
+// 200 %, never blurred. Outlines and wide pens run through the centres of the pixels named.
+// Pictures are drawn at their logical size (the image's size over its ratio); one drawn at a
+// ratio above 1 is resampled smoothly to the target's ratio, one at ratio 1 (pixel art) keeps
+// its pixels, each repeated over the device pixels it covers (whole steps at 200 %). Text is
+// laid out in logical pixels and rendered at the target's ratio.
 
 #include "platform/Colors.h"
 
@@ -77,6 +89,9 @@ struct TBrush
 
 class TBitmap;
 
+// The size of an image in logical pixels: its size over its device pixel ratio.
+QSize LogicalSize(const QImage& image);
+
 class TCanvas
 {
 public:
@@ -138,6 +153,7 @@ public:
     // The dotted focus rectangle, drawn by inverting every other pixel of the outline.
     void DrawFocusRect(const TRect& r);
 
+    // The colour of the device pixel under the centre of logical pixel (x, y).
     TColor Pixel(int x, int y) const;
     void SetPixel(int x, int y, TColor c);
 
@@ -155,7 +171,7 @@ private:
     QRect FClipBounds; // bounds of the clip in force during a paint
 };
 
-// A device-independent picture with a drawing surface of its own.
+// A device-independent picture with a drawing surface of its own. Sizes are logical pixels.
 class TBitmap
 {
 public:
@@ -166,14 +182,16 @@ public:
     TBitmap& operator=(const TBitmap& other);
     ~TBitmap();
 
-    int Width() const { return FImage.width(); }
-    int Height() const { return FImage.height(); }
+    // The size in logical pixels; a picture made at a device pixel ratio above 1 (drawn artwork
+    // for high-density screens) has more pixels than that.
+    int Width() const { return LogicalSize(FImage).width(); }
+    int Height() const { return LogicalSize(FImage).height(); }
     bool Empty() const { return FImage.isNull() || FImage.width() == 0 || FImage.height() == 0; }
     void SetWidth(int w) { SetSize(w, Height()); }
     void SetHeight(int h) { SetSize(Width(), h); }
     // Keeps the overlapping part of the old image; new area is white.
     void SetSize(int w, int h);
-    // Copies the image (converted to the picture format).
+    // Copies the image (converted to the picture format, keeping its device pixel ratio).
     void Assign(const QImage& image);
     void Assign(const TBitmap& other) { Assign(other.FImage); }
 

@@ -5,6 +5,19 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <cmath>
+
+namespace {
+
+// The backing image's size in device pixels: whole device pixels covering the client area.
+QSize DeviceSize(const TRect& client, qreal ratio)
+{
+    return QSize(std::max(1, int(std::ceil(client.Width() * ratio - 0.001))),
+                 std::max(1, int(std::ceil(client.Height() * ratio - 0.001))));
+}
+
+} // namespace
+
 TSurfaceWidget::TSurfaceWidget(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -37,8 +50,7 @@ void TSurfaceWidget::EnsureImage()
     const TRect client = ClientRect();
     const qreal dpr = devicePixelRatioF();
     if (FImage.isNull() || !qFuzzyCompare(FImage.devicePixelRatio(), dpr) ||
-        FImage.deviceIndependentSize().toSize() !=
-            QSize(std::max(1, client.Width()), std::max(1, client.Height()))) {
+        FImage.size() != DeviceSize(client, dpr)) {
         ResizeImage();
         FDirty = QRegion(client.ToQRect());
     }
@@ -48,8 +60,7 @@ void TSurfaceWidget::ResizeImage()
 {
     const TRect client = ClientRect();
     const qreal dpr = devicePixelRatioF();
-    QImage next(std::max(1, int(client.Width() * dpr)), std::max(1, int(client.Height() * dpr)),
-                QImage::Format_RGB32);
+    QImage next(DeviceSize(client, dpr), QImage::Format_RGB32);
     next.setDevicePixelRatio(dpr);
     next.fill(palette().color(QPalette::Window));
     FImage = next;
@@ -90,8 +101,13 @@ void TSurfaceWidget::paintEvent(QPaintEvent* event)
     QPainter p(this);
     const QRect client = ClientRect().ToQRect().translated(FBorder, FBorder);
     const QRect target = event->rect().intersected(client);
-    if (!target.isEmpty())
-        p.drawImage(target, FImage, target.translated(-FBorder, -FBorder));
+    if (!target.isEmpty()) {
+        // The image's own pixels, one for one: the source rectangle is in device pixels.
+        const qreal dpr = FImage.devicePixelRatio();
+        const QRectF source(QPointF(target.topLeft() - QPoint(FBorder, FBorder)) * dpr,
+                            QSizeF(target.size()) * dpr);
+        p.drawImage(QRectF(target), FImage, source);
+    }
     if (FBorder > 0) {
         // Sunken edge: shadow and dark outside, highlight and face inside.
         const QRect r = rect();
@@ -114,6 +130,23 @@ void TSurfaceWidget::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     FImage = QImage();
     Invalidate();
+}
+
+bool TSurfaceWidget::event(QEvent* event)
+{
+    // On a screen of another pixel density the backing image is made again at its ratio and
+    // rendered whole; drawings made at the old ratio are not kept.
+    if (event->type() == QEvent::ScreenChangeInternal
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+        || event->type() == QEvent::DevicePixelRatioChange
+#endif
+    ) {
+        if (!FImage.isNull() && !qFuzzyCompare(FImage.devicePixelRatio(), devicePixelRatioF())) {
+            FImage = QImage();
+            Invalidate();
+        }
+    }
+    return QWidget::event(event);
 }
 
 void TSurfaceWidget::showEvent(QShowEvent* event)

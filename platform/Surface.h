@@ -8,6 +8,11 @@
 // on top); resizing invalidates everything. Only paint events put pixels on screen. An optional
 // sunken border of BorderWidth() pixels lies outside the canvas: canvas coordinates are client
 // coordinates.
+//
+// Coordinates are logical pixels. The backing image has the screen's device pixel ratio, so
+// what the canvas draws is as sharp as the screen allows and lies where it lies at a ratio of 1
+// (TCanvas says how edges meet device pixels). On a screen of another ratio the image is made
+// again at that ratio and rendered whole.
 
 #include "platform/Graphics.h"
 
@@ -25,7 +30,7 @@ public:
     TRect ClientRect() const;
     int BorderWidth() const { return FBorder; }
     QPoint ClientFromWidget(QPoint p) const { return p - QPoint(FBorder, FBorder); }
-    // The backing image: what the control shows in its client area.
+    // The backing image: what the control shows in its client area, at the screen's ratio.
     const QImage& Surface() const;
 
 protected:
@@ -33,6 +38,7 @@ protected:
     virtual void Paint() = 0;
     void SetBorderWidth(int width);
 
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;

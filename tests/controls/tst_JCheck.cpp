@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr TColor clBlue = RGBColor(0, 0, 255);
+constexpr TColor PureBlue = RGBColor(0, 0, 255);
 
 struct Px
 {
@@ -179,7 +179,7 @@ TEST_F(JCheckTest, PicturesGoIntoTheInnerBox)
 {
     const TColor face = F;
     const TBitmap checked = Picture(
-        16, 16, [&](int x, int y) { return x == y ? clRed : (x > 10 && y < 5 ? clBlue : face); });
+        16, 16, [&](int x, int y) { return x == y ? clRed : (x > 10 && y < 5 ? PureBlue : face); });
     const TBitmap unchecked = Picture(16, 16, [&](int x, int) { return x < 8 ? clLime : face; });
     TJCheck& c = Make(30, 20); // box 18: top = 1, inner box (2, 2, 18, 18)
     c.SetCheckType(ctBitMap);
@@ -206,7 +206,7 @@ TEST_F(JCheckTest, PicturesGoIntoTheInnerBox)
 
     // A new picture shows at the next repaint; stretched, nothing is replaced.
     c.SetCheckedBitMap(Picture(8, 8, [&](int x, int y) { return (x + y) % 2 ? clRed : face; }));
-    Expect({{2 + 12, 2 + 2, clBlue}}, "old picture");
+    Expect({{2 + 12, 2 + 2, PureBlue}}, "old picture");
     c.SetStretchBitMaps(true);
     Expect({{2, 2, face}, {3, 3, face}, {4, 2, clRed}, {5, 3, clRed}, {17, 14, clRed}},
            "stretched");
@@ -215,9 +215,12 @@ TEST_F(JCheckTest, PicturesGoIntoTheInnerBox)
     c.SetStretchBitMaps(false);
     c.SetCheckBoxWidth(22);
     c.SetCheckedBitMap(checked);
-    Expect(
-        {{5, 3, clRed}, {14, 2, clBlue}, {19, 0, clYellow}, {19, 19, clYellow}, {5, 17, clYellow}},
-        "small picture");
+    Expect({{5, 3, clRed},
+            {14, 2, PureBlue},
+            {19, 0, clYellow},
+            {19, 19, clYellow},
+            {5, 17, clYellow}},
+           "small picture");
 }
 
 TEST_F(JCheckTest, SizeToBitMapSetsTheBoxFromThePictureHeight)
@@ -232,7 +235,7 @@ TEST_F(JCheckTest, SizeToBitMapSetsTheBoxFromThePictureHeight)
         c.SetSizeToBitMap(true);
         EXPECT_EQ(c.CheckBoxWidth(), box) << height << " + 2 x " << bevel;
         c.SetCheckBoxWidth(5);
-        c.SetCheckedBitMap(Picture(16, height, [](int, int) { return clBlue; }));
+        c.SetCheckedBitMap(Picture(16, height, [](int, int) { return PureBlue; }));
         EXPECT_EQ(c.CheckBoxWidth(), box) << "new picture";
     }
 }

@@ -15,11 +15,13 @@ constexpr TColor RGBColor(int r, int g, int b)
 
 constexpr TColor clBlack = RGBColor(0, 0, 0);
 constexpr TColor clMaroon = RGBColor(128, 0, 0);
+constexpr TColor clNavy = RGBColor(0, 0, 128);
 constexpr TColor clGreen = RGBColor(0, 128, 0);
 constexpr TColor clTeal = RGBColor(0, 128, 128);
 constexpr TColor clGray = RGBColor(128, 128, 128);
 constexpr TColor clSilver = RGBColor(192, 192, 192);
 constexpr TColor clRed = RGBColor(255, 0, 0);
+constexpr TColor clBlue = RGBColor(0, 0, 255);
 constexpr TColor clLime = RGBColor(0, 255, 0);
 constexpr TColor clYellow = RGBColor(255, 255, 0);
 constexpr TColor clAqua = RGBColor(0, 255, 255);

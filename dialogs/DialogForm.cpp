@@ -1,0 +1,103 @@
+#include "DialogForm.h"
+
+#include "platform/Application.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+TDialogForm::TDialogForm(QWidget* mainWindow, const QString& name, const QString& caption,
+                         QSize clientSize)
+    : QDialog(mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      FMainWindow(mainWindow)
+{
+    setObjectName(name);
+    setWindowTitle(caption);
+    setFixedSize(clientSize);
+    setModal(false);
+    setSizeGripEnabled(false);
+    // A dialog is never what keeps the program alive; with a main window it is also a secondary
+    // window of it, which Qt leaves out of the last-window-closed count anyway.
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    // Placed here already, so that QDialog leaves it there instead of centring it over the main
+    // window; the first showing, with the frame known, places it exactly.
+    CentreOnScreen();
+}
+
+void TDialogForm::CentreOnScreen()
+{
+    const QScreen* screen = FMainWindow != nullptr ? FMainWindow->screen() : nullptr;
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+    QRect place(QPoint(), size().grownBy(frame));
+    place.moveCenter(screen->availableGeometry().center());
+    move(place.topLeft());
+}
+
+void TDialogForm::showEvent(QShowEvent* event)
+{
+    if (!FPlaced) {
+        FPlaced = true;
+        CentreOnScreen();
+    }
+    QDialog::showEvent(event);
+}
+
+void TDialogForm::ShowDialog()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void TDialogForm::OKButtonClick()
+{
+    accept();
+}
+
+QPushButton* TDialogForm::MakeOKButton(const QRect& geometry)
+{
+    auto* button = new QPushButton(QStringLiteral("OK"), this);
+    button->setObjectName(QStringLiteral("OKButton"));
+    button->setGeometry(geometry);
+    button->setDefault(true);
+    connect(button, &QPushButton::clicked, this,
+            [this] { Guard(this, [this] { OKButtonClick(); }); });
+    return button;
+}
+
+TImage::TImage(QWidget* parent, const QString& name, const QRect& geometry, const QString& resource,
+               bool stretch)
+    : QWidget(parent), FPicture(resource), FStretch(stretch)
+{
+    setObjectName(name);
+    setGeometry(geometry);
+}
+
+QRect TImage::Target() const
+{
+    return FStretch ? rect() : QRect(QPoint(), PictureSize());
+}
+
+void TImage::paintEvent(QPaintEvent*)
+{
+    const qreal ratio = devicePixelRatioF();
+    const QRect target = Target();
+    const QSize pixels = (QSizeF(target.size()) * ratio).toSize();
+    if (FCache.size() != pixels) {
+        FCache = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        FCache.fill(Qt::transparent);
+        QPainter render(&FCache);
+        FPicture.render(&render, QRectF(QPointF(), QSizeF(pixels)));
+        FCache.setDevicePixelRatio(ratio);
+    }
+    QPainter painter(this);
+    painter.drawImage(target.topLeft(), FCache);
+}

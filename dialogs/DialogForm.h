@@ -1,0 +1,72 @@
+#pragma once
+// What the two information dialogs share: a fixed dialog window that stays over the main window
+// and opens at the centre of the screen, shown without being modal; and the picture control
+// their artwork sits in.
+
+#include <QDialog>
+#include <QImage>
+#include <QRect>
+#include <QSvgRenderer>
+#include <QWidget>
+
+class QPushButton;
+
+class TDialogForm : public QDialog
+{
+    Q_OBJECT
+public:
+    // A hidden dialog with a fixed client area, no minimise or maximise, transient for
+    // `mainWindow` (may be null) and placed at the centre of that window's screen. It never keeps
+    // the program running: closing the main window ends the program while the dialog is shown.
+    TDialogForm(QWidget* mainWindow, const QString& name, const QString& caption, QSize clientSize);
+    Q_DISABLE_COPY_MOVE(TDialogForm)
+
+    // Shows the dialog without making it modal, raises it and makes it the active window. The
+    // dialog keeps its place, its texts and its focus from one showing to the next.
+    void ShowDialog();
+
+    // The OK button's click: hides the dialog with the result OK. The dialog object stays.
+    void OKButtonClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+    // The form's OK button: the default button (Enter presses it unless the focused control
+    // takes Enter itself); its click runs OKButtonClick.
+    QPushButton* MakeOKButton(const QRect& geometry);
+
+private:
+    // Centres the window, frame included where the frame is known, on the main window's screen.
+    void CentreOnScreen();
+
+    QWidget* FMainWindow;
+    bool FPlaced = false;
+};
+
+// A picture on a form, drawn from vector artwork so that it stays sharp at any screen scale:
+// at its own size at the top left of the control, or stretched over the whole control.
+class TImage : public QWidget
+{
+    Q_OBJECT
+public:
+    TImage(QWidget* parent, const QString& name, const QRect& geometry, const QString& resource,
+           bool stretch);
+    Q_DISABLE_COPY_MOVE(TImage)
+
+    QSize PictureSize() const { return FPicture.defaultSize(); }
+    bool Stretch() const { return FStretch; }
+
+    QSize sizeHint() const override { return size(); }
+    QSize minimumSizeHint() const override { return size(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QRect Target() const;
+
+    QSvgRenderer FPicture;
+    bool FStretch;
+    // The picture rendered at the device pixel ratio it was last painted at.
+    QImage FCache;
+};

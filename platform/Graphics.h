@@ -14,10 +14,10 @@
 // Screen scale: coordinates are logical pixels. The target image may carry a device pixel ratio
 // (a drawing surface's backing image has the screen's), and the canvas then draws what it draws
 // at a ratio of 1, scaled: the rules above hold in logical pixels. Where a fractional ratio puts
-// an edge between device pixels, the edge snaps to the device pixel edge nearest to it (a device
-// pixel belongs to the area that holds its centre): rectangles that touch still tile without gap
-// or overlap, and a one-pixel line is one or two device pixels wide at 125 % and 150 %, two at
-// 200 %, never blurred. Outlines and wide pens run through the centres of the pixels named.
+// an edge between device pixels, the edge snaps to the nearest device pixel edge, halves rounded
+// up (logical edge x lands on device edge floor(x * ratio + 0.5)): rectangles that touch still
+// tile without gap or overlap, and a one-pixel line is one or two device pixels wide at 125 %
+// and 150 %, two at 200 %, never blurred. Outlines and wide pens run through the centres of the pixels named.
 // Pictures are drawn at their logical size (the image's size over its ratio); one drawn at a
 // ratio above 1 is resampled smoothly to the target's ratio, one at ratio 1 (pixel art) keeps
 // its pixels, each repeated over the device pixels it covers (whole steps at 200 %). Text is

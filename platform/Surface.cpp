@@ -102,11 +102,16 @@ void TSurfaceWidget::paintEvent(QPaintEvent* event)
     const QRect client = ClientRect().ToQRect().translated(FBorder, FBorder);
     const QRect target = event->rect().intersected(client);
     if (!target.isEmpty()) {
-        // The image's own pixels, one for one: the source rectangle is in device pixels.
-        const qreal dpr = FImage.devicePixelRatio();
-        const QRectF source(QPointF(target.topLeft() - QPoint(FBorder, FBorder)) * dpr,
-                            QSizeF(target.size()) * dpr);
-        p.drawImage(QRectF(target), FImage, source);
+        // The image's own pixels, one for one, from the device pixel nearest to the client
+        // area's corner: at a fractional ratio that corner may lie inside a device pixel, and
+        // the image is never resampled to follow it.
+        const QTransform toDevice = p.deviceTransform();
+        const QPointF corner = toDevice.map(QPointF(client.topLeft()));
+        const QRectF device(std::floor(corner.x() + 0.5), std::floor(corner.y() + 0.5),
+                            FImage.width(), FImage.height());
+        p.setClipRect(target);
+        p.drawImage(toDevice.inverted().mapRect(device), FImage, QRectF(FImage.rect()));
+        p.setClipping(false);
     }
     if (FBorder > 0) {
         // Sunken edge: shadow and dark outside, highlight and face inside.

@@ -11,8 +11,9 @@
 //
 // Coordinates are logical pixels. The backing image has the screen's device pixel ratio, so
 // what the canvas draws is as sharp as the screen allows and lies where it lies at a ratio of 1
-// (TCanvas says how edges meet device pixels). On a screen of another ratio the image is made
-// again at that ratio and rendered whole.
+// (TCanvas says how edges meet device pixels). The image is put on screen pixel for pixel from
+// the device pixel nearest to the client area's top left corner (halves up). On a screen of
+// another ratio the image is made again at that ratio and rendered whole.
 
 #include "platform/Graphics.h"
 

@@ -3,6 +3,7 @@
 #include "platform/Colors.h"
 #include "platform/Fonts.h"
 
+#include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -34,30 +35,43 @@ QPointF LampCentre(int k)
     return QPointF(r.center().x() + 0.5 - BoardPlace.left(), 44.5);
 }
 
+// An image of `w` x `h` logical pixels at `ratio` device pixels each.
+QImage Picture(int w, int h, int ratio, QImage::Format format)
+{
+    QImage image(w * ratio, h * ratio, format);
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
 // The wooden board, computed pixel by pixel: a warm gradient from top to bottom crossed by
-// gently waving darker grain lines, and a bevelled edge.
+// gently waving darker grain lines, and a bevelled edge. At a ratio above 1 every device pixel
+// is computed at the logical point under its centre.
 void PaintWood(QImage& board)
 {
+    const int ratio = int(std::lround(board.devicePixelRatio()));
+    auto logical = [ratio](int device) { return (device + 0.5) / ratio - 0.5; };
     constexpr int GrainLines = 14;
     constexpr double Spacing = 7.3;
     // The grain lines' heights at each column.
-    std::vector<double> grainY(size_t(GrainLines) * BoardWidth);
+    const int columns = board.width();
+    std::vector<double> grainY(size_t(GrainLines) * size_t(columns));
     for (int i = 0; i < GrainLines; ++i)
-        for (int x = 0; x < BoardWidth; ++x)
-            grainY[size_t(i) * BoardWidth + x] =
-                4 + i * Spacing + 1.8 * std::sin(x / 57.0 + i * 1.7);
-    for (int y = 0; y < BoardHeight; ++y) {
-        const double t = double(y) / (BoardHeight - 1);
+        for (int x = 0; x < columns; ++x)
+            grainY[size_t(i) * size_t(columns) + size_t(x)] =
+                4 + i * Spacing + 1.8 * std::sin(logical(x) / 57.0 + i * 1.7);
+    for (int row = 0; row < board.height(); ++row) {
+        const double y = logical(row);
+        const double t = std::clamp(y / (BoardHeight - 1), 0.0, 1.0);
         const double r = t < 0.5 ? 170 - 40 * t : 150 - 64 * (t - 0.5);
         const double g = t < 0.5 ? 110 - 36 * t : 92 - 44 * (t - 0.5);
         const double b = t < 0.5 ? 58 - 28 * t : 44 - 24 * (t - 0.5);
-        auto* line = reinterpret_cast<QRgb*>(board.scanLine(y));
-        for (int x = 0; x < BoardWidth; ++x) {
+        auto* line = reinterpret_cast<QRgb*>(board.scanLine(row));
+        for (int x = 0; x < columns; ++x) {
             // Darken near the closest grain line, fading over one pixel either side.
             double dark = 0;
             const int near = int(std::lround((y - 4) / Spacing));
             for (int i = std::max(0, near - 1); i <= std::min(GrainLines - 1, near + 1); ++i) {
-                const double d = std::abs(y - grainY[size_t(i) * BoardWidth + x]);
+                const double d = std::abs(y - grainY[size_t(i) * size_t(columns) + size_t(x)]);
                 if (d < 1.0)
                     dark = std::max(dark, (1.0 - d) * (0.3 + 0.12 * (i % 3)));
             }
@@ -65,13 +79,14 @@ void PaintWood(QImage& board)
             line[x] = qRgb(int(r * keep), int(g * keep), int(b * keep));
         }
     }
+    // The bevel: one logical pixel, light on the top and left, dark on the bottom and right.
     QPainter p(&board);
-    p.setPen(QColor(205, 150, 95));
-    p.drawLine(0, 0, BoardWidth - 1, 0);
-    p.drawLine(0, 0, 0, BoardHeight - 1);
-    p.setPen(QColor(70, 40, 18));
-    p.drawLine(0, BoardHeight - 1, BoardWidth - 1, BoardHeight - 1);
-    p.drawLine(BoardWidth - 1, 0, BoardWidth - 1, BoardHeight - 1);
+    const QColor light(205, 150, 95);
+    const QColor dark(70, 40, 18);
+    p.fillRect(QRect(0, 0, BoardWidth, 1), light);
+    p.fillRect(QRect(0, 0, 1, BoardHeight), light);
+    p.fillRect(QRect(0, BoardHeight - 1, BoardWidth, 1), dark);
+    p.fillRect(QRect(BoardWidth - 1, 0, 1, BoardHeight), dark);
 }
 
 void PaintLamp(QPainter& p, QPointF centre, bool lit)
@@ -105,9 +120,9 @@ void PaintLamp(QPainter& p, QPointF centre, bool lit)
 }
 
 // The wood with the lamps' names; both pictures of the board share it.
-QImage PlainBoard()
+QImage PlainBoard(int ratio)
 {
-    QImage board(BoardWidth, BoardHeight, QImage::Format_RGB32);
+    QImage board = Picture(BoardWidth, BoardHeight, ratio, QImage::Format_RGB32);
     PaintWood(board);
     QPainter p(&board);
     // The window's own text font, already loaded for its labels.
@@ -124,12 +139,20 @@ QImage PlainBoard()
 
 QImage Transparent(int w, int h)
 {
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    QImage image = Picture(w, h, Ratio(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     return image;
 }
 
 } // namespace
+
+int Ratio()
+{
+    // The highest ratio of the screens, up to a whole step: the pictures are drawn once, and a
+    // screen of a lower ratio resamples them down.
+    const qreal screens = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    return std::clamp(int(std::ceil(screens - 0.01)), 1, 4);
+}
 
 QRect LampPlace(int k)
 {
@@ -138,18 +161,21 @@ QRect LampPlace(int k)
 
 QImage BoardSheet()
 {
-    // Drawn once; the board, its hidden twin and the eight lamp strips all use it.
-    static const QImage sheet = [] {
-        const QImage plain = PlainBoard();
-        QImage image(BoardWidth, 2 * BoardHeight, QImage::Format_RGB32);
+    // Drawn once for each ratio; the board, its hidden twin and the eight lamp strips use it.
+    static QImage sheet;
+    const int ratio = Ratio();
+    if (sheet.isNull() || int(std::lround(sheet.devicePixelRatio())) != ratio) {
+        const QImage plain = PlainBoard(ratio);
+        QImage image = Picture(BoardWidth, 2 * BoardHeight, ratio, QImage::Format_RGB32);
         QPainter p(&image);
         for (int row = 0; row < 2; ++row) {
             p.drawImage(0, row * BoardHeight, plain);
             for (int k = 0; k < 8; ++k)
                 PaintLamp(p, LampCentre(k) + QPointF(0, row * BoardHeight), row == 1);
         }
-        return image;
-    }();
+        p.end();
+        sheet = image;
+    }
     return sheet;
 }
 
@@ -159,17 +185,21 @@ QImage LampStrip(int k)
     if (place.isNull())
         return QImage();
     const QImage sheet = BoardSheet();
+    const int ratio = int(std::lround(sheet.devicePixelRatio()));
     const QRect onBoard = place.translated(-BoardPlace.topLeft());
-    QImage strip(2 * place.width(), place.height(), QImage::Format_RGB32);
+    auto cut = [&](const QRect& r) { return QRect(r.topLeft() * ratio, r.size() * ratio); };
+    QImage strip = Picture(2 * place.width(), place.height(), ratio, QImage::Format_RGB32);
     QPainter p(&strip);
-    p.drawImage(QPoint(0, 0), sheet, onBoard.translated(0, BoardHeight));
-    p.drawImage(QPoint(place.width(), 0), sheet, onBoard);
+    // The painter works in logical pixels, the source rectangles are the sheet's own pixels.
+    p.drawImage(QRectF(0, 0, place.width(), place.height()), sheet,
+                cut(onBoard.translated(0, BoardHeight)));
+    p.drawImage(QRectF(place.width(), 0, place.width(), place.height()), sheet, cut(onBoard));
     return strip;
 }
 
 QImage IndicatorLamp(bool lit)
 {
-    QImage image(16, 16, QImage::Format_RGB32);
+    QImage image = Picture(16, 16, Ratio(), QImage::Format_RGB32);
     image.fill(ToQColor(clBtnFace));
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, true);
@@ -232,9 +262,11 @@ QImage OpenFolderGlyph()
     return image;
 }
 
+// Pixel art: drawn at one device pixel per pixel, then every pixel repeated Ratio() times.
 QImage FloppyGlyph()
 {
-    QImage image = Transparent(16, 16);
+    QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(QColor(0, 0, 0));
@@ -246,7 +278,14 @@ QImage FloppyGlyph()
     p.setBrush(QColor(190, 190, 200));
     p.drawRect(4, 10, 8, 5); // shutter
     p.fillRect(9, 11, 2, 3, QColor(40, 60, 140));
-    return image;
+    p.end();
+    const int ratio = Ratio();
+    if (ratio == 1)
+        return image;
+    QImage scaled =
+        image.scaled(image.size() * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    scaled.setDevicePixelRatio(ratio);
+    return scaled;
 }
 
 } // namespace Artwork

@@ -1,11 +1,19 @@
 #pragma once
 // The main window's pictures, drawn in code: the lamp board, the lamp strips that lie over its
 // lamps, and the glyphs of the top panel's buttons.
+//
+// Sizes are logical pixels. Each picture is drawn from its painter code at Ratio() device
+// pixels per logical pixel (its device pixel ratio says so), so that it stays sharp on a
+// high-density screen; at a ratio of 1 it is the plain picture.
 
 #include <QImage>
 #include <QRect>
 
 namespace Artwork {
+
+// The ratio the pictures are drawn at: the highest device pixel ratio of the screens, rounded
+// up to a whole number (1 without an application).
+int Ratio();
 
 // Where the board lies in the window, and the size of one of its two pictures.
 inline constexpr QRect BoardPlace{39, 470, 619, 105};

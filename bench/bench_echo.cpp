@@ -7,8 +7,8 @@
 // - echo latency, from a click's onset in the source to it leaving the sink (seen on the monitor,
 //   less the recorder's own delay, which the source's recorder measures), against one 50 ms
 //   block and the 80 ms bound; the first echo after "Abrir";
-// - underruns in steady state: gaps of silence (4 or more zero samples) in the echoed tone, and
-//   in the source for comparison;
+// - underruns in steady state: gaps of silence (4 or more zero samples) in the echoed tone, when
+//   and how long, and in the source for comparison;
 // - the delay from a click's onset to the lamps lighting (lamp D0's lit frame drawn by the level
 //   handler), against the 60 ms bound;
 // - CPU of the whole process while the echo runs, as a share of one core, against the 2% bound,
@@ -286,7 +286,16 @@ public:
 
     TTimes Clicks;
     std::atomic<long> Samples = 0;
-    TTimes GapTimes;
+    struct TGap
+    {
+        Clock::time_point At; // when it ended
+        long Samples;
+    };
+    std::vector<TGap> Gaps() const
+    {
+        std::lock_guard lock(FGapLock);
+        return FGaps;
+    }
 
 private:
     void Read()
@@ -307,14 +316,22 @@ private:
                     lastClick = now;
                     Clicks.Add(now);
                 }
-                zeros = buffer[i] == 0 ? zeros + 1 : 0;
-                if (zeros == 4 && steady)
-                    GapTimes.Add(now);
+                if (buffer[i] == 0) {
+                    ++zeros;
+                    continue;
+                }
+                if (zeros >= 4 && steady) {
+                    std::lock_guard lock(FGapLock);
+                    FGaps.push_back({now, zeros});
+                }
+                zeros = 0;
             }
             Samples += got / 2;
         }
     }
 
+    mutable std::mutex FGapLock;
+    std::vector<TGap> FGaps;
     pid_t FPid = -1;
     int FFd = -1;
     std::atomic<Clock::rep> FSteadyFrom = std::numeric_limits<Clock::rep>::max();
@@ -462,13 +479,14 @@ int main(int argc, char** argv)
             std::size_t steadyClicks = 0;
             for (auto c : clicks)
                 steadyClicks += c >= steady && c < last;
-            std::vector<double> gaps; // seconds after "Abrir"
-            for (auto gap : atSink.GapTimes.Get())
-                if (gap < end)
-                    gaps.push_back(Ms(gap - opened) / 1000);
-            const auto sourceGaps = atSource.GapTimes.Get();
-            const auto sourceGapCount = std::count_if(sourceGaps.begin(), sourceGaps.end(),
-                                                      [&](auto t) { return t < end; });
+            std::vector<TRecorder::TGap> gaps;
+            for (const auto& gap : atSink.Gaps())
+                if (gap.At < end)
+                    gaps.push_back(gap);
+            const auto sourceGaps = atSource.Gaps();
+            const auto sourceGapCount =
+                std::count_if(sourceGaps.begin(), sourceGaps.end(),
+                              [&](const auto& gap) { return gap.At < end; });
 
             std::printf("echo on a private PulseAudio server: 5 x 50 ms capture ring, 8000 Hz "
                         "16-bit mono, %d s of echo (--seconds=N)\n",
@@ -484,10 +502,13 @@ int main(int argc, char** argv)
             if (!firstEcho.empty())
                 std::printf("first echo after Abrir: %.1f ms (recorder's delay included)\n",
                             firstEcho.front());
-            std::printf("underruns in steady state: %zu gaps of silence in the echo", gaps.size());
-            for (double at : gaps)
-                std::printf("%s%.1f s", at == gaps.front() ? " at " : ", ", at);
-            std::printf(" (%ld in the source itself)\n", long(sourceGapCount));
+            std::printf("underruns in steady state (gaps of silence in the echo): %zu",
+                        gaps.size());
+            for (std::size_t i = 0; i < gaps.size(); ++i)
+                std::printf("%s%.1f s (%.1f ms)", i == 0 ? ", after " : ", ",
+                            Ms(gaps[i].At - opened) / 1000,
+                            1000.0 * double(gaps[i].Samples) / Rate);
+            std::printf("; in the source itself: %ld\n", long(sourceGapCount));
             std::printf("onset to lamps lit: median %.1f ms, max %.1f ms (ratio of the max to the "
                         "60 ms bound: %.2f), %zu of %zu clicks\n",
                         Quantile(lampDelays, 0.5), Quantile(lampDelays, 1.0),

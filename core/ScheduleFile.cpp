@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -86,14 +87,24 @@ private:
     int FFd;
 };
 
-[[noreturn]] void ThrowErrno(int err)
+[[noreturn]] void ThrowReadError(int err)
 {
-    throw EInOutError(InOutCodeFromErrno(err));
+    throw EInOutError::FromErrno(err, EInOutError::TStep::Read);
+}
+
+[[noreturn]] void ThrowWriteError(int err)
+{
+    throw EInOutError::FromErrno(err, EInOutError::TStep::Write);
 }
 
 } // namespace
 
 EInOutError::EInOutError(int code) : std::runtime_error(MessageFor(code)), FErrorCode(code) {}
+
+EInOutError::EInOutError(int code, int err, const std::string& message)
+    : std::runtime_error(message), FErrorCode(code), FSystemError(err)
+{
+}
 
 std::string EInOutError::MessageFor(int code)
 {
@@ -117,33 +128,49 @@ std::string EInOutError::MessageFor(int code)
     }
 }
 
-int InOutCodeFromErrno(int err)
+EInOutError EInOutError::FromErrno(int err, TStep step)
 {
+    const bool writing = step == TStep::Write;
+    int code = OtherSystemError;
     switch (err) {
     case ENOENT:
-        return 2;
+        // A file being created is missing only when a folder on its path is.
+        code = writing ? 3 : 2;
+        break;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case EINVAL:
     case ELOOP:
-        return 3;
+    case EINVAL:
+    case EILSEQ:
+        code = 3;
+        break;
     case EMFILE:
     case ENFILE:
-        return 4;
+        code = 4;
+        break;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
     case ETXTBSY:
     case EBUSY:
-        return 5;
+    case EEXIST:
+        code = 5;
+        break;
+    case EIO:
+        code = writing ? 101 : 100;
+        break;
     case ENOSPC:
-    case EFBIG:
     case EDQUOT:
-        return 101;
+    case EFBIG:
+        code = 101;
+        break;
     default:
-        return err;
+        break;
     }
+    if (code != OtherSystemError)
+        return {code, err, MessageFor(code)};
+    return {code, err, "I/O error: " + std::generic_category().message(err)};
 }
 
 TScheduleFlags ParseScheduleText(std::string_view text)
@@ -162,12 +189,12 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
     // Non-blocking, so that opening a FIFO or a device never waits; only regular files are read.
     Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.Get() < 0)
-        ThrowErrno(errno);
+        ThrowReadError(errno);
     struct stat st
     {
     };
     if (::fstat(fd.Get(), &st) != 0)
-        ThrowErrno(errno);
+        ThrowReadError(errno);
     if (!S_ISREG(st.st_mode))
         throw EInOutError(5);
     const int flagsNow = ::fcntl(fd.Get(), F_GETFL);
@@ -182,7 +209,7 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            ThrowErrno(errno);
+            ThrowReadError(errno);
         }
         if (n == 0)
             break;
@@ -191,7 +218,7 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
     }
     reader.Finish();
     if (const int err = fd.Close())
-        ThrowErrno(err);
+        ThrowReadError(err);
     return flags;
 }
 
@@ -226,13 +253,12 @@ void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
         throw EInOutError(5);
     // The existing file must be replaceable by us, as it would be when written in place.
     if (exists && ::access(path.c_str(), W_OK) != 0)
-        ThrowErrno(errno);
+        ThrowWriteError(errno);
 
     std::string temp = path + ".XXXXXX";
     Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.Get() < 0)
-        // A missing folder makes the name itself wrong.
-        throw EInOutError(errno == ENOENT ? 3 : InOutCodeFromErrno(errno));
+        ThrowWriteError(errno);
     bool committed = false;
     struct Cleanup
     {
@@ -263,15 +289,15 @@ void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            ThrowErrno(errno);
+            ThrowWriteError(errno);
         }
         done += size_t(n);
     }
     if (::fsync(fd.Get()) != 0 && errno != EINVAL)
-        ThrowErrno(errno);
+        ThrowWriteError(errno);
     if (const int err = fd.Close())
-        ThrowErrno(err);
+        ThrowWriteError(err);
     if (::rename(temp.c_str(), path.c_str()) != 0)
-        ThrowErrno(errno);
+        ThrowWriteError(errno);
     committed = true;
 }

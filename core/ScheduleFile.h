@@ -21,19 +21,34 @@ using TScheduleFlags = std::array<std::uint8_t, TSchedule::Size>;
 // A failed file operation. The message follows the error number: 2 "File not found",
 // 3 "Invalid filename", 4 "Too many open files", 5 "File access denied", 100 "Read beyond end
 // of file", 101 "Disk full", 106 "Invalid numeric input", any other "I/O error <number>".
+// A system error that none of these numbers describes keeps the system's own text, with the
+// number OtherSystemError.
 class EInOutError : public std::runtime_error
 {
 public:
+    static constexpr int OtherSystemError = -1;
+
     explicit EInOutError(int code);
     int ErrorCode() const { return FErrorCode; }
+    // The system error (errno) behind it; 0 when it has none.
+    int SystemError() const { return FSystemError; }
     static std::string MessageFor(int code);
 
-private:
-    int FErrorCode;
-};
+    // The error for a system error (errno) met while reading or while writing a file: the
+    // same device error (EIO) is a read error in one and a write error in the other.
+    enum class TStep
+    {
+        Read,
+        Write
+    };
+    static EInOutError FromErrno(int err, TStep step);
 
-// The error number for a system error (errno) of a file operation.
-int InOutCodeFromErrno(int err);
+private:
+    EInOutError(int code, int err, const std::string& message);
+
+    int FErrorCode;
+    int FSystemError = 0;
+};
 
 // Reads a schedule file. Only regular files are read (a directory, device or FIFO is refused
 // at once, without blocking). Throws EInOutError.

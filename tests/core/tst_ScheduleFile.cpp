@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -212,6 +214,38 @@ TEST(ScheduleFileErrors, MessagesFollowTheNumber)
         EInOutError e(code);
         EXPECT_STREQ(e.what(), text);
         EXPECT_EQ(e.ErrorCode(), code);
+    }
+}
+
+TEST(ScheduleFileErrors, SystemErrorsMapOntoTheFileErrors)
+{
+    using TStep = EInOutError::TStep;
+    struct Case
+    {
+        int err;
+        TStep step;
+        int code;
+    };
+    const Case cases[] = {
+        {ENOENT, TStep::Read, 2},        {ENOENT, TStep::Write, 3},   {ENOTDIR, TStep::Read, 3},
+        {ENAMETOOLONG, TStep::Write, 3}, {ELOOP, TStep::Write, 3},    {EMFILE, TStep::Read, 4},
+        {ENFILE, TStep::Write, 4},       {EACCES, TStep::Read, 5},    {EPERM, TStep::Write, 5},
+        {EROFS, TStep::Write, 5},        {EISDIR, TStep::Read, 5},    {EIO, TStep::Read, 100},
+        {EIO, TStep::Write, 101},        {ENOSPC, TStep::Write, 101}, {EDQUOT, TStep::Write, 101},
+        {EFBIG, TStep::Write, 101},
+    };
+    for (const Case& c : cases) {
+        const EInOutError e = EInOutError::FromErrno(c.err, c.step);
+        EXPECT_EQ(e.ErrorCode(), c.code) << "errno " << c.err;
+        EXPECT_EQ(e.SystemError(), c.err) << "errno " << c.err;
+        EXPECT_EQ(e.what(), EInOutError::MessageFor(c.code)) << "errno " << c.err;
+    }
+    // Errors of their own keep the system's text, never another error's number (EINTR is 4,
+    // the number of "Too many open files").
+    for (const int err : {EINTR, ENXIO, EOVERFLOW, EPIPE}) {
+        const EInOutError e = EInOutError::FromErrno(err, TStep::Read);
+        EXPECT_EQ(e.ErrorCode(), EInOutError::OtherSystemError) << "errno " << err;
+        EXPECT_EQ(e.what(), "I/O error: " + std::string(std::strerror(err))) << "errno " << err;
     }
 }
 

@@ -20,12 +20,12 @@ QUrl WebAddress(const QString& file)
 {
     static const QStringList Schemes = {QStringLiteral("http"), QStringLiteral("https"),
                                         QStringLiteral("ftp"), QStringLiteral("mailto")};
-    const QUrl url(file, QUrl::StrictMode);
+    QUrl url(file, QUrl::StrictMode);
     if (url.isValid() && Schemes.contains(url.scheme(), Qt::CaseInsensitive))
         return url;
     // The shell takes a bare "www." name for a web address as well.
     if (file.startsWith(QLatin1String("www."), Qt::CaseInsensitive) && !file.contains(u' ')) {
-        const QUrl bare(QStringLiteral("http://") + file, QUrl::StrictMode);
+        QUrl bare(QStringLiteral("http://") + file, QUrl::StrictMode);
         if (bare.isValid())
             return bare;
     }

@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -75,6 +77,12 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int Get() const { return FFd; }
+    void Reset(int fd)
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = fd;
+    }
     // Closes now; returns the close error (0 on success).
     int Close()
     {
@@ -233,59 +241,53 @@ std::string ScheduleText(const TScheduleFlags& flags)
     return text;
 }
 
-void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
+namespace {
+
+// The file a save writes: the path itself, or the file its symbolic links lead to, also when
+// that file does not exist yet (writing through a dangling link creates its target). A loop
+// is ELOOP, as it is for open().
+std::string SaveTarget(const std::string& path)
 {
-    if (pathIn.empty())
-        throw EInOutError(2);
-    // Write beside the file a symbolic link points to, so the link stays a link.
-    std::string path = pathIn;
-    if (char* resolved = ::realpath(pathIn.c_str(), nullptr)) {
-        path = resolved;
-        std::free(resolved);
-    }
-    struct stat old
-    {
-    };
-    const bool exists = ::stat(path.c_str(), &old) == 0;
-    if (exists && S_ISDIR(old.st_mode))
-        throw EInOutError(5);
-    if (exists && !S_ISREG(old.st_mode))
-        throw EInOutError(5);
-    // The existing file must be replaceable by us, as it would be when written in place.
-    if (exists && ::access(path.c_str(), W_OK) != 0)
-        ThrowWriteError(errno);
-
-    std::string temp = path + ".XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.Get() < 0)
-        ThrowWriteError(errno);
-    bool committed = false;
-    struct Cleanup
-    {
-        const std::string& name;
-        bool& committed;
-        ~Cleanup()
+    std::string file = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st
         {
-            if (!committed)
-                ::unlink(name.c_str());
+        };
+        if (::lstat(file.c_str(), &st) != 0) {
+            if (errno == ENOENT)
+                return file;
+            ThrowWriteError(errno);
         }
-    } cleanup{temp, committed};
-
-    // The new file gets the old one's permissions, or those of a newly created file.
-    mode_t mode = 0;
-    if (exists) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        if (!S_ISLNK(st.st_mode))
+            return file;
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(file.c_str(), link, sizeof link);
+        if (n < 0)
+            ThrowWriteError(errno);
+        if (size_t(n) == sizeof link)
+            ThrowWriteError(ENAMETOOLONG);
+        const std::string_view to(link, size_t(n));
+        const size_t slash = file.rfind('/');
+        if (to.starts_with('/') || slash == std::string::npos)
+            file = to;
+        else
+            file = file.substr(0, slash + 1).append(to);
     }
-    (void)::fchmod(fd.Get(), mode);
+    ThrowWriteError(ELOOP);
+}
 
-    const std::string text = ScheduleText(flags);
+mode_t NewFileMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+void WriteText(int fd, std::string_view text)
+{
     size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -293,11 +295,162 @@ void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
         }
         done += size_t(n);
     }
-    if (::fsync(fd.Get()) != 0 && errno != EINVAL)
+    if (::fsync(fd) != 0 && errno != EINVAL)
+        ThrowWriteError(errno);
+}
+
+// A name for a moment: short and fixed in length, so that it is legal beside any legal name.
+std::string TempName()
+{
+    static std::mt19937 random{std::random_device{}()};
+    char name[32];
+    std::snprintf(name, sizeof name, ".prvardo-%08x", unsigned(random()));
+    return name;
+}
+
+// Writes over the file itself, for a folder that lets no new file be put beside it (one we may
+// not write, or a sticky folder where the file is someone else's) while the file may be written.
+void WriteInPlace(int dir, const std::string& name, const std::string& text)
+{
+    Fd fd(::openat(dir, name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
+    if (fd.Get() < 0)
+        ThrowWriteError(errno);
+    struct stat st
+    {
+    };
+    if (::fstat(fd.Get(), &st) != 0)
+        ThrowWriteError(errno);
+    if (!S_ISREG(st.st_mode))
+        throw EInOutError(5);
+    WriteText(fd.Get(), text);
+    if (::ftruncate(fd.Get(), off_t(text.size())) != 0)
         ThrowWriteError(errno);
     if (const int err = fd.Close())
         ThrowWriteError(err);
-    if (::rename(temp.c_str(), path.c_str()) != 0)
+}
+
+bool FolderRefusesNewFiles(int err)
+{
+    return err == EACCES || err == EPERM;
+}
+
+// Gives the unnamed file `fd` the name `name` in the folder; false when the name is taken.
+bool LinkUnnamed(int fd, int dir, const std::string& name)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    // Without /proc the file can be linked by its descriptor, where we are allowed to.
+    if (errno == ENOENT && ::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    ThrowWriteError(errno);
+}
+
+} // namespace
+
+void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
+{
+    if (pathIn.empty())
+        throw EInOutError(2);
+    // A symbolic link stays a link: the file it leads to is written.
+    const std::string path = SaveTarget(pathIn);
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty())
+        throw EInOutError(3);
+    // The folder is synced after the rename, so that the new name survives a power cut; a
+    // folder we may not read is still used by its path.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const bool canSyncFolder = dir.Get() >= 0;
+    if (!canSyncFolder)
+        dir.Reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() < 0)
         ThrowWriteError(errno);
-    committed = true;
+
+    struct stat old
+    {
+    };
+    const bool exists = ::fstatat(dir.Get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT)
+        ThrowWriteError(errno);
+    if (exists && !S_ISREG(old.st_mode))
+        throw EInOutError(5);
+    // The existing file must be one we may write, as it would be when written in place.
+    if (exists && ::faccessat(dir.Get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+        ThrowWriteError(errno);
+    const std::string text = ScheduleText(flags);
+
+    // The new text goes to an unnamed file, which gets a name only once it is complete: a save
+    // killed part-way leaves nothing behind. Where the file system has no unnamed files, a
+    // hidden temporary file stands in, which only such a kill can leave behind.
+    Fd temp(::openat(dir.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    std::string tempName;
+    if (temp.Get() < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        if (exists && FolderRefusesNewFiles(errno))
+            return WriteInPlace(dir.Get(), name, text);
+        ThrowWriteError(errno);
+    }
+    const bool unnamed = temp.Get() >= 0;
+    for (unsigned attempt = 0; !unnamed && temp.Get() < 0 && attempt < 100; ++attempt) {
+        tempName = TempName();
+        temp.Reset(::openat(dir.Get(), tempName.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (temp.Get() < 0 && errno != EEXIST) {
+            if (exists && FolderRefusesNewFiles(errno))
+                return WriteInPlace(dir.Get(), name, text);
+            ThrowWriteError(errno);
+        }
+    }
+    if (temp.Get() < 0)
+        ThrowWriteError(EEXIST);
+    struct RemoveName
+    {
+        int dir;
+        std::string& name;
+        ~RemoveName()
+        {
+            if (!name.empty())
+                ::unlinkat(dir, name.c_str(), 0);
+        }
+    } removeName{dir.Get(), tempName};
+
+    // The new file keeps the old one's owner where we may give it, and its permissions.
+    if (exists)
+        (void)::fchown(temp.Get(), old.st_uid, old.st_gid);
+    (void)::fchmod(temp.Get(), exists ? old.st_mode & 07777 : NewFileMode());
+    WriteText(temp.Get(), text);
+
+    if (unnamed) {
+        // A new file gets its name at once; an existing one is replaced through a name for a
+        // moment, as a link cannot replace a name.
+        bool named = !exists && LinkUnnamed(temp.Get(), dir.Get(), name);
+        for (unsigned attempt = 0; !named && attempt < 100; ++attempt) {
+            tempName = TempName();
+            named = LinkUnnamed(temp.Get(), dir.Get(), tempName);
+            if (!named)
+                tempName.clear();
+        }
+        if (!named)
+            ThrowWriteError(EEXIST);
+    }
+    if (const int err = temp.Close())
+        ThrowWriteError(err);
+    if (!tempName.empty() &&
+        ::renameat(dir.Get(), tempName.c_str(), dir.Get(), name.c_str()) != 0) {
+        const int err = errno;
+        if (exists && FolderRefusesNewFiles(err)) {
+            ::unlinkat(dir.Get(), tempName.c_str(), 0);
+            tempName.clear();
+            return WriteInPlace(dir.Get(), name, text);
+        }
+        ThrowWriteError(err);
+    }
+    tempName.clear();
+    if (canSyncFolder && ::fsync(dir.Get()) != 0 && errno != EINVAL)
+        ThrowWriteError(errno);
 }

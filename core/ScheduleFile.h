@@ -57,9 +57,13 @@ TScheduleFlags ReadScheduleFile(const std::string& path);
 // The flags that a file's text gives.
 TScheduleFlags ParseScheduleText(std::string_view text);
 
-// Writes a schedule file. The text goes to a temporary file beside the target, which replaces
-// the target only once everything was written; on any failure the previous file is left as it
-// was and EInOutError is thrown.
+// Writes a schedule file. The text goes to an unnamed file in the target's folder (a hidden
+// temporary file where the file system has none), which replaces the target only once all was
+// written, after which the folder is synced; on any failure the previous file is left as it
+// was and EInOutError is thrown. A symbolic link stays a link and the file it leads to is
+// written, created if missing; a link loop is an error. A file that may be written in a folder
+// that takes no new file from us (not writable, or sticky with the file another's) is written
+// in place.
 void WriteScheduleFile(const std::string& path, const TScheduleFlags& flags);
 
 // The text a schedule file holds for these flags.

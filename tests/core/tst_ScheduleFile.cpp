@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -65,6 +67,19 @@ long long BytesRead()
         if (key == "rchar:")
             return value;
     return -1;
+}
+
+// The user and group "nobody".
+constexpr uid_t Nobody = 65534;
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 int ErrorOfRead(const std::string& path)
@@ -290,42 +305,143 @@ TEST(ScheduleFileErrors, LargeFileIsReadOnlyAsFarAsNeeded)
     EXPECT_LT(BytesRead() - before, 1024 * 1024);
 }
 
-// A save that fails part-way (the file size limit is reached) leaves the old file as it was.
-TEST(ScheduleFileErrors, FailedSaveKeepsThePreviousFile)
+// A save that fails part-way at the file size limit, reported as an error or killed by the
+// limit's signal, leaves the old file as it was and nothing beside it.
+TEST(ScheduleFileErrors, FailedOrKilledSaveKeepsThePreviousFileAlone)
+{
+    for (const bool killed : {false, true}) {
+        TempDir dir;
+        const std::string path = dir.File("keep.tem");
+        WriteScheduleFile(path, OneFlag(344));
+        const std::string before = ReadAll(path);
+
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
+            rlimit limit{1000, 1000};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            TScheduleFlags next{};
+            next.fill(1);
+            try {
+                WriteScheduleFile(path, next);
+            } catch (const EInOutError& e) {
+                ::_exit(e.ErrorCode() == 101 ? 42 : 1);
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (killed) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+        } else {
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 42) << "the save must fail with \"Disk full\"";
+        }
+        EXPECT_EQ(ReadAll(path), before) << "killed " << killed;
+        EXPECT_EQ(Names(dir.path), std::vector<std::string>{"keep.tem"}) << "killed " << killed;
+    }
+}
+
+TEST(ScheduleFileSave, NamesUpTo255BytesAndNoLonger)
 {
     TempDir dir;
-    const std::string path = dir.File("keep.tem");
-    const TScheduleFlags old = OneFlag(344);
-    WriteScheduleFile(path, old);
-    const std::string before = ReadAll(path);
-
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{1000, 1000};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        TScheduleFlags next{};
-        next.fill(1);
+    for (size_t length = 249; length <= 256; ++length) {
+        const std::string name = std::string(length - 4, 'n') + ".tem";
+        const std::string path = dir.File(name.c_str());
         try {
-            WriteScheduleFile(path, next);
+            WriteScheduleFile(path, OneFlag(int(length)));
+            EXPECT_LE(length, 255u);
+            EXPECT_EQ(ReadScheduleFile(path), OneFlag(int(length))) << "length " << length;
+            EXPECT_EQ(Names(dir.path), std::vector<std::string>{name}) << "length " << length;
+            fs::remove(path);
         } catch (const EInOutError& e) {
-            ::_exit(e.ErrorCode() == 101 ? 42 : 1);
+            EXPECT_EQ(length, 256u) << e.what();
+            EXPECT_EQ(e.ErrorCode(), 3);
         }
-        ::_exit(0);
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 42) << "the save must fail with \"Disk full\"";
-    EXPECT_EQ(ReadAll(path), before);
-    // No temporary file is left behind.
-    int files = 0;
-    for (const auto& entry : fs::directory_iterator(dir.path)) {
-        (void)entry;
-        ++files;
+}
+
+TEST(ScheduleFileSave, DanglingLinkCreatesItsTarget)
+{
+    TempDir dir;
+    fs::create_symlink("made.tem", dir.path / "link.tem");
+    WriteScheduleFile(dir.File("link.tem"), OneFlag(7));
+    EXPECT_TRUE(fs::is_symlink(dir.path / "link.tem"));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.path / "made.tem")));
+    EXPECT_EQ(ReadScheduleFile(dir.File("made.tem")), OneFlag(7));
+}
+
+TEST(ScheduleFileSave, LinkLoopIsAnErrorAndStays)
+{
+    TempDir dir;
+    fs::create_symlink("b.tem", dir.path / "a.tem");
+    fs::create_symlink("a.tem", dir.path / "b.tem");
+    try {
+        WriteScheduleFile(dir.File("a.tem"), OneFlag(7));
+        FAIL() << "saved through a link loop";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.SystemError(), ELOOP);
+        EXPECT_EQ(e.ErrorCode(), 3);
     }
-    EXPECT_EQ(files, 1);
+    EXPECT_EQ(fs::read_symlink(dir.path / "a.tem"), "b.tem");
+    EXPECT_EQ(fs::read_symlink(dir.path / "b.tem"), "a.tem");
+    EXPECT_EQ(Names(dir.path), (std::vector<std::string>{"a.tem", "b.tem"}));
+}
+
+// A file we may write in a folder that takes no new file from us is written in place. The
+// saving child runs without root rights (as "nobody" when the tests run as root), and first
+// makes sure that the folder really refuses it a new file.
+TEST(ScheduleFileSave, WritableFileInAFolderThatRefusesNewFiles)
+{
+    const bool root = ::geteuid() == 0;
+    struct Case
+    {
+        const char* what;
+        mode_t folderMode;
+        bool fileOfNobody;
+    };
+    const Case cases[] = {
+        {"folder we may not write", 0555, true},
+        {"someone else's file in a sticky folder", 01777, false},
+    };
+    for (const Case& c : cases) {
+        if (!root && !c.fileOfNobody) {
+            ADD_FAILURE() << c.what << ": needs root rights to give the file another owner";
+            continue;
+        }
+        TempDir dir;
+        const std::string path = dir.File("plan.tem");
+        WriteScheduleFile(path, OneFlag(3));
+        ASSERT_EQ(::chmod(path.c_str(), c.fileOfNobody ? 0644 : 0666), 0);
+        if (root && c.fileOfNobody) {
+            ASSERT_EQ(::chown(path.c_str(), Nobody, Nobody), 0);
+        }
+        ASSERT_EQ(::chmod(dir.path.c_str(), c.folderMode), 0);
+
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (root && (::setgroups(0, nullptr) != 0 || ::setresgid(Nobody, Nobody, Nobody) != 0 ||
+                         ::setresuid(Nobody, Nobody, Nobody) != 0))
+                ::_exit(90);
+            if (c.folderMode == 0555 && ::access(dir.path.c_str(), W_OK) == 0)
+                ::_exit(91);
+            try {
+                WriteScheduleFile(path, OneFlag(9));
+            } catch (const EInOutError& e) {
+                ::_exit(e.ErrorCode() > 0 ? e.ErrorCode() : 92);
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ::chmod(dir.path.c_str(), 0700);
+        ASSERT_TRUE(WIFEXITED(status)) << c.what;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << c.what << " (90: no user change, 91: folder writable)";
+        EXPECT_EQ(ReadScheduleFile(path), OneFlag(9)) << c.what;
+        EXPECT_EQ(Names(dir.path), std::vector<std::string>{"plan.tem"}) << c.what;
+    }
 }
 
 TEST(ScheduleFileErrors, SaveIntoAMissingFolderOrOverAFolderFails)

@@ -65,6 +65,8 @@ private:
     char FFirst = 0;
 };
 
+constexpr size_t ReadLimit = size_t{64} * 1024 * 1024;
+
 class Fd
 {
 public:
@@ -212,6 +214,7 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
     TScheduleFlags flags{};
     FlagReader reader(flags);
     char buffer[16384];
+    size_t read = 0;
     for (;;) {
         const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
         if (n < 0) {
@@ -223,6 +226,11 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
             break;
         if (!reader.Feed(std::string_view(buffer, size_t(n))))
             break;
+        // A schedule is 5184 bytes: a file without its lines this far in is none, and may have
+        // no end at all (a huge sparse file, a /proc file).
+        read += size_t(n);
+        if (read >= ReadLimit)
+            throw EInOutError(106);
     }
     reader.Finish();
     if (const int err = fd.Close())

@@ -51,7 +51,8 @@ private:
 };
 
 // Reads a schedule file. Only regular files are read (a directory, device or FIFO is refused
-// at once, without blocking). Throws EInOutError.
+// at once, without blocking), and only as far as the 1728 lines: a file that has not given
+// them in its first 64 MB is refused with 106 "Invalid numeric input". Throws EInOutError.
 TScheduleFlags ReadScheduleFile(const std::string& path);
 
 // The flags that a file's text gives.

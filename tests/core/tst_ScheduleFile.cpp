@@ -293,16 +293,28 @@ TEST(ScheduleFileErrors, HugeLineReadsAsOffInBoundedMemory)
     EXPECT_EQ(flags, OneFlag(1));
 }
 
+// Files of gigabytes (sparse: no disk space needed) are read only as far as needed or allowed.
 TEST(ScheduleFileErrors, LargeFileIsReadOnlyAsFarAsNeeded)
 {
+    constexpr long long Size = 4LL * 1024 * 1024 * 1024;
+    constexpr long long Limit = 64LL * 1024 * 1024;
     TempDir dir;
-    const std::string path = dir.File("big.tem");
-    WriteAll(path, ScheduleText(OneFlag(1727)));
-    // Grow it to 100 MB without writing the rest (a sparse file).
-    ASSERT_EQ(::truncate(path.c_str(), 100LL * 1024 * 1024), 0);
-    const long long before = BytesRead();
-    EXPECT_EQ(ReadScheduleFile(path), OneFlag(1727));
+    const std::string valid = dir.File("big.tem");
+    WriteAll(valid, ScheduleText(OneFlag(1727)));
+    ASSERT_EQ(::truncate(valid.c_str(), Size), 0);
+    long long before = BytesRead();
+    EXPECT_EQ(ReadScheduleFile(valid), OneFlag(1727));
     EXPECT_LT(BytesRead() - before, 1024 * 1024);
+
+    // Without line ends the reading stops, with an error, soon after the limit.
+    const std::string endless = dir.File("endless.tem");
+    WriteAll(endless, "1");
+    ASSERT_EQ(::truncate(endless.c_str(), Size), 0);
+    before = BytesRead();
+    EXPECT_EQ(ErrorOfRead(endless), 106);
+    const long long read = BytesRead() - before;
+    EXPECT_GE(read, Limit);
+    EXPECT_LT(read, Limit + 1024 * 1024);
 }
 
 // A save that fails part-way at the file size limit, reported as an error or killed by the

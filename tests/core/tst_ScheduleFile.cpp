@@ -314,7 +314,7 @@ TEST(ScheduleFileErrors, LargeFileIsReadOnlyAsFarAsNeeded)
     EXPECT_EQ(ErrorOfRead(endless), 106);
     const long long read = BytesRead() - before;
     EXPECT_GE(read, Limit);
-    EXPECT_LT(read, Limit + 1024 * 1024);
+    EXPECT_LT(read, Limit + 1024LL * 1024);
 }
 
 // A save that fails part-way at the file size limit, reported as an error or killed by the

@@ -51,6 +51,13 @@ void TAudioInput::DataReady(void* Buffer, std::uint32_t BufferSize, bool& FreeIt
         FreeWaveBlock(Buffer);
         return;
     }
+    // The echo keeps pace with the microphone: after a stall (a busy machine, a sound server
+    // that fell behind) the output would hold the gap for good and every later block would come
+    // out that much later. A block that finds the output this far behind is dropped instead.
+    if (output->RingCount() >= TAudioRedirector::MaxEchoBacklog) {
+        FreeWaveBlock(Buffer);
+        return;
+    }
     const bool reportedBefore = Redirector->FReported;
     bool takenOver = false;
     const bool played = output->PlayBuffer(Buffer, BufferSize, true, 0, takenOver);

@@ -13,7 +13,9 @@
 // Beyond the classic behaviour: a block that cannot be played is freed, never leaked; a failed
 // hand-over to the output is reported (once) and switches the echo off from the message loop, so
 // it never falls silent while it looks switched on; after the first report of a run, later
-// failures of the same run (a lost sound server fails every call) are not reported again.
+// failures of the same run (a lost sound server fails every call) are not reported again; a
+// block that finds the output MaxEchoBacklog blocks behind is dropped, so that a stall does not
+// leave the echo later for good.
 
 #include "audio/WaveIn.h"
 #include "audio/WaveOut.h"
@@ -80,6 +82,10 @@ public:
 
     // The input's error text when its last guarded call failed, else the output's.
     QString LastErrorText();
+
+    // Blocks the output may hold (handed over, not yet played) before a newly recorded block is
+    // dropped instead of queued behind them: the echo's latency stays within this many blocks.
+    static constexpr std::uint16_t MaxEchoBacklog = 4;
 
     // The format the input is opening with, kept for the output's open; nullptr when none.
     const WAVEFORMATEX* PendingFormat() const { return FPendingFormat; }

@@ -163,6 +163,20 @@ TEST_F(WaveRedirector, BlockForAClosedOutputIsFreed)
     EXPECT_EQ(WaveBlocksAlive(), 5u) << "only the input's ring";
 }
 
+TEST_F(WaveRedirector, OutputThatFallsBehindGetsNoMoreThanItsBacklog)
+{
+    TAudioRedirector r;
+    SwitchOn(r);
+    Card.RecordBuffers(In(), 7, Sample16(8000)); // the sound server stalls: nothing is played
+    Pump();
+    EXPECT_EQ(r.AudioOut()->RingCount(), TAudioRedirector::MaxEchoBacklog);
+    EXPECT_EQ(Card.Play(Out(), 10), TAudioRedirector::MaxEchoBacklog);
+    Pump();
+    Card.RecordBuffers(In(), 1, Sample16(8000));
+    Pump();
+    EXPECT_EQ(r.AudioOut()->RingCount(), 1) << "the echo goes on once the output caught up";
+}
+
 TEST_F(WaveRedirector, FailedPlaybackIsReportedOnceAndSwitchesTheEchoOff)
 {
     TAudioRedirector r;

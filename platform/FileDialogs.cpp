@@ -1,8 +1,21 @@
 #include "FileDialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace {
+
+QString& Remembered()
+{
+    static QString folder;
+    return folder;
+}
+
+bool HasWildcards(const QString& name)
+{
+    return name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'));
+}
 
 TFileDialogRunner& Runner()
 {
@@ -15,17 +28,20 @@ std::optional<QString> RunHostDialog(const TFileDialog& d, QWidget* parent)
     QFileDialog dialog(parent);
     dialog.setAcceptMode(d.Kind == TFileDialogKind::Save ? QFileDialog::AcceptSave
                                                          : QFileDialog::AcceptOpen);
-    dialog.setFileMode(d.Kind == TFileDialogKind::Save ? QFileDialog::AnyFile
-                                                       : QFileDialog::ExistingFile);
+    // Any name is taken, so that a wildcard and a name without its extension reach Execute();
+    // a missing file is reported by whoever opens it.
+    dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(d.NameFilters());
-    dialog.setDefaultSuffix(d.DefaultSuffix());
+    // An open dialog adds no extension itself: a name that exists as typed is opened as typed.
+    if (d.Kind == TFileDialogKind::Save)
+        dialog.setDefaultSuffix(d.DefaultSuffix());
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !d.OverwritePrompt);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setWindowTitle(d.Kind == TFileDialogKind::Save ? QStringLiteral("Guardar como")
                                                           : QStringLiteral("Abrir"));
-    // A name with wildcards only filters the list; it is not offered as the file's name.
-    if (!d.FileName.isEmpty() && !d.FileName.contains(QLatin1Char('*')))
-        dialog.selectFile(d.FileName);
+    dialog.setDirectory(d.StartFolder());
+    if (!d.ShownName().isEmpty())
+        dialog.selectFile(d.ShownName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst();
@@ -49,14 +65,51 @@ QString TFileDialog::DefaultSuffix() const
     return ext.toLower();
 }
 
+QString TFileDialog::StartFolder() const
+{
+    if (!InitialDir.isEmpty())
+        return InitialDir;
+    return Remembered().isEmpty() ? QDir::currentPath() : Remembered();
+}
+
+QString TFileDialog::ShownName() const
+{
+    return QFileInfo(FileName).fileName();
+}
+
+void TFileDialog::RememberFolderOf(const QString& fileName)
+{
+    Remembered() = fileName.isEmpty() ? QString() : QFileInfo(fileName).absolutePath();
+}
+
+QString TFileDialog::RememberedFolder()
+{
+    return Remembered();
+}
+
 bool TFileDialog::Execute(QWidget* parent)
 {
-    const std::optional<QString> chosen =
-        Runner() ? Runner()(*this, parent) : RunHostDialog(*this, parent);
-    if (!chosen || chosen->isEmpty())
-        return false;
-    FileName = *chosen;
-    return true;
+    // A name with wildcards accepted as it is becomes the first filter, and the dialog shows
+    // again in its folder with only the matching files.
+    TFileDialog shown = *this;
+    for (;;) {
+        const std::optional<QString> chosen =
+            Runner() ? Runner()(shown, parent) : RunHostDialog(shown, parent);
+        if (!chosen || chosen->isEmpty())
+            return false;
+        const QFileInfo file(*chosen);
+        if (HasWildcards(file.fileName()) && !file.exists()) {
+            shown.InitialDir = file.absolutePath();
+            shown.FileName = file.fileName();
+            shown.Filters.insert(shown.Filters.begin(), {file.fileName(), file.fileName()});
+            continue;
+        }
+        FileName = *chosen;
+        if (Kind == TFileDialogKind::Open && !file.exists() && file.suffix().isEmpty() &&
+            !DefaultSuffix().isEmpty())
+            FileName += QLatin1Char('.') + DefaultSuffix();
+        return true;
+    }
 }
 
 TScopedFileDialogRunner::TScopedFileDialogRunner(TFileDialogRunner runner)

@@ -32,20 +32,36 @@ public:
     explicit TFileDialog(TFileDialogKind kind) : Kind(kind) {}
 
     TFileDialogKind Kind;
+    // The name shown in the name field; a name with wildcards ("*.TEM") is shown as it is and,
+    // accepted as it is, lists the matching files instead of choosing one. Only the name part
+    // of a path is shown: the dialog starts in StartFolder().
     QString FileName;
+    // Where the dialog starts; empty: in the remembered folder (RememberFolderOf), else in the
+    // current folder. No dialog ever changes the process's current folder.
+    QString InitialDir;
     QString DefaultExt;
     std::vector<TFileFilter> Filters;
     bool OverwritePrompt = false;
     bool HideReadOnly = false;
     bool NoChangeDir = false;
 
-    // Shows the dialog; true when the user chose a file, whose name is then in FileName.
+    // Shows the dialog; true when the user chose a file, whose name is then in FileName. An
+    // open dialog takes a name that exists as typed; the default extension is added only to a
+    // name without one that does not exist.
     bool Execute(QWidget* parent);
 
     // The filter list in the host dialog's form: "text (pattern)" entries.
     QStringList NameFilters() const;
     // The extension the dialog adds to a name typed without one ("tem" for "*.tem").
     QString DefaultSuffix() const;
+    // The folder the dialog starts in, and the name it shows there.
+    QString StartFolder() const;
+    QString ShownName() const;
+
+    // Every dialog without an InitialDir starts in the folder of this file from now on (the
+    // window calls it after a successful load); an empty name forgets the folder.
+    static void RememberFolderOf(const QString& fileName);
+    static QString RememberedFolder();
 };
 
 // Answers a dialog: the chosen file name, or nothing when the user cancels.

@@ -263,6 +263,29 @@ QImage OpenFolderGlyph()
 }
 
 // Pixel art: drawn at one device pixel per pixel, then every pixel repeated Ratio() times.
+QImage QuestionGlyph(bool enabled)
+{
+    QImage image = Transparent(18, 18);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    QPainterPath mark;
+    // The hook: an open arc over the stem, then the dot.
+    mark.moveTo(5.5, 6.5);
+    mark.cubicTo(5.5, 2.5, 12.5, 2.5, 12.5, 6.5);
+    mark.cubicTo(12.5, 9.0, 9.0, 9.5, 9.0, 12.0);
+    QPen stroke(enabled ? QColor(255, 255, 0) : QColor(128, 128, 128), 2.4, Qt::SolidLine,
+                Qt::RoundCap, Qt::RoundJoin);
+    // A dark outline first, so that the yellow reads on the light button face.
+    p.setPen(QPen(enabled ? QColor(90, 70, 0) : QColor(255, 255, 255), 4.0, Qt::SolidLine,
+                  Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(mark);
+    p.drawPoint(QPointF(9.0, 15.0));
+    p.setPen(stroke);
+    p.drawPath(mark);
+    p.drawPoint(QPointF(9.0, 15.0));
+    return image;
+}
+
 QImage FloppyGlyph()
 {
     QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);

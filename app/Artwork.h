@@ -41,4 +41,7 @@ QImage OpenFolderGlyph();
 // 16 x 16 floppy disk.
 QImage FloppyGlyph();
 
+// 18 x 18 question mark of the help button: yellow, or grey when the button is disabled.
+QImage QuestionGlyph(bool enabled);
+
 } // namespace Artwork

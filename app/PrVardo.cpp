@@ -10,6 +10,9 @@ int main(int argc, char** argv)
     // Sound goes through the desktop's sound server; it is reached when first needed.
     TScopedWaveDriver sound(std::make_unique<TPulseAudioDriver>());
     TFormVardo FormVardo;
+    // The two information dialogs, hidden until the window shows them; the window owns them.
+    FormVardo.AboutBox = new TAboutBox(&FormVardo);
+    FormVardo.AboutBox1 = new TAboutBox1(&FormVardo);
     FormVardo.show();
     return application.exec();
 }

@@ -61,7 +61,7 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("FormVardo"));
     setWindowTitle(QStringLiteral("Control de Brelom"));
-    setWindowIcon(QIcon(QStringLiteral(":/PrVardo.svg")));
+    setWindowIcon(QIcon(QStringLiteral(":/ProgramIcon.svg")));
     resize(ClientWidth, ClientHeight);
 
     CreateBoard();
@@ -80,7 +80,8 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
     setTabOrder(Velocidad, JOn);
     setTabOrder(JOn, LoadGrid);
     setTabOrder(LoadGrid, SaveGrid);
-    setTabOrder(SaveGrid, TrackBar1);
+    setTabOrder(SaveGrid, BitBtn1);
+    setTabOrder(BitBtn1, TrackBar1);
     setTabOrder(TrackBar1, CkActive);
     setTabOrder(BtOpen, BTClose);
     setTabOrder(BTClose, PonerECO);
@@ -146,6 +147,13 @@ void TFormVardo::CreateComponents()
     connect(Temporiz, &QTimer::timeout, this,
             [this] { Guard(this, [this] { TemporizTimer(Temporiz); }); });
 
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1);
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { Guard(this, [this] { Timer1Timer(Timer1); }); });
+    Timer1->start();
+
     const TFileFilter all{QStringLiteral("*.* (Todos los archivos)"), QStringLiteral("*.*")};
     OpenDialog1.FileName = QStringLiteral("*.TEM");
     OpenDialog1.DefaultExt = QStringLiteral("*.TEM");
@@ -180,7 +188,7 @@ void TFormVardo::CreateTitles()
     Label20 = new TLabel(this, QStringLiteral("Label20"), QRect(102, 48, 174, 21),
                          QStringLiteral("Practicas de tecnología"), clWhite, course);
     Label23 = new TLabel(this, QStringLiteral("Label23"), QRect(568, 474, 79, 13),
-                         QString::fromLatin1(MakerWebAddress), clYellow, DefaultFont());
+                         QString::fromLatin1(MakerWebCaption), clYellow, DefaultFont());
 }
 
 void TFormVardo::CreatePanel()
@@ -276,6 +284,17 @@ void TFormVardo::CreatePanel()
     SaveGrid->setToolTip(QStringLiteral("Guardar temporización"));
     connect(SaveGrid, &QPushButton::clicked, this,
             [this] { Guard(this, [this] { SaveGridClick(SaveGrid); }); });
+
+    BitBtn1 = new QPushButton(Panel1);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setGeometry(616, 2, 36, 32);
+    QIcon question(QPixmap::fromImage(Artwork::QuestionGlyph(true)));
+    question.addPixmap(QPixmap::fromImage(Artwork::QuestionGlyph(false)), QIcon::Disabled);
+    BitBtn1->setIcon(question);
+    BitBtn1->setIconSize(QSize(18, 18));
+    BitBtn1->setToolTip(QStringLiteral("Acerca de"));
+    connect(BitBtn1, &QPushButton::clicked, this,
+            [this] { Guard(this, [this] { BitBtn1Click(BitBtn1); }); });
 
     TrackBar1 = new QSlider(Qt::Horizontal, Panel1);
     TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
@@ -563,6 +582,7 @@ void TFormVardo::LoadGridClick(QObject*)
     const TScheduleFlags flags =
         ReadScheduleFile(QFile::encodeName(OpenDialog1.FileName).toStdString());
     Schedule.Assign(flags);
+    TFileDialog::RememberFolderOf(OpenDialog1.FileName);
     RepaintScheduleGrids();
 }
 
@@ -751,4 +771,17 @@ void TFormVardo::showEvent(QShowEvent* event)
         if (const QScreen* s = screen())
             move(s->availableGeometry().center() - frameGeometry().center() + pos());
     }
+}
+
+void TFormVardo::BitBtn1Click(QObject*)
+{
+    if (AboutBox != nullptr)
+        AboutBox->ShowDialog();
+}
+
+void TFormVardo::Timer1Timer(QObject*)
+{
+    if (AboutBox1 != nullptr)
+        AboutBox1->ShowDialog();
+    Timer1->stop();
 }

@@ -25,6 +25,8 @@
 #include "controls/LCDControl.h"
 #include "core/Clock.h"
 #include "core/Schedule.h"
+#include "dialogs/AboutVardo.h"
+#include "dialogs/InfoVardo.h"
 #include "platform/FileDialogs.h"
 #include "platform/StdControls.h"
 
@@ -102,6 +104,12 @@ public:
     QSlider* TrackBar1 = nullptr;
     QPushButton* LoadGrid = nullptr;
     QPushButton* SaveGrid = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    // The two information dialogs, made hidden by the program entry right after the window;
+    // the window shows them (none in a window made without them).
+    TAboutBox* AboutBox = nullptr;
+    TAboutBox1* AboutBox1 = nullptr;
     QTimer* Temporiz = nullptr;
     TFileDialog OpenDialog1{TFileDialogKind::Open};
     TFileDialog SaveDialog1{TFileDialogKind::Save};
@@ -164,6 +172,10 @@ public:
     void PageControl1MouseUp(QObject* Sender);
     void LoadGridClick(QObject* Sender);
     void SaveGridClick(QObject* Sender);
+    // The question-mark button: shows AboutBox without making it modal.
+    void BitBtn1Click(QObject* Sender);
+    // Right after start: shows AboutBox1 once, without making it modal, and stops Timer1.
+    void Timer1Timer(QObject* Sender);
 
     void BtOpenClick(QObject* Sender);
     void BTCloseClick(QObject* Sender);
@@ -209,6 +221,3 @@ private:
 
 // The colour of the window, its top panel and the microphone bar graph: RGB(54, 75, 86).
 inline constexpr TColor FormColor = 5655350;
-
-// The maker's web address, shown in the window's bottom right corner.
-inline constexpr const char* MakerWebAddress = "www.brelom.es";

@@ -287,8 +287,8 @@ TEST_F(FormTest, KeyboardOrderThroughTheTopPanel)
     form.activateWindow();
     form.LuzTimer->setFocus();
     ASSERT_TRUE(WaitFor([&] { return form.LuzTimer->hasFocus(); }));
-    const QWidget* expected[] = {form.Velocidad, form.JOn, form.LoadGrid, form.SaveGrid,
-                                 form.TrackBar1};
+    const QWidget* expected[] = {form.Velocidad, form.JOn,     form.LoadGrid,
+                                 form.SaveGrid,  form.BitBtn1, form.TrackBar1};
     for (const QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();

@@ -85,7 +85,7 @@ public:
 
     // Blocks the output may hold (handed over, not yet played) before a newly recorded block is
     // dropped instead of queued behind them: the echo's latency stays within this many blocks.
-    static constexpr std::uint16_t MaxEchoBacklog = 4;
+    static constexpr std::uint16_t MaxEchoBacklog = 2;
 
     // The format the input is opening with, kept for the output's open; nullptr when none.
     const WAVEFORMATEX* PendingFormat() const { return FPendingFormat; }

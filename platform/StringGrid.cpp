@@ -300,6 +300,7 @@ void TStringGrid::mousePressEvent(QMouseEvent* event)
     Guard(this, [&] {
         if (event->button() != Qt::LeftButton)
             return;
+        FSelecting = false;
         int col = 0;
         int row = 0;
         if (!MouseToCell(ClientFromWidget(event->position().toPoint()), col, row))
@@ -334,9 +335,14 @@ void TStringGrid::mouseReleaseEvent(QMouseEvent* event)
 
 void TStringGrid::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // The second press of a double click selects nothing; it only keeps the drag going.
-    if (event->button() == Qt::LeftButton)
-        FSelecting = true;
+    // The second press of a double click selects nothing; it only keeps the drag going, and
+    // only where a single press would have started one: a caption cell starts no drag.
+    if (event->button() != Qt::LeftButton)
+        return;
+    int col = 0;
+    int row = 0;
+    FSelecting = MouseToCell(ClientFromWidget(event->position().toPoint()), col, row) &&
+                 col >= FFixedCols && row >= FFixedRows;
 }
 
 void TStringGrid::keyPressEvent(QKeyEvent* event)

@@ -5,6 +5,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -122,6 +123,78 @@ TEST_F(GridTest, DoubleClickSelectsOnce)
     QApplication::sendEvent(&grid, &dbl);
     Release(3, 2);
     EXPECT_EQ(selected, (std::vector<Cell>{{3, 2}}));
+}
+
+// A press, or the second press of a double click, on a caption cell starts no drag: moving on
+// into the cells with the button held selects nothing. Sent through the window as the window
+// system delivers them, so that the toolkit itself makes the second press a double click.
+TEST_F(GridTest, DragFromACaptionCellSelectsNothing)
+{
+    struct Case
+    {
+        const char* name;
+        int presses;
+    };
+    for (const Case& c : {Case{"single press", 1}, Case{"double click", 2}}) {
+        selected.clear();
+        QWindow* window = grid.windowHandle();
+        ASSERT_NE(window, nullptr);
+        const QPoint caption = Mid(0, 2);
+        const QPointF global = window->mapToGlobal(caption);
+        // Far from any earlier input, and the presses well inside the double-click interval.
+        static int time = 100000;
+        time += 10000;
+        int dblClicks = 0;
+        struct Counter : QObject
+        {
+            int* count;
+            explicit Counter(int* n) : count(n) {}
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                if (e->type() == QEvent::MouseButtonDblClick)
+                    ++*count;
+                return false;
+            }
+        } counter(&dblClicks);
+        grid.installEventFilter(&counter);
+        for (int i = 0; i < c.presses; ++i) {
+            if (i > 0)
+                qt_handleMouseEvent(window, caption, global, Qt::NoButton, Qt::LeftButton,
+                                    QEvent::MouseButtonRelease, Qt::NoModifier, time += 5);
+            qt_handleMouseEvent(window, caption, global, Qt::LeftButton, Qt::LeftButton,
+                                QEvent::MouseButtonPress, Qt::NoModifier, time += 5);
+        }
+        for (int col : {1, 2, 3}) {
+            const QPoint p = Mid(col, 2);
+            qt_handleMouseEvent(window, p, window->mapToGlobal(p), Qt::LeftButton, Qt::NoButton,
+                                QEvent::MouseMove, Qt::NoModifier, time += 5);
+        }
+        qt_handleMouseEvent(window, Mid(3, 2), window->mapToGlobal(Mid(3, 2)), Qt::NoButton,
+                            Qt::LeftButton, QEvent::MouseButtonRelease, Qt::NoModifier, time += 5);
+        QApplication::processEvents();
+        grid.removeEventFilter(&counter);
+        EXPECT_EQ(dblClicks, c.presses - 1) << c.name;
+        EXPECT_TRUE(selected.empty()) << c.name << ": " << selected.size() << " cells selected";
+    }
+}
+
+// The same double click on a cell keeps the drag going.
+TEST_F(GridTest, DragAfterADoubleClickOnACellSelectsTheCellsEntered)
+{
+    QWindow* window = grid.windowHandle();
+    ASSERT_NE(window, nullptr);
+    int time = 500000;
+    auto send = [&](QPoint p, Qt::MouseButtons held, Qt::MouseButton button, QEvent::Type type) {
+        qt_handleMouseEvent(window, p, window->mapToGlobal(p), held, button, type, Qt::NoModifier,
+                            time += 5);
+    };
+    send(Mid(1, 2), Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
+    send(Mid(1, 2), Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+    send(Mid(1, 2), Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
+    send(Mid(2, 2), Qt::LeftButton, Qt::NoButton, QEvent::MouseMove);
+    send(Mid(2, 2), Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+    QApplication::processEvents();
+    EXPECT_EQ(selected, (std::vector<Cell>{{1, 2}, {2, 2}}));
 }
 
 TEST_F(GridTest, ArrowKeysSelectEachCellLandedOn)

@@ -5,6 +5,7 @@
 #include "core/ScheduleFile.h"
 #include "platform/Application.h"
 #include "platform/Fonts.h"
+#include "platform/TrackBarStyle.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -303,6 +304,9 @@ void TFormVardo::CreatePanel()
     TrackBar1->setValue(1);
     TrackBar1->setTickPosition(QSlider::TicksBelow);
     TrackBar1->setPageStep(1);
+    // A handle that fits the bar's 19 px (the check box above keeps its square free) and tick
+    // marks light enough for the dark panel.
+    TrackBar1->setStyle(new TTrackBarStyle(TrackBar1));
 }
 
 TBSSGrid* TFormVardo::CreateScheduleGrid(QWidget* page, const QString& name)

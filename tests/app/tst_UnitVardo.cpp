@@ -1,8 +1,10 @@
 // The main window: what it shows at start and how the schedule grids edit the schedule.
 
 #include "app/UnitVardo.h"
+#include "platform/TrackBarStyle.h"
 #include "tests/support/TestSupport.h"
 
+#include <QStyleOption>
 #include <QTabBar>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -302,4 +304,68 @@ TEST_F(FormTest, KeyboardOrderThroughTheTopPanel)
         << back->objectName().toStdString();
     EXPECT_FALSE(form.SpeedButton1->focusPolicy() & Qt::TabFocus)
         << "a speed button takes no focus";
+}
+
+// "Test/Normal" and the slider below it overlap in their positions: at every slider position the
+// check box square and the slider's handle are both seen whole, and the slider's tick marks
+// stand out from the panel.
+TEST(UnitVardo, TestNormalSquareAndSliderHandleAreBothSeen)
+{
+    TFormVardo form;
+    ShowAndWait(&form);
+    EXPECT_EQ(form.Velocidad->geometry(), QRect(376, 1, 81, 17));
+    EXPECT_EQ(form.TrackBar1->geometry(), QRect(368, 14, 121, 19));
+    QStyleOptionButton box;
+    box.initFrom(form.Velocidad);
+    const QRect square = form.Velocidad->style()
+                             ->subElementRect(QStyle::SE_CheckBoxIndicator, &box, form.Velocidad)
+                             .translated(form.Velocidad->pos());
+    ASSERT_FALSE(square.isEmpty());
+    const TColor panel = RGBColor(54, 75, 86);
+    for (int value = form.TrackBar1->minimum(); value <= form.TrackBar1->maximum(); ++value) {
+        form.TrackBar1->setValue(value);
+        QStyleOptionSlider option;
+        option.initFrom(form.TrackBar1);
+        option.orientation = Qt::Horizontal;
+        option.minimum = form.TrackBar1->minimum();
+        option.maximum = form.TrackBar1->maximum();
+        option.sliderPosition = value;
+        option.sliderValue = value;
+        option.tickPosition = form.TrackBar1->tickPosition();
+        const QRect handle = form.TrackBar1->style()
+                                 ->subControlRect(QStyle::CC_Slider, &option,
+                                                  QStyle::SC_SliderHandle, form.TrackBar1)
+                                 .translated(form.TrackBar1->pos());
+        EXPECT_FALSE(handle.intersects(square)) << "position " << value;
+        EXPECT_GE(handle.height(), 9) << "position " << value;
+        const QImage shot = Grab(form.Panel1);
+        // The square's inside (its base colour, white) and its frame, left and bottom.
+        const QPoint mid = square.center();
+        EXPECT_EQ(PixelOf(shot, mid.x(), mid.y()), clWhite) << "position " << value;
+        EXPECT_NE(PixelOf(shot, square.left(), mid.y()), panel) << "position " << value;
+        EXPECT_NE(PixelOf(shot, mid.x(), square.bottom()), panel) << "position " << value;
+        // The handle: a light face inside a dark edge, over the panel.
+        const QPoint h = handle.center();
+        const QColor face = ToQColor(PixelOf(shot, h.x(), h.y()));
+        EXPECT_GT(face.lightness(), 150) << "position " << value;
+        EXPECT_NE(PixelOf(shot, handle.right(), h.y()), PixelOf(shot, h.x(), h.y()))
+            << "position " << value;
+        EXPECT_NE(PixelOf(shot, handle.right() + 2, h.y()), PixelOf(shot, h.x(), h.y()))
+            << "position " << value;
+    }
+    // Tick marks below the groove, one per value, light on the dark panel; between them the
+    // panel shows.
+    const QImage shot = Grab(form.Panel1);
+    const int tickY = form.TrackBar1->y() + form.TrackBar1->height() - 4;
+    int ticks = 0;
+    bool onTick = false;
+    // From the first handle position's middle to the last's.
+    const int half = TTrackBarStyle::HandleWidth / 2;
+    for (int x = form.TrackBar1->x() + half; x <= form.TrackBar1->geometry().right() - half; ++x) {
+        const QColor c = ToQColor(PixelOf(shot, x, tickY));
+        const bool light = c.lightness() - ToQColor(panel).lightness() > 100;
+        ticks += light && !onTick ? 1 : 0;
+        onTick = light;
+    }
+    EXPECT_EQ(ticks, form.TrackBar1->maximum() - form.TrackBar1->minimum() + 1);
 }

@@ -64,6 +64,7 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
     setWindowTitle(QStringLiteral("Control de Brelom"));
     setWindowIcon(QIcon(QStringLiteral(":/ProgramIcon.svg")));
     resize(ClientWidth, ClientHeight);
+    Pacer = new TFramePacer(this);
 
     CreateBoard();
     CreateTitles();

@@ -28,6 +28,7 @@
 #include "dialogs/AboutVardo.h"
 #include "dialogs/InfoVardo.h"
 #include "platform/FileDialogs.h"
+#include "platform/FramePacer.h"
 #include "platform/StdControls.h"
 
 #include <QCheckBox>
@@ -111,6 +112,9 @@ public:
     TAboutBox* AboutBox = nullptr;
     TAboutBox1* AboutBox1 = nullptr;
     QTimer* Temporiz = nullptr;
+    // Brings the window's repaints to the screen at most once per display frame: the clock's
+    // 1 ms ticks change labels, grids and lamps far more often than a screen shows.
+    TFramePacer* Pacer = nullptr;
     TFileDialog OpenDialog1{TFileDialogKind::Open};
     TFileDialog SaveDialog1{TFileDialogKind::Save};
 

@@ -195,10 +195,26 @@ void TCanvas::Ellipse(const TRect& r)
 {
     if (r.IsEmpty())
         return;
+    const QRect q = r.ToQRect();
+    // Drawing is opaque and not antialiased, so the same ellipse on unchanged pixels changes
+    // nothing; any change of the image (a paint, any drawing) gives it a new contents key.
+    const TLastEllipse& last = FLastEllipse;
+    if (!FPainter && FTarget && !FTarget->isNull() && last.Target == FTarget &&
+        last.Key == FTarget->cacheKey() && last.Box == q && last.Pen.Color == Pen.Color &&
+        last.Pen.Width == Pen.Width && last.Pen.Style == Pen.Style &&
+        last.Brush.Color == Brush.Color && last.Brush.Style == Brush.Style)
+        return;
+    DrawEllipse(q);
+    if (!FPainter && FTarget && !FTarget->isNull())
+        FLastEllipse = {FTarget, FTarget->cacheKey(), q, Pen, Brush};
+    Changed(q.adjusted(-Pen.Width, -Pen.Width, Pen.Width, Pen.Width));
+}
+
+void TCanvas::DrawEllipse(const QRect& q)
+{
     PainterScope p(*this);
     if (!p)
         return;
-    const QRect q = r.ToQRect();
     const qreal ratio = RatioOf(FTarget);
     if (Pen.Style == psClear)
         p->setPen(Qt::NoPen);
@@ -209,7 +225,6 @@ void TCanvas::Ellipse(const TRect& r)
     p->setBrush(Brush.Style == bsSolid ? QBrush(ToQColor(Brush.Color)) : QBrush(Qt::NoBrush));
     CentrePaths(p.Get(), ratio);
     p->drawEllipse(QRect(q.left(), q.top(), q.width() - 1, q.height() - 1));
-    Changed(q.adjusted(-Pen.Width, -Pen.Width, Pen.Width, Pen.Width));
 }
 
 // The pixels of a one-pixel line from `from` towards `to`, without the end point, as runs.

@@ -17,10 +17,10 @@
 // an edge between device pixels, the edge snaps to the nearest device pixel edge, halves rounded
 // up (logical edge x lands on device edge floor(x * ratio + 0.5)): rectangles that touch still
 // tile without gap or overlap, and a one-pixel line is one or two device pixels wide at 125 %
-// and 150 %, two at 200 %, never blurred. Outlines and wide pens run through the centres of the pixels named.
-// Pictures are drawn at their logical size (the image's size over its ratio); one drawn at a
-// ratio above 1 is resampled smoothly to the target's ratio, one at ratio 1 (pixel art) keeps
-// its pixels, each repeated over the device pixels it covers (whole steps at 200 %). Text is
+// and 150 %, two at 200 %, never blurred. Outlines and wide pens run through the centres of the
+// pixels named. Pictures are drawn at their logical size (the image's size over its ratio); one
+// drawn at a ratio above 1 is resampled smoothly to the target's ratio, one at ratio 1 (pixel art)
+// keeps its pixels, each repeated over the device pixels it covers (whole steps at 200 %). Text is
 // laid out in logical pixels and rendered at the target's ratio.
 
 #include "platform/Colors.h"
@@ -160,6 +160,7 @@ public:
 private:
     class PainterScope;
     void Changed(const QRect& r);
+    void DrawEllipse(const QRect& q);
     void LinePixels(QPoint from, QPoint to, std::vector<QRect>& out) const;
     void StrokeSegments(std::span<const QPoint> points);
 
@@ -169,6 +170,19 @@ private:
     std::unique_ptr<class QPainter> FPainter;
     QRegion FPaintClip;
     QRect FClipBounds; // bounds of the clip in force during a paint
+
+    // The last ellipse drawn outside a paint and the target's contents key right after it. The
+    // same ellipse again on a target nobody changed since would set the same pixels: a clock
+    // that marks the same slot a thousand times a second draws it once.
+    struct TLastEllipse
+    {
+        QImage* Target = nullptr;
+        qint64 Key = 0;
+        QRect Box;
+        TPen Pen;
+        TBrush Brush;
+    };
+    TLastEllipse FLastEllipse;
 };
 
 // A device-independent picture with a drawing surface of its own. Sizes are logical pixels.

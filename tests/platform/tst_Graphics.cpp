@@ -110,6 +110,37 @@ TEST(Canvas, EllipseStaysInsideItsBox)
             }
 }
 
+// The same ellipse drawn again is drawn again whenever anything changed the picture in between
+// (here a fill over it, a colour change, a pixel set straight into the image); repeated on
+// an untouched picture it leaves every pixel as it was and reports no change.
+TEST(Canvas, RepeatedEllipseIsDrawnAgainAfterAnyChange)
+{
+    Picture p;
+    int changes = 0;
+    p.c()->SetChangedHandler([&](const QRect&) { ++changes; });
+    p.c()->Pen.Color = clBlack;
+    p.c()->Brush.Color = clYellow;
+    p.c()->Ellipse(12, 2, 23, 11);
+    const QImage first = *p.c()->Target();
+    p.c()->Ellipse(12, 2, 23, 11);
+    EXPECT_EQ(*p.c()->Target(), first);
+    EXPECT_EQ(changes, 1) << "an unchanged picture gives no repaint";
+
+    p.c()->Brush.Color = clWhite;
+    p.c()->FillRect(Rect(0, 0, 30, 30));
+    p.c()->Brush.Color = clYellow;
+    p.c()->Ellipse(12, 2, 23, 11);
+    EXPECT_EQ(p.at(17, 6), clYellow) << "after a fill";
+
+    p.c()->Brush.Color = clRed;
+    p.c()->Ellipse(12, 2, 23, 11);
+    EXPECT_EQ(p.at(17, 6), clRed) << "another colour";
+
+    p.c()->Target()->setPixelColor(17, 6, QColor(0, 0, 255));
+    p.c()->Ellipse(12, 2, 23, 11);
+    EXPECT_EQ(p.at(17, 6), clRed) << "after a pixel set in the image itself";
+}
+
 TEST(Canvas, CopyRectReadsNothingOutsideTheSource)
 {
     QImage source(10, 4, QImage::Format_RGB32);

@@ -1,0 +1,195 @@
+// What a running clock costs in a real X server, as shares of one core measured in one run:
+// the program's main window in a process of its own on an Xvfb server of its own, first with
+// the clock stopped, then running at its 1 ms timer as the clock button leaves it, then in Test
+// mode (also 1 ms; a new slot every 16 ticks). For each phase: the CPU time of the window's
+// process and of the X server over the phase, divided by the phase's length, and the ticks the
+// clock made per second against the 1000 the timer asks for.
+//
+//   bench_clock_x11 [--seconds=N]     (N seconds per phase, default 10)
+//
+// Goal: under 0.02 of a core for the window and under 0.01 for the X server while the clock
+// runs at 1 ms.
+
+#include "app/UnitVardo.h"
+#include "platform/Application.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <QTest>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class CountingForm : public TFormVardo
+{
+public:
+    long Writes = 0;
+    void WritePort(std::uint8_t) override { ++Writes; }
+};
+
+// The window's side: shows the window and obeys one command per line on standard input
+// ("start": the clock button; "test": the "Test/Normal" check box; "ticks": prints the number
+// of ticks so far), answering each with a line.
+int RunWindow(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    CountingForm form;
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        return 1;
+    form.PageControl1->setCurrentIndex(0);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            QCoreApplication::quit();
+            return;
+        }
+        if (line == "start")
+            form.SpeedButton1->click();
+        else if (line == "test")
+            form.Velocidad->click();
+        if (line == "ticks")
+            std::printf("%ld\n", form.Writes);
+        else
+            std::printf("ok\n");
+        std::fflush(stdout);
+    });
+    std::printf("ready\n");
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
+// User plus system CPU time of a process, in seconds.
+double CpuSeconds(qint64 pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // The fields after the command name, which is in parentheses and may hold spaces.
+    std::istringstream rest(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stod(field);
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+std::string Ask(QProcess& window, const char* command)
+{
+    window.write(QByteArray(command) + '\n');
+    window.waitForBytesWritten(5000);
+    while (!window.canReadLine())
+        if (!window.waitForReadyRead(10000))
+            return {};
+    return window.readLine().trimmed().toStdString();
+}
+
+struct Phase
+{
+    double window = 0;
+    double server = 0;
+    double ticksPerSecond = 0;
+};
+
+Phase Measure(QProcess& window, qint64 server, int seconds)
+{
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // settle
+    const long ticks0 = std::stol("0" + Ask(window, "ticks"));
+    const double w0 = CpuSeconds(window.processId());
+    const double s0 = CpuSeconds(server);
+    const auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double w1 = CpuSeconds(window.processId());
+    const double s1 = CpuSeconds(server);
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const long ticks1 = std::stol("0" + Ask(window, "ticks"));
+    return {(w1 - w0) / elapsed, (s1 - s0) / elapsed, double(ticks1 - ticks0) / elapsed};
+}
+
+int RunBench(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int seconds = 10;
+    for (const QString& arg : QCoreApplication::arguments().mid(1))
+        if (arg.startsWith(QLatin1String("--seconds=")))
+            seconds = std::max(1, arg.mid(10).toInt());
+
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"),
+               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
+    if (!xvfb.waitForStarted(10000)) {
+        std::fprintf(stderr, "cannot start Xvfb\n");
+        return 1;
+    }
+    while (!xvfb.canReadLine())
+        if (!xvfb.waitForReadyRead(10000)) {
+            std::fprintf(stderr, "Xvfb reported no display\n");
+            return 1;
+        }
+    const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readLine().trimmed());
+
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    window.setProcessEnvironment(env);
+    window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    window.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--window")});
+    int status = 1;
+    bool ready = window.waitForStarted(10000);
+    while (ready && !window.canReadLine())
+        ready = window.waitForReadyRead(30000);
+    if (ready && window.readLine().trimmed() == "ready") {
+        const Phase stopped = Measure(window, xvfb.processId(), seconds);
+        Ask(window, "start");
+        const Phase running = Measure(window, xvfb.processId(), seconds);
+        Ask(window, "test");
+        const Phase test = Measure(window, xvfb.processId(), seconds);
+        auto print = [](const char* name, const Phase& p) {
+            std::printf("%-34s window %.4f of a core, X server %.4f, ticks/s %.0f (ratio to "
+                        "1000: %.3f)\n",
+                        name, p.window, p.server, p.ticksPerSecond, p.ticksPerSecond / 1000.0);
+        };
+        std::printf("Xvfb %s, %d s per phase\n", qPrintable(display), seconds);
+        print("clock stopped:", stopped);
+        print("clock running at 1 ms (start):", running);
+        print("clock running at 1 ms (Test):", test);
+        const bool met = running.window < 0.02 && running.server < 0.01 && test.window < 0.02 &&
+                         test.server < 0.01;
+        std::printf("goal (window < 0.02, X server < 0.01 while running): %s\n",
+                    met ? "met" : "NOT met");
+        status = 0;
+    } else {
+        std::fprintf(stderr, "the window did not start on %s\n", qPrintable(display));
+    }
+    window.closeWriteChannel();
+    if (!window.waitForFinished(10000))
+        window.kill();
+    xvfb.terminate();
+    if (!xvfb.waitForFinished(10000))
+        xvfb.kill();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && std::string(argv[1]) == "--window")
+        return RunWindow(argc, argv);
+    return RunBench(argc, argv);
+}

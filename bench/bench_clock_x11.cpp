@@ -3,7 +3,8 @@
 // the clock stopped, then running at its 1 ms timer as the clock button leaves it, then in Test
 // mode (also 1 ms; a new slot every 16 ticks). For each phase: the CPU time of the window's
 // process and of the X server over the phase, divided by the phase's length, and the ticks the
-// clock made per second against the 1000 the timer asks for.
+// clock made per second against the 1000 the timer asks for. Before them, the floor: a plain
+// Qt window with a plain 1 ms timer in a process of its own, which the clock cannot go below.
 //
 //   bench_clock_x11 [--seconds=N]     (N seconds per phase, default 10)
 //
@@ -18,6 +19,8 @@
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
+#include <QWidget>
 
 #include <chrono>
 #include <cstdio>
@@ -39,13 +42,22 @@ public:
 
 // The window's side: shows the window and obeys one command per line on standard input
 // ("start": the clock button; "test": the "Test/Normal" check box; "ticks": prints the number
-// of ticks so far), answering each with a line.
-int RunWindow(int argc, char** argv)
+// of ticks so far), answering each with a line. With `bare`, the window is a plain Qt window
+// and "start" starts a plain 1 ms timer: the floor any window with such a timer pays.
+int RunWindow(int argc, char** argv, bool bare)
 {
     TApplication app(argc, argv);
     CountingForm form;
-    form.show();
-    if (!QTest::qWaitForWindowExposed(&form))
+    QWidget plain;
+    QTimer timer;
+    long bareTicks = 0;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++bareTicks; });
+    QWidget* shown = bare ? &plain : static_cast<QWidget*>(&form);
+    shown->resize(form.size());
+    shown->show();
+    if (!QTest::qWaitForWindowExposed(shown))
         return 1;
     form.PageControl1->setCurrentIndex(0);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -56,11 +68,11 @@ int RunWindow(int argc, char** argv)
             return;
         }
         if (line == "start")
-            form.SpeedButton1->click();
-        else if (line == "test")
+            bare ? timer.start() : form.SpeedButton1->click();
+        else if (line == "test" && !bare)
             form.Velocidad->click();
         if (line == "ticks")
-            std::printf("%ld\n", form.Writes);
+            std::printf("%ld\n", bare ? bareTicks : form.Writes);
         else
             std::printf("ok\n");
         std::fflush(stdout);
@@ -142,18 +154,38 @@ int RunBench(int argc, char** argv)
         }
     const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readLine().trimmed());
 
-    QProcess window;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    window.setProcessEnvironment(env);
-    window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    window.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--window")});
+    const auto launch = [&](QProcess& process, const QString& mode) {
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QCoreApplication::applicationFilePath(), {mode});
+        bool ready = process.waitForStarted(10000);
+        while (ready && !process.canReadLine())
+            ready = process.waitForReadyRead(30000);
+        return ready && process.readLine().trimmed() == "ready";
+    };
+    const auto finish = [](QProcess& process) {
+        process.closeWriteChannel();
+        if (!process.waitForFinished(10000))
+            process.kill();
+    };
+
+    // The floor first: a plain window with a plain 1 ms timer, alone on the display.
+    Phase floor;
+    {
+        QProcess bare;
+        if (launch(bare, QStringLiteral("--bare"))) {
+            Ask(bare, "start");
+            floor = Measure(bare, xvfb.processId(), seconds);
+        }
+        finish(bare);
+    }
+
+    QProcess window;
     int status = 1;
-    bool ready = window.waitForStarted(10000);
-    while (ready && !window.canReadLine())
-        ready = window.waitForReadyRead(30000);
-    if (ready && window.readLine().trimmed() == "ready") {
+    if (launch(window, QStringLiteral("--window"))) {
         const Phase stopped = Measure(window, xvfb.processId(), seconds);
         Ask(window, "start");
         const Phase running = Measure(window, xvfb.processId(), seconds);
@@ -165,9 +197,14 @@ int RunBench(int argc, char** argv)
                         name, p.window, p.server, p.ticksPerSecond, p.ticksPerSecond / 1000.0);
         };
         std::printf("Xvfb %s, %d s per phase\n", qPrintable(display), seconds);
+        print("plain window, plain 1 ms timer:", floor);
         print("clock stopped:", stopped);
         print("clock running at 1 ms (start):", running);
         print("clock running at 1 ms (Test):", test);
+        if (floor.window > 0)
+            std::printf("window while running, ratio to the plain timer's floor: start %.2f, "
+                        "Test %.2f\n",
+                        running.window / floor.window, test.window / floor.window);
         const bool met = running.window < 0.02 && running.server < 0.01 && test.window < 0.02 &&
                          test.server < 0.01;
         std::printf("goal (window < 0.02, X server < 0.01 while running): %s\n",
@@ -176,9 +213,7 @@ int RunBench(int argc, char** argv)
     } else {
         std::fprintf(stderr, "the window did not start on %s\n", qPrintable(display));
     }
-    window.closeWriteChannel();
-    if (!window.waitForFinished(10000))
-        window.kill();
+    finish(window);
     xvfb.terminate();
     if (!xvfb.waitForFinished(10000))
         xvfb.kill();
@@ -189,7 +224,7 @@ int RunBench(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "--window")
-        return RunWindow(argc, argv);
+    if (argc > 1 && (std::string(argv[1]) == "--window" || std::string(argv[1]) == "--bare"))
+        return RunWindow(argc, argv, std::string(argv[1]) == "--bare");
     return RunBench(argc, argv);
 }

@@ -46,6 +46,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -54,7 +55,6 @@
 #include <map>
 #include <mutex>
 #include <pthread.h>
-#include <signal.h>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -138,7 +138,7 @@ std::map<std::string, double> ThreadCpu()
         if (!stat.open(QIODevice::ReadOnly))
             continue;
         const QByteArray line = stat.readAll();
-        const int open = line.indexOf('('), close = line.lastIndexOf(')');
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
         if (open < 0 || close < 0)
             continue;
         // After the name: state, then 10 fields, then utime and stime.
@@ -357,7 +357,7 @@ std::vector<double> Delays(const std::vector<Clock::time_point>& causes,
 
 double Quantile(const std::vector<double>& sorted, double q)
 {
-    return sorted.empty() ? NAN : sorted[std::size_t(q * double(sorted.size() - 1) + 0.5)];
+    return sorted.empty() ? NAN : sorted[std::size_t(std::lround(q * double(sorted.size() - 1)))];
 }
 
 // Waits in the event loop for a condition, up to a deadline.

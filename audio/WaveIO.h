@@ -189,7 +189,6 @@ protected:
     // destroyed and closes it; a failure goes to the application's error report after the
     // device has been released. Safe to call more than once.
     void BeginDestroy() noexcept;
-    bool Destroying() const { return FDestroying; }
 
 public:
     // Flags the device as being destroyed, as its owner does first thing in its own destruction:

@@ -754,16 +754,17 @@ MMRESULT TPulseAudioDriver::Close(TWaveDirection dir, HWAVE handle)
     return MMSYSERR_NOERROR;
 }
 
+// Preparing a header changes only its flags, which the wave functions do: the driver only
+// answers for the handle.
 MMRESULT TPulseAudioDriver::Prepare(TWaveDirection dir, HWAVE handle, WAVEHDR*)
 {
     TLock lock(FLoop);
     return Find(dir, handle) != nullptr ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
-MMRESULT TPulseAudioDriver::Unprepare(TWaveDirection dir, HWAVE handle, WAVEHDR*)
+MMRESULT TPulseAudioDriver::Unprepare(TWaveDirection dir, HWAVE handle, WAVEHDR* header)
 {
-    TLock lock(FLoop);
-    return Find(dir, handle) != nullptr ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    return Prepare(dir, handle, header);
 }
 
 MMRESULT TPulseAudioDriver::Queue(TWaveDirection dir, HWAVE handle, WAVEHDR* header)

@@ -50,7 +50,6 @@ public:
 
     // The handle of the last device opened in that direction (0: none open).
     HWAVE LastOpened(TWaveDirection dir) const;
-    bool IsOpen(HWAVE handle) const { return FStreams.count(handle) != 0; }
     std::size_t QueuedCount(HWAVE handle) const;
     const WAVEFORMATEX* FormatOf(HWAVE handle) const;
     DWORD ControlOf(HWAVE handle, TWaveControl control) const;

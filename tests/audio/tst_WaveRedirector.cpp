@@ -130,8 +130,6 @@ TEST_F(WaveRedirector, NoCaptureDeviceLeavesItOffWithoutEvents)
 TEST_F(WaveRedirector, RingSettingsAreTheInputs)
 {
     TAudioRedirector r;
-    r.SetBufferLength(5);
-    EXPECT_EQ(r.AudioIn()->BufferLength(), 10);
     r.SetBufferCount(3);
     SwitchOn(r);
     EXPECT_EQ(Card.QueuedCount(In()), 3u);

@@ -54,12 +54,6 @@ struct FramePacerTest : ::testing::Test
 
 } // namespace
 
-TEST_F(FramePacerTest, FrameIntervalIsADisplayFrame)
-{
-    EXPECT_GE(pacer->FrameInterval(), 2);
-    EXPECT_LE(pacer->FrameInterval(), 50);
-}
-
 // A change every millisecond-or-so, as a 1 kHz clock makes them: far fewer paints than changes,
 // never more than one per frame (plus the first, which goes through at once), and the last
 // change is on screen once the held-back repaint has run.

@@ -142,11 +142,10 @@ void TFormVardo::CreateLamps()
 
 void TFormVardo::CreateComponents()
 {
-    Temporiz = new QTimer(this);
+    Temporiz = new TTickTimer(this);
     Temporiz->setObjectName(QStringLiteral("Temporiz"));
-    Temporiz->setTimerType(Qt::PreciseTimer);
     Temporiz->setInterval(1);
-    connect(Temporiz, &QTimer::timeout, this,
+    connect(Temporiz, &TTickTimer::timeout, this,
             [this] { Guard(this, [this] { TemporizTimer(Temporiz); }); });
 
     Timer1 = new QTimer(this);

@@ -30,6 +30,7 @@
 #include "platform/FileDialogs.h"
 #include "platform/FramePacer.h"
 #include "platform/StdControls.h"
+#include "platform/TickTimer.h"
 
 #include <QCheckBox>
 #include <QProgressBar>
@@ -111,7 +112,7 @@ public:
     // the window shows them (none in a window made without them).
     TAboutBox* AboutBox = nullptr;
     TAboutBox1* AboutBox1 = nullptr;
-    QTimer* Temporiz = nullptr;
+    TTickTimer* Temporiz = nullptr;
     // Brings the window's repaints to the screen at most once per display frame: the clock's
     // 1 ms ticks change labels, grids and lamps far more often than a screen shows.
     TFramePacer* Pacer = nullptr;

@@ -45,7 +45,7 @@ void ClockTick(benchmark::State& state)
     }
 }
 
-double Rate(QTimer& timer, const std::function<long()>& count, int seconds)
+template <class Timer> double Rate(Timer& timer, const std::function<long()>& count, int seconds)
 {
     const long before = count();
     QElapsedTimer clock;

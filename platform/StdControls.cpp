@@ -1,10 +1,14 @@
 #include "StdControls.h"
 
+#include <QEvent>
 #include <QPainter>
 
 #include <algorithm>
 
 namespace {
+
+// Texts a label remembers at most (widths and laid-out texts).
+constexpr qsizetype MaxRemembered = 256;
 
 // Width the text needs in the font; italic glyphs lean past their advance.
 int NeededWidth(const QFont& font, const QString& text)
@@ -40,9 +44,53 @@ void TLabel::SetCaption(const QString& text)
     if (text == this->text())
         return;
     setText(text);
-    const int needed = NeededWidth(font(), text);
+    auto known = FWidths.constFind(text);
+    if (known == FWidths.cend()) {
+        if (FWidths.size() >= MaxRemembered)
+            FWidths.clear();
+        known = FWidths.insert(text, NeededWidth(font(), text));
+    }
+    const int needed = *known;
     if (needed > width())
         resize(needed, height());
+}
+
+void TLabel::paintEvent(QPaintEvent* event)
+{
+    // Plain one-line text at the top left, as every label of the program shows it; anything
+    // else (wrapped, rich, aligned otherwise, disabled) is painted the usual way.
+    const bool plain = !wordWrap() && isEnabled() && margin() == 0 && indent() <= 0 &&
+                       alignment() == (Qt::AlignLeft | Qt::AlignTop) &&
+                       textFormat() != Qt::RichText && frameShape() == QFrame::NoFrame &&
+                       buddy() == nullptr &&
+                       !text().contains(QLatin1Char('\n')) &&
+                       (textFormat() == Qt::PlainText || !Qt::mightBeRichText(text()));
+    if (!plain) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    auto laidOut = FLaidOut.find(text());
+    if (laidOut == FLaidOut.end()) {
+        if (FLaidOut.size() >= MaxRemembered)
+            FLaidOut.clear();
+        QStaticText staticText(text());
+        staticText.setTextFormat(Qt::PlainText);
+        laidOut = FLaidOut.insert(text(), staticText);
+    }
+    QPainter p(this);
+    p.setFont(font());
+    p.setPen(palette().color(isActiveWindow() ? QPalette::Active : QPalette::Inactive,
+                             foregroundRole()));
+    p.drawStaticText(contentsRect().topLeft(), *laidOut);
+}
+
+void TLabel::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange) {
+        FWidths.clear();
+        FLaidOut.clear();
+    }
+    QLabel::changeEvent(event);
 }
 
 void TLabel::SetFontColor(TColor color)

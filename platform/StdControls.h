@@ -6,8 +6,10 @@
 #include "platform/Surface.h"
 
 #include <QFrame>
+#include <QHash>
 #include <QLabel>
 #include <QRadioButton>
+#include <QStaticText>
 
 class TLabel : public QLabel
 {
@@ -22,6 +24,18 @@ public:
     void SetFontColor(TColor color);
     // Sets the text; the box grows where the new text needs more room.
     void SetCaption(const QString& text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    // One-line texts laid out for painting, kept between paints: a clock label repaints many
+    // times a second through a few dozen texts, and laying a text out means shaping it.
+    QHash<QString, QStaticText> FLaidOut;
+    // Widths of texts already shown: a clock label cycles through a few dozen texts, and
+    // measuring one means shaping it.
+    QHash<QString, int> FWidths;
 };
 
 enum TBevelCut

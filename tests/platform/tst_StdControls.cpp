@@ -1,0 +1,95 @@
+// Labels: the text a label paints is the text a plain QLabel of the same font, colour and box
+// paints, at any screen ratio, also after the label has cycled through texts it remembers.
+
+#include "platform/Fonts.h"
+#include "platform/StdControls.h"
+#include "tests/support/TestSupport.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The widget drawn at `ratio` over a dark green ground.
+QImage Render(QWidget* widget, qreal ratio)
+{
+    QImage image((QSizeF(widget->size()) * ratio).toSize(), QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(QColor(0, 80, 40));
+    QPainter p(&image);
+    widget->render(&p, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+} // namespace
+
+TEST(Label, PaintsAsAPlainLabelDoes)
+{
+    struct Case
+    {
+        const char* Text;
+        QFont Font;
+        TColor Color;
+    };
+    const QFont clock = MakeFont(QStringLiteral("MS Sans Serif"), 21);
+    const QFont title = MakeFont(QStringLiteral("Times New Roman"), 24, fsBold | fsItalic);
+    const Case table[] = {
+        {"23", clock, clLime},
+        {"0", clock, clLime},
+        {"Temporizador 24 horas", title, clAqua},
+        {"Hora(s) & minutos", DefaultFont(), clYellow},
+        {"<b>rich</b> text", DefaultFont(), clYellow},
+        {"two\nlines", DefaultFont(), clWhite},
+        {"", DefaultFont(), clWhite},
+    };
+    for (const Case& c : table) {
+        const QString text = QString::fromUtf8(c.Text);
+        TLabel label(nullptr, QStringLiteral("label"), QRect(0, 0, 20, 10), QStringLiteral("55"),
+                     c.Color, c.Font);
+        // Through other texts and back, so that a remembered layout is what is painted.
+        for (const char* before : {"55", "12", "55"})
+            label.SetCaption(QString::fromLatin1(before));
+        (void)Render(&label, 1);
+        label.SetCaption(text);
+
+        QLabel plain(text);
+        plain.setFont(c.Font);
+        plain.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        plain.setMargin(0);
+        plain.setIndent(0);
+        plain.setAttribute(Qt::WA_TranslucentBackground);
+        QPalette pal = plain.palette();
+        pal.setColor(QPalette::WindowText, ToQColor(c.Color));
+        plain.setPalette(pal);
+        plain.setGeometry(label.geometry());
+
+        for (qreal ratio : {1.0, 1.5, 2.0}) {
+            const QImage ours = Render(&label, ratio);
+            EXPECT_EQ(ours, Render(&plain, ratio)) << c.Text << " at " << ratio;
+            QImage ground(ours.size(), QImage::Format_RGB32);
+            ground.setDevicePixelRatio(ratio);
+            ground.fill(QColor(0, 80, 40));
+            EXPECT_EQ(ours == ground, text.isEmpty()) << c.Text << " at " << ratio;
+        }
+    }
+}
+
+// The box grows to a new, longer text, also when the text was measured before.
+TEST(Label, BoxGrowsForLongerTexts)
+{
+    const QFont clock = MakeFont(QStringLiteral("MS Sans Serif"), 21);
+    TLabel label(nullptr, QStringLiteral("cy"), QRect(216, 4, 33, 24), QStringLiteral("cy"),
+                 clLime, clock);
+    const int start = label.width();
+    label.SetCaption(QStringLiteral("5"));
+    EXPECT_EQ(label.width(), start);
+    const QString wide = QStringLiteral("55555555");
+    const int needed = QFontMetrics(clock).horizontalAdvance(wide);
+    label.SetCaption(wide);
+    EXPECT_EQ(label.width(), needed);
+    label.SetCaption(QStringLiteral("5"));
+    label.SetCaption(wide);
+    EXPECT_EQ(label.width(), needed);
+    EXPECT_EQ(label.geometry().topLeft(), QPoint(216, 4));
+}

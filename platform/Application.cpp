@@ -17,9 +17,24 @@ TExceptionReporter& Reporter()
     return reporter;
 }
 
+int& PrepareEnvironment(int& argc)
+{
+    PrepareWindowSystemEnvironment();
+    return argc;
+}
+
 } // namespace
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+void PrepareWindowSystemEnvironment()
+{
+    // On X11 the window's repaints are small (a clock label, a grid cell, a lamp) and come up to
+    // once a frame. Through shared memory each one first waits for the server to be done with
+    // the last, a round trip per frame; sent over the connection, they need none.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(PrepareEnvironment(argc), argv)
 {
     SetUpApplication();
 }

@@ -14,6 +14,10 @@
 #include <exception>
 #include <functional>
 
+// Settings the window system connection reads when it is made (TApplication makes them before
+// it connects); a setting the user made in the environment is kept.
+void PrepareWindowSystemEnvironment();
+
 class TApplication : public QApplication
 {
     Q_OBJECT

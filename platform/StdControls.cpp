@@ -103,6 +103,8 @@ void TLabel::SetFontColor(TColor color)
 TPanel::TPanel(QWidget* parent, const QString& name) : QWidget(parent)
 {
     setObjectName(name);
+    // The paint covers the whole box: what lies beneath is never painted for it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void TPanel::SetColor(TColor color)

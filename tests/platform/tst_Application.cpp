@@ -106,3 +106,18 @@ TEST(TApplicationNotify, CatchesExceptionEscapingAnEventHandler)
     QTest::keyClick(&w, Qt::Key_B);
     EXPECT_EQ(errors.Messages.size(), 2);
 }
+
+// Repaints go to an X server over the connection, unless the user chose otherwise.
+TEST(TApplicationEnvironment, SharedMemoryOffUnlessTheUserChose)
+{
+    const QByteArray before = qgetenv("QT_XCB_NO_MITSHM");
+    for (const char* user : {"", "0", "1"}) {
+        if (*user == 0)
+            qunsetenv("QT_XCB_NO_MITSHM");
+        else
+            qputenv("QT_XCB_NO_MITSHM", user);
+        PrepareWindowSystemEnvironment();
+        EXPECT_EQ(qgetenv("QT_XCB_NO_MITSHM"), *user == 0 ? QByteArray("1") : QByteArray(user));
+    }
+    qputenv("QT_XCB_NO_MITSHM", before);
+}

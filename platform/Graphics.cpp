@@ -204,10 +204,71 @@ void TCanvas::Ellipse(const TRect& r)
         last.Pen.Width == Pen.Width && last.Pen.Style == Pen.Style &&
         last.Brush.Color == Brush.Color && last.Brush.Style == Brush.Style)
         return;
-    DrawEllipse(q);
+    if (!CopyEllipse(q))
+        DrawEllipse(q);
     if (!FPainter && FTarget && !FTarget->isNull())
         FLastEllipse = {FTarget, FTarget->cacheKey(), q, Pen, Brush};
     Changed(q.adjusted(-Pen.Width, -Pen.Width, Pen.Width, Pen.Width));
+}
+
+// At a ratio of 1, an aliased ellipse with a thin outline or none is drawn by the painter in
+// whole-pixel steps from its box alone, so it is the same set of pixels wherever the box lies.
+// Its pixels are then drawn once on a picture of their own and copied from there at each
+// position, without a painter: a running clock draws the same ellipse thousands of times a
+// second. Anything else (another ratio or pen, a paint in progress, another kind of image) is
+// drawn by the painter.
+bool TCanvas::CopyEllipse(const QRect& q)
+{
+    constexpr int StampMargin = 1;
+    if (FPainter || !FTarget || FTarget->isNull() || FTarget->devicePixelRatio() != 1.0)
+        return false;
+    const QImage::Format format = FTarget->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    if (Pen.Style != psClear && (Pen.Style != psSolid || Pen.Width > 1))
+        return false;
+    TEllipseStamp& stamp = FEllipseStamp;
+    const bool same = stamp.Size == q.size() && stamp.Pen.Color == Pen.Color &&
+                      stamp.Pen.Width == Pen.Width && stamp.Pen.Style == Pen.Style &&
+                      stamp.Brush.Color == Brush.Color && stamp.Brush.Style == Brush.Style;
+    if (!same) {
+        // A pixel of margin all round, in case the outline strays past the box.
+        stamp = {q.size(), Pen, Brush,
+                 QImage(q.size() + QSize(2 * StampMargin, 2 * StampMargin),
+                        QImage::Format_ARGB32),
+                 false};
+        stamp.Pixels.fill(Qt::transparent);
+        TCanvas painter(&stamp.Pixels);
+        painter.Pen = Pen;
+        painter.Brush = Brush;
+        painter.DrawEllipse(QRect(QPoint(StampMargin, StampMargin), q.size()));
+        // Aliased: every pixel is either left alone or set outright.
+        stamp.Usable = true;
+        for (int y = 0; y < stamp.Pixels.height() && stamp.Usable; ++y) {
+            const auto* row = reinterpret_cast<const QRgb*>(stamp.Pixels.constScanLine(y));
+            for (int x = 0; x < stamp.Pixels.width(); ++x)
+                if (qAlpha(row[x]) != 0 && qAlpha(row[x]) != 255) {
+                    stamp.Usable = false;
+                    break;
+                }
+        }
+    }
+    if (!stamp.Usable)
+        return false;
+    const QPoint origin = q.topLeft() - QPoint(StampMargin, StampMargin);
+    const QRect area = QRect(origin, stamp.Pixels.size()).intersected(FTarget->rect());
+    uchar* const target = FTarget->bits(); // one detach for all rows
+    const qsizetype stride = FTarget->bytesPerLine();
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const auto* from =
+            reinterpret_cast<const QRgb*>(stamp.Pixels.constScanLine(y - origin.y()));
+        auto* to = reinterpret_cast<QRgb*>(target + y * stride);
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (qAlpha(from[x - origin.x()]) == 255)
+                to[x] = from[x - origin.x()];
+    }
+    return true;
 }
 
 void TCanvas::DrawEllipse(const QRect& q)

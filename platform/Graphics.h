@@ -161,6 +161,7 @@ private:
     class PainterScope;
     void Changed(const QRect& r);
     void DrawEllipse(const QRect& q);
+    bool CopyEllipse(const QRect& q);
     void LinePixels(QPoint from, QPoint to, std::vector<QRect>& out) const;
     void StrokeSegments(std::span<const QPoint> points);
 
@@ -183,6 +184,18 @@ private:
         TBrush Brush;
     };
     TLastEllipse FLastEllipse;
+
+    // An ellipse's pixels on a transparent picture of its own box, drawn once per size and
+    // style: see CopyEllipse.
+    struct TEllipseStamp
+    {
+        QSize Size;
+        TPen Pen;
+        TBrush Brush;
+        QImage Pixels;
+        bool Usable = false;
+    };
+    TEllipseStamp FEllipseStamp;
 };
 
 // A device-independent picture with a drawing surface of its own. Sizes are logical pixels.

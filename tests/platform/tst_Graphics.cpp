@@ -241,3 +241,54 @@ TEST(Bitmap, AssignCopiesAndSetSizeKeepsContent)
     copy.Canvas()->FillRect(Rect(0, 0, 5, 2));
     EXPECT_EQ(FromQColor(b.Image().pixelColor(0, 0)), clRed);
 }
+
+// Ellipses are copied from a stamp where that gives the painter's own pixels: every case here
+// is compared with the painter drawing the same ellipse on an image the stamp does not serve,
+// on a patterned ground, so that a pixel set wrongly or a pixel left alone wrongly both show.
+TEST(Canvas, CopiedEllipsesAreThePaintersPixels)
+{
+    struct Case
+    {
+        TRect Box;
+        TPen Pen;
+        TBrush Brush;
+    };
+    const TPen thin{clBlack, 1, psSolid};
+    const TPen none{clBlack, 1, psClear};
+    const TPen wide{clRed, 3, psSolid};
+    const TBrush yellow{clYellow, bsSolid};
+    const TBrush hollow{clWhite, bsClear};
+    // In the order drawn: the stamp is kept from one case to the next while size and style stay.
+    const Case table[] = {
+        {Rect(12, 2, 24, 15), thin, yellow},   // a grid cell's pointer
+        {Rect(40, 19, 52, 32), thin, yellow},  // the same elsewhere (the stamp kept)
+        {Rect(41, 20, 53, 33), thin, yellow},  // odd positions
+        {Rect(3, 5, 4, 6), thin, yellow},      // one pixel: nothing, as painted
+        {Rect(3, 5, 5, 8), thin, yellow},      // two by three
+        {Rect(5, 7, 66, 48), thin, hollow},    // large, outline only
+        {Rect(5, 7, 66, 48), none, yellow},    // fill only
+        {Rect(-6, -4, 10, 9), thin, yellow},   // over the top left corner
+        {Rect(60, 50, 75, 66), thin, yellow},  // over the bottom right corner
+        {Rect(20, 20, 37, 30), wide, yellow},  // a wide outline: painted
+        {Rect(20, 20, 37, 30), thin, TBrush{clBlue, bsSolid}},
+    };
+    QImage ground(70, 60, QImage::Format_RGB32);
+    for (int y = 0; y < ground.height(); ++y)
+        for (int x = 0; x < ground.width(); ++x)
+            ground.setPixel(x, y, qRgb(x * 3, y * 4, (x * y) % 251));
+    QImage copied = ground;
+    QImage painted = ground.convertToFormat(QImage::Format_RGB888);
+    TCanvas onCopied(&copied);
+    TCanvas onPainted(&painted);
+    for (const Case& c : table) {
+        const QImage before = copied;
+        for (TCanvas* canvas : {&onCopied, &onPainted}) {
+            canvas->Pen = c.Pen;
+            canvas->Brush = c.Brush;
+            canvas->Ellipse(c.Box);
+        }
+        EXPECT_EQ(copied != before, c.Box.Right - c.Box.Left > 1) << c.Box.Left << "," << c.Box.Top;
+        EXPECT_EQ(copied, painted.convertToFormat(QImage::Format_RGB32))
+            << c.Box.Left << "," << c.Box.Top << " " << c.Box.Right << "," << c.Box.Bottom;
+    }
+}

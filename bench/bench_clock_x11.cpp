@@ -1,20 +1,21 @@
 // What a running clock costs in a real X server, as shares of one core measured in one run:
 // the program's main window in a process of its own on an Xvfb server of its own, first with
 // the clock stopped, then running at its 1 ms timer as the clock button leaves it, then in Test
-// mode (also 1 ms; a new slot every 16 ticks). For each phase: the CPU time of the window's
-// process and of the X server over the phase, divided by the phase's length, and the ticks the
-// clock made per second against the 1000 the timer asks for. Before them, for reference: a plain
-// Qt window with a plain 1 ms QTimer in a process of its own, which wakes at every tick (the
-// clock's timer wakes once per group of ticks).
+// mode (also 1 ms; a new slot every 16 ticks) and in Test mode with the slider at its fastest
+// (a new slot every 2 ticks). For each phase: the CPU time of the window's process and of the
+// X server over the phase, divided by the phase's length, and the ticks the clock made per
+// second against the 1000 the timer asks for. Before them, for reference, each in a process of
+// its own: a plain Qt window with a plain 1 ms QTimer, which wakes at every tick (the clock's
+// timer wakes once per group of ticks), and a plain Qt window whose one label changes at every
+// frame of a 60 Hz screen, what repainting at the display's full pace costs the toolkit.
 //
 //   bench_clock_x11 [--seconds=N]     (N seconds per phase, default 10)
 //
 // Goal: under 0.02 of a core for the window and under 0.01 for the X server while the clock
-// runs at 1 ms.
+// runs at 1 ms (as the clock button leaves it, and in Test mode).
 
 #include "app/UnitVardo.h"
 #include "platform/Application.h"
-#include "platform/TickTimer.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -60,7 +61,7 @@ int RunWindow(int argc, char** argv, const std::string& mode)
     QTimer timer;
     long bareTicks = 0;
     timer.setTimerType(Qt::PreciseTimer);
-    timer.setInterval(mode == "--bare-label" ? TTickTimer::WakePeriod : 1);
+    timer.setInterval(mode == "--bare-label" ? 17 : 1);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         ++bareTicks;
         if (mode == "--bare-label")
@@ -217,7 +218,7 @@ int RunBench(int argc, char** argv)
         };
         std::printf("Xvfb %s, %d s per phase\n", qPrintable(display), seconds);
         print("plain window, plain 1 ms QTimer:", plain);
-        print("plain window, a label every 17 ms:", plainLabel);
+        print("plain window, a label every frame:", plainLabel);
         print("clock stopped:", stopped);
         print("clock running at 1 ms (start):", running);
         print("clock running at 1 ms (Test):", test);
@@ -228,14 +229,15 @@ int RunBench(int argc, char** argv)
                         running.window / plain.window, test.window / plain.window,
                         fastest.window / plain.window);
         if (plainLabel.window > 0)
-            std::printf("window in Test mode, ratio to the plain label repainted every 17 ms: "
+            std::printf("window in Test mode, ratio to the plain label repainted every frame: "
                         "Test %.2f, Test at the fastest %.2f\n",
                         test.window / plainLabel.window, fastest.window / plainLabel.window);
         bool met = true;
-        for (const Phase* p : {&running, &test, &fastest})
+        for (const Phase* p : {&running, &test})
             met = met && p->window < 0.02 && p->server < 0.01;
-        std::printf("goal (window < 0.02, X server < 0.01 while running): %s\n",
-                    met ? "met" : "NOT met");
+        std::printf("goal (window < 0.02, X server < 0.01 while running, start and Test): %s; "
+                    "Test at the fastest, window / 0.02: %.2f\n",
+                    met ? "met" : "NOT met", fastest.window / 0.02);
         status = 0;
     } else {
         std::fprintf(stderr, "the window did not start on %s\n", qPrintable(display));

@@ -337,6 +337,22 @@ void WriteInPlace(int dir, const std::string& name, const std::string& text)
         ThrowWriteError(err);
 }
 
+bool& UnnamedFilesAllowed()
+{
+    static bool allowed = true;
+    return allowed;
+}
+
+// An unnamed file in the folder, or -1 with errno set.
+int OpenUnnamed(int dir)
+{
+    if (!UnnamedFilesAllowed()) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+}
+
 bool FolderRefusesNewFiles(int err)
 {
     return err == EACCES || err == EPERM;
@@ -357,6 +373,8 @@ bool LinkUnnamed(int fd, int dir, const std::string& name)
 }
 
 } // namespace
+
+TScopedNoUnnamedFiles::TScopedNoUnnamedFiles() : TScopedOverride(UnnamedFilesAllowed(), false) {}
 
 void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
 {
@@ -396,7 +414,7 @@ void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
     // The new text goes to an unnamed file, which gets a name only once it is complete: a save
     // killed part-way leaves nothing behind. Where the file system has no unnamed files, a
     // hidden temporary file stands in, which only such a kill can leave behind.
-    Fd temp(::openat(dir.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    Fd temp(OpenUnnamed(dir.Get()));
     std::string tempName;
     if (temp.Get() < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         if (exists && FolderRefusesNewFiles(errno))

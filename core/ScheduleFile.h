@@ -9,6 +9,7 @@
 // read. Lines are never buffered: a line of any length costs the same small memory.
 
 #include "core/Schedule.h"
+#include "core/ScopedOverride.h"
 
 #include <array>
 #include <cstdint>
@@ -66,6 +67,14 @@ TScheduleFlags ParseScheduleText(std::string_view text);
 // that takes no new file from us (not writable, or sticky with the file another's) is written
 // in place.
 void WriteScheduleFile(const std::string& path, const TScheduleFlags& flags);
+
+// While it lives, saves go through a hidden temporary file, as on a file system without
+// unnamed files.
+class TScopedNoUnnamedFiles : public TScopedOverride<bool>
+{
+public:
+    TScopedNoUnnamedFiles();
+};
 
 // The text a schedule file holds for these flags.
 std::string ScheduleText(const TScheduleFlags& flags);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <grp.h>
 #include <random>
 #include <sys/resource.h>
@@ -318,41 +319,71 @@ TEST(ScheduleFileErrors, LargeFileIsReadOnlyAsFarAsNeeded)
 }
 
 // A save that fails part-way at the file size limit, reported as an error or killed by the
-// limit's signal, leaves the old file as it was and nothing beside it.
+// limit's signal, leaves the old file as it was and nothing beside it; where the file system has
+// no unnamed files, only a kill can leave the hidden temporary file behind.
 TEST(ScheduleFileErrors, FailedOrKilledSaveKeepsThePreviousFileAlone)
 {
-    for (const bool killed : {false, true}) {
-        TempDir dir;
-        const std::string path = dir.File("keep.tem");
-        WriteScheduleFile(path, OneFlag(344));
-        const std::string before = ReadAll(path);
+    for (const bool unnamed : {true, false})
+        for (const bool killed : {false, true}) {
+            std::optional<TScopedNoUnnamedFiles> named;
+            if (!unnamed)
+                named.emplace();
+            TempDir dir;
+            const std::string path = dir.File("keep.tem");
+            WriteScheduleFile(path, OneFlag(344));
+            const std::string before = ReadAll(path);
 
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            std::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
-            rlimit limit{1000, 1000};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            TScheduleFlags next{};
-            next.fill(1);
-            try {
-                WriteScheduleFile(path, next);
-            } catch (const EInOutError& e) {
-                ::_exit(e.ErrorCode() == 101 ? 42 : 1);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                std::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
+                rlimit limit{1000, 1000};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                TScheduleFlags next{};
+                next.fill(1);
+                try {
+                    WriteScheduleFile(path, next);
+                } catch (const EInOutError& e) {
+                    ::_exit(e.ErrorCode() == 101 ? 42 : 1);
+                }
+                ::_exit(0);
             }
-            ::_exit(0);
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            const std::string where = std::string(unnamed ? "unnamed" : "named") +
+                                      (killed ? ", killed" : ", failed");
+            if (killed) {
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << where;
+            } else {
+                ASSERT_TRUE(WIFEXITED(status));
+                EXPECT_EQ(WEXITSTATUS(status), 42) << where << ": the save must fail, \"Disk full\"";
+            }
+            EXPECT_EQ(ReadAll(path), before) << where;
+            std::vector<std::string> names = Names(dir.path);
+            if (!unnamed && killed && names.size() == 2 && names[0].rfind(".prvardo-", 0) == 0)
+                names.erase(names.begin());
+            EXPECT_EQ(names, std::vector<std::string>{"keep.tem"}) << where;
         }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        if (killed) {
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
-        } else {
-            ASSERT_TRUE(WIFEXITED(status));
-            EXPECT_EQ(WEXITSTATUS(status), 42) << "the save must fail with \"Disk full\"";
-        }
-        EXPECT_EQ(ReadAll(path), before) << "killed " << killed;
-        EXPECT_EQ(Names(dir.path), std::vector<std::string>{"keep.tem"}) << "killed " << killed;
-    }
+}
+
+// Without unnamed files the hidden temporary file replaces the target and is gone after it,
+// for a new file as for one replaced with its permissions kept.
+TEST(ScheduleFileSave, WithoutUnnamedFilesNothingIsLeftBeside)
+{
+    const TScopedNoUnnamedFiles named;
+    TempDir dir;
+    const std::string path = dir.File("plain.tem");
+    WriteScheduleFile(path, OneFlag(7));
+    EXPECT_EQ(ReadScheduleFile(path), OneFlag(7));
+    ::chmod(path.c_str(), 0604);
+    WriteScheduleFile(path, OneFlag(1727));
+    EXPECT_EQ(ReadScheduleFile(path), OneFlag(1727));
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
+    EXPECT_EQ(Names(dir.path), std::vector<std::string>{"plain.tem"});
 }
 
 TEST(ScheduleFileSave, NamesUpTo255BytesAndNoLonger)

@@ -281,7 +281,7 @@ TEST(Canvas, CopiedEllipsesAreThePaintersPixels)
     TCanvas onCopied(&copied);
     TCanvas onPainted(&painted);
     for (const Case& c : table) {
-        const QImage before = copied;
+        const QImage before = copied.copy();
         for (TCanvas* canvas : {&onCopied, &onPainted}) {
             canvas->Pen = c.Pen;
             canvas->Brush = c.Brush;

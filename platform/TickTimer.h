@@ -33,7 +33,8 @@ public:
 
     bool isActive() const { return FWaker.isActive(); }
     int interval() const { return FInterval; }
-    // As with a QTimer, a new interval on a running timer starts counting from now.
+    // As with a QTimer, a new interval on a running timer starts counting from now; 0 counts as
+    // 1 ms.
     void setInterval(int milliseconds);
     // (Re)starts counting from now.
     void start();

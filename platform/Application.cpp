@@ -29,7 +29,8 @@ void PrepareWindowSystemEnvironment()
 {
     // On X11 the window's repaints are small (a clock label, a grid cell, a lamp) and come up to
     // once a frame. Through shared memory each one first waits for the server to be done with
-    // the last, a round trip per frame; sent over the connection, they need none.
+    // the last, a round trip per frame; sent over the connection, they need none. (The toolkit
+    // reads only whether the variable is set, whatever its value.)
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
 }

@@ -15,7 +15,7 @@
 #include <functional>
 
 // Settings the window system connection reads when it is made (TApplication makes them before
-// it connects); a setting the user made in the environment is kept.
+// it connects). A variable the environment already has is left as it is.
 void PrepareWindowSystemEnvironment();
 
 class TApplication : public QApplication

@@ -199,15 +199,14 @@ void TCanvas::Ellipse(const TRect& r)
     // Drawing is opaque and not antialiased, so the same ellipse on unchanged pixels changes
     // nothing; any change of the image (a paint, any drawing) gives it a new contents key.
     const TLastEllipse& last = FLastEllipse;
+    const TEllipseStyle style = EllipseStyle();
     if (!FPainter && FTarget && !FTarget->isNull() && last.Target == FTarget &&
-        last.Key == FTarget->cacheKey() && last.Box == q && last.Pen.Color == Pen.Color &&
-        last.Pen.Width == Pen.Width && last.Pen.Style == Pen.Style &&
-        last.Brush.Color == Brush.Color && last.Brush.Style == Brush.Style)
+        last.Key == FTarget->cacheKey() && last.Box == q && last.Style == style)
         return;
     if (!CopyEllipse(q))
         DrawEllipse(q);
     if (!FPainter && FTarget && !FTarget->isNull())
-        FLastEllipse = {FTarget, FTarget->cacheKey(), q, Pen, Brush};
+        FLastEllipse = {FTarget, FTarget->cacheKey(), q, style};
     Changed(q.adjusted(-Pen.Width, -Pen.Width, Pen.Width, Pen.Width));
 }
 
@@ -217,10 +216,20 @@ void TCanvas::Ellipse(const TRect& r)
 // position, without a painter: a running clock draws the same ellipse thousands of times a
 // second. Anything else (another ratio or pen, a paint in progress, another kind of image) is
 // drawn by the painter.
+TCanvas::TEllipseStyle TCanvas::EllipseStyle() const
+{
+    return {ToQColor(Pen.Color).rgba(), Pen.Width, Pen.Style, ToQColor(Brush.Color).rgba(),
+            Brush.Style};
+}
+
 bool TCanvas::CopyEllipse(const QRect& q)
 {
     constexpr int StampMargin = 1;
-    if (FPainter || !FTarget || FTarget->isNull() || FTarget->devicePixelRatio() != 1.0)
+    // Stamps are for boxes of a few cells; a larger one is left to the painter, which only
+    // touches what lies on the image.
+    constexpr int MaxStampSide = 256;
+    if (FPainter || !FTarget || FTarget->isNull() || FTarget->devicePixelRatio() != 1.0 ||
+        q.width() > MaxStampSide || q.height() > MaxStampSide)
         return false;
     const QImage::Format format = FTarget->format();
     if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
@@ -229,15 +238,15 @@ bool TCanvas::CopyEllipse(const QRect& q)
     if (Pen.Style != psClear && (Pen.Style != psSolid || Pen.Width > 1))
         return false;
     TEllipseStamp& stamp = FEllipseStamp;
-    const bool same = stamp.Size == q.size() && stamp.Pen.Color == Pen.Color &&
-                      stamp.Pen.Width == Pen.Width && stamp.Pen.Style == Pen.Style &&
-                      stamp.Brush.Color == Brush.Color && stamp.Brush.Style == Brush.Style;
-    if (!same) {
+    const TEllipseStyle style = EllipseStyle();
+    if (stamp.Size != q.size() || !(stamp.Style == style)) {
         // A pixel of margin all round, in case the outline strays past the box.
-        stamp = {q.size(), Pen, Brush,
+        stamp = {q.size(), style,
                  QImage(q.size() + QSize(2 * StampMargin, 2 * StampMargin),
                         QImage::Format_ARGB32),
                  false};
+        if (stamp.Pixels.isNull())
+            return false;
         stamp.Pixels.fill(Qt::transparent);
         TCanvas painter(&stamp.Pixels);
         painter.Pen = Pen;

@@ -175,13 +175,24 @@ private:
     // The last ellipse drawn outside a paint and the target's contents key right after it. The
     // same ellipse again on a target nobody changed since would set the same pixels: a clock
     // that marks the same slot a thousand times a second draws it once.
+    // Pen and brush as an ellipse is drawn with them, colours resolved (a system colour follows
+    // the palette).
+    struct TEllipseStyle
+    {
+        QRgb PenColor = 0;
+        int PenWidth = 0;
+        TPenStyle PenStyle = psSolid;
+        QRgb BrushColor = 0;
+        TBrushStyle BrushStyle = bsSolid;
+        bool operator==(const TEllipseStyle&) const = default;
+    };
+    TEllipseStyle EllipseStyle() const;
     struct TLastEllipse
     {
         QImage* Target = nullptr;
         qint64 Key = 0;
         QRect Box;
-        TPen Pen;
-        TBrush Brush;
+        TEllipseStyle Style;
     };
     TLastEllipse FLastEllipse;
 
@@ -190,8 +201,7 @@ private:
     struct TEllipseStamp
     {
         QSize Size;
-        TPen Pen;
-        TBrush Brush;
+        TEllipseStyle Style;
         QImage Pixels;
         bool Usable = false;
     };

@@ -1,7 +1,9 @@
 #include "StdControls.h"
 
 #include <QEvent>
+#include <QMovie>
 #include <QPainter>
+#include <QPicture>
 
 #include <algorithm>
 
@@ -58,13 +60,18 @@ void TLabel::SetCaption(const QString& text)
 void TLabel::paintEvent(QPaintEvent* event)
 {
     // Plain one-line text at the top left, as every label of the program shows it; anything
-    // else (wrapped, rich, aligned otherwise, disabled) is painted the usual way.
-    const bool plain = !wordWrap() && isEnabled() && margin() == 0 && indent() <= 0 &&
-                       alignment() == (Qt::AlignLeft | Qt::AlignTop) &&
-                       textFormat() != Qt::RichText && frameShape() == QFrame::NoFrame &&
-                       buddy() == nullptr &&
-                       !text().contains(QLatin1Char('\n')) &&
-                       (textFormat() == Qt::PlainText || !Qt::mightBeRichText(text()));
+    // else (wrapped, rich, aligned otherwise, disabled, selectable, a picture) is painted the
+    // usual way.
+    constexpr Qt::TextInteractionFlags selectable =
+        Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard | Qt::TextEditable;
+    const bool plain =
+        !wordWrap() && isEnabled() && margin() == 0 && indent() <= 0 &&
+        contentsMargins().isNull() && alignment() == (Qt::AlignLeft | Qt::AlignTop) &&
+        layoutDirection() == Qt::LeftToRight && frameShape() == QFrame::NoFrame &&
+        buddy() == nullptr && !(textInteractionFlags() & selectable) && movie() == nullptr &&
+        pixmap().isNull() && picture().isNull() && !text().contains(QLatin1Char('\n')) &&
+        (textFormat() == Qt::PlainText ||
+         (textFormat() == Qt::AutoText && !Qt::mightBeRichText(text())));
     if (!plain) {
         QLabel::paintEvent(event);
         return;
@@ -79,8 +86,7 @@ void TLabel::paintEvent(QPaintEvent* event)
     }
     QPainter p(this);
     p.setFont(font());
-    p.setPen(palette().color(isActiveWindow() ? QPalette::Active : QPalette::Inactive,
-                             foregroundRole()));
+    p.setPen(palette().color(foregroundRole()));
     p.drawStaticText(contentsRect().topLeft(), *laidOut);
 }
 
@@ -126,7 +132,10 @@ void TPanel::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     QRect r = rect();
+    // Opaque as promised, whatever the colour.
+    p.setCompositionMode(QPainter::CompositionMode_Source);
     p.fillRect(r, ToQColor(FColor));
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     auto bevel = [&](TBevelCut cut) {
         if (cut == bvNone)
             return;

@@ -77,10 +77,14 @@ void TTickTimer::Wake()
     }
     const quint64 generation = FGeneration;
     const QPointer<TTickTimer> alive(this);
+    // Ticks slower than their interval end a group after WakePeriod of work: the ones left stay
+    // due (and, beyond MaxCatchUp, are dropped), so the window keeps answering.
+    const auto start = std::chrono::steady_clock::now();
     for (; due > 0; --due) {
         ++FDelivered;
         Q_EMIT timeout();
-        if (alive.isNull() || FGeneration != generation)
+        if (alive.isNull() || FGeneration != generation ||
+            std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(WakePeriod))
             return;
     }
 }

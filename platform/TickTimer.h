@@ -11,7 +11,8 @@
 // Intervals of WakePeriod and more tick one by one, as a QTimer.
 //
 // A wake-up emits at most MaxCatchUp milliseconds' worth of ticks: after a longer stall (a
-// suspended machine, a debugger) the ones beyond are dropped rather than run in one burst.
+// suspended machine, a debugger) the ones beyond are dropped rather than run in one burst. A
+// group also ends once its ticks have taken WakePeriod to run.
 // Stopping, starting or a new interval inside a tick ends the group at once.
 
 #include "core/ScopedOverride.h"

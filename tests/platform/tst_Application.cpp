@@ -107,17 +107,21 @@ TEST(TApplicationNotify, CatchesExceptionEscapingAnEventHandler)
     EXPECT_EQ(errors.Messages.size(), 2);
 }
 
-// Repaints go to an X server over the connection, unless the user chose otherwise.
-TEST(TApplicationEnvironment, SharedMemoryOffUnlessTheUserChose)
+// Repaints go to an X server over the connection; a variable already set is left as it is.
+TEST(TApplicationEnvironment, SharedMemoryOffUnlessAlreadyChosen)
 {
+    const bool wasSet = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
     const QByteArray before = qgetenv("QT_XCB_NO_MITSHM");
-    for (const char* user : {"", "0", "1"}) {
-        if (*user == 0)
+    for (const char* set : {"", "0", "yes"}) {
+        if (*set == 0)
             qunsetenv("QT_XCB_NO_MITSHM");
         else
-            qputenv("QT_XCB_NO_MITSHM", user);
+            qputenv("QT_XCB_NO_MITSHM", set);
         PrepareWindowSystemEnvironment();
-        EXPECT_EQ(qgetenv("QT_XCB_NO_MITSHM"), *user == 0 ? QByteArray("1") : QByteArray(user));
+        EXPECT_EQ(qgetenv("QT_XCB_NO_MITSHM"), *set == 0 ? QByteArray("1") : QByteArray(set));
     }
-    qputenv("QT_XCB_NO_MITSHM", before);
+    if (wasSet)
+        qputenv("QT_XCB_NO_MITSHM", before);
+    else
+        qunsetenv("QT_XCB_NO_MITSHM");
 }

@@ -2,6 +2,8 @@
 
 #include "platform/Graphics.h"
 
+#include <QGuiApplication>
+#include <QPalette>
 #include <gtest/gtest.h>
 
 namespace {
@@ -291,4 +293,28 @@ TEST(Canvas, CopiedEllipsesAreThePaintersPixels)
         EXPECT_EQ(copied, painted.convertToFormat(QImage::Format_RGB32))
             << c.Box.Left << "," << c.Box.Top << " " << c.Box.Right << "," << c.Box.Bottom;
     }
+}
+
+// A system colour follows the palette: an ellipse drawn again after the palette changed takes
+// the new colour, on the same place (not skipped as a repeat) and elsewhere (not copied from a
+// stamp of the old colour).
+TEST(Canvas, EllipsesFollowAPaletteChange)
+{
+    const QPalette before = QGuiApplication::palette();
+    QImage image(40, 20, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    TCanvas canvas(&image);
+    canvas.Pen = TPen{clBlack, 1, psClear};
+    canvas.Brush = TBrush{clBtnFace, bsSolid};
+    canvas.Ellipse(Rect(0, 0, 16, 12));
+    EXPECT_EQ(image.pixelColor(8, 6), before.color(QPalette::Button));
+
+    QPalette changed = before;
+    changed.setColor(QPalette::Button, QColor(200, 10, 10));
+    QGuiApplication::setPalette(changed);
+    canvas.Ellipse(Rect(0, 0, 16, 12));
+    canvas.Ellipse(Rect(20, 0, 36, 12));
+    QGuiApplication::setPalette(before);
+    EXPECT_EQ(image.pixelColor(8, 6), QColor(200, 10, 10));
+    EXPECT_EQ(image.pixelColor(28, 6), QColor(200, 10, 10));
 }

@@ -47,10 +47,14 @@ TEST(Label, PaintsAsAPlainLabelDoes)
         const QString text = QString::fromUtf8(c.Text);
         TLabel label(nullptr, QStringLiteral("label"), QRect(0, 0, 20, 10), QStringLiteral("55"),
                      c.Color, c.Font);
-        // Through other texts and back, so that a remembered layout is what is painted.
-        for (const char* before : {"55", "12", "55"})
-            label.SetCaption(QString::fromLatin1(before));
+        // The text painted once, then other texts, then the text again: what is compared is
+        // painted from what the label remembered of it.
+        label.SetCaption(text);
         (void)Render(&label, 1);
+        for (const char* other : {"55", "12"}) {
+            label.SetCaption(QString::fromLatin1(other));
+            (void)Render(&label, 1);
+        }
         label.SetCaption(text);
 
         QLabel plain(text);
@@ -92,4 +96,11 @@ TEST(Label, BoxGrowsForLongerTexts)
     label.SetCaption(wide);
     EXPECT_EQ(label.width(), needed);
     EXPECT_EQ(label.geometry().topLeft(), QPoint(216, 4));
+
+    // A larger font: the texts are measured again.
+    const QFont larger = MakeFont(QStringLiteral("MS Sans Serif"), 42);
+    label.setFont(larger);
+    label.SetCaption(QStringLiteral("5"));
+    label.SetCaption(wide);
+    EXPECT_EQ(label.width(), QFontMetrics(larger).horizontalAdvance(wide));
 }

@@ -5,7 +5,11 @@
 #include "platform/TickTimer.h"
 #include "tests/support/TestSupport.h"
 
+#include <QPointer>
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
 
 #include <vector>
 
@@ -108,17 +112,47 @@ TEST_F(TickTimerTest, NewIntervalInsideATickCountsAnewFromThen)
 
 TEST_F(TickTimerTest, TimerDeletedInsideATickEmitsNoMore)
 {
-    auto* timer = new TTickTimer;
+    QPointer<TTickTimer> timer = new TTickTimer;
+    // Whatever happens below, the timer is gone at the end and calls nothing here afterwards.
+    const std::unique_ptr<QObject> context = std::make_unique<QObject>();
+    struct Cleanup
+    {
+        QPointer<TTickTimer>& Timer;
+        ~Cleanup() { delete Timer.data(); }
+    } cleanup{timer};
     int ticks = 0;
-    QObject::connect(timer, &TTickTimer::timeout, [&] {
+    QObject::connect(timer, &TTickTimer::timeout, context.get(), [&] {
         if (++ticks == 2)
-            delete timer;
+            delete timer.data();
     });
     timer->setInterval(1);
     timer->start();
     Now += 17;
     ASSERT_TRUE(WaitFor([&] { return ticks >= 2; }));
     EXPECT_EQ(ticks, 2);
+    EXPECT_TRUE(timer.isNull());
+}
+
+// Ticks slower than their interval: a group ends after WakePeriod of work, the rest stays due.
+TEST_F(TickTimerTest, SlowTicksEndTheGroupAndStayDue)
+{
+    Timer.setInterval(1);
+    Timer.start();
+    OnTick = [] {
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::milliseconds(TTickTimer::WakePeriod / 4 + 1);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    };
+    Now += 10;
+    // A group runs inside one event: the first wait ends with the first group done. Its ticks
+    // take more than a quarter period each, so it holds four at most (fewer on a busy machine).
+    ASSERT_TRUE(WaitFor([&] { return Ticks >= 1; }));
+    EXPECT_LE(Ticks, 4);
+    OnTick = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return Ticks >= 10; }));
+    EXPECT_EQ(Ticks, 10); // the rest still due, none dropped
+    EXPECT_EQ(Timer.Dropped(), 0);
 }
 
 // From WakePeriod on, every wake-up is one tick, whatever the counted clock says: a 1 s timer

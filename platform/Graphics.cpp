@@ -203,7 +203,7 @@ void TCanvas::Ellipse(const TRect& r)
     if (!FPainter && FTarget && !FTarget->isNull() && last.Target == FTarget &&
         last.Key == FTarget->cacheKey() && last.Box == q && last.Style == style)
         return;
-    if (!CopyEllipse(q))
+    if (!CopyEllipse(q, style))
         DrawEllipse(q);
     if (!FPainter && FTarget && !FTarget->isNull())
         FLastEllipse = {FTarget, FTarget->cacheKey(), q, style};
@@ -222,7 +222,7 @@ TCanvas::TEllipseStyle TCanvas::EllipseStyle() const
             Brush.Style};
 }
 
-bool TCanvas::CopyEllipse(const QRect& q)
+bool TCanvas::CopyEllipse(const QRect& q, const TEllipseStyle& style)
 {
     constexpr int StampMargin = 1;
     // Stamps are for boxes of a few cells; a larger one is left to the painter, which only
@@ -238,7 +238,6 @@ bool TCanvas::CopyEllipse(const QRect& q)
     if (Pen.Style != psClear && (Pen.Style != psSolid || Pen.Width > 1))
         return false;
     TEllipseStamp& stamp = FEllipseStamp;
-    const TEllipseStyle style = EllipseStyle();
     if (stamp.Size != q.size() || !(stamp.Style == style)) {
         // A pixel of margin all round, in case the outline strays past the box.
         stamp = {q.size(), style,

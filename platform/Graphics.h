@@ -161,7 +161,8 @@ private:
     class PainterScope;
     void Changed(const QRect& r);
     void DrawEllipse(const QRect& q);
-    bool CopyEllipse(const QRect& q);
+    struct TEllipseStyle;
+    bool CopyEllipse(const QRect& q, const TEllipseStyle& style);
     void LinePixels(QPoint from, QPoint to, std::vector<QRect>& out) const;
     void StrokeSegments(std::span<const QPoint> points);
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-// Texts a label remembers at most (widths and laid-out texts).
+// Texts a label remembers at most.
 constexpr qsizetype MaxRemembered = 256;
 
 // Width the text needs in the font; italic glyphs lean past their advance.
@@ -46,15 +46,22 @@ void TLabel::SetCaption(const QString& text)
     if (text == this->text())
         return;
     setText(text);
-    auto known = FWidths.constFind(text);
-    if (known == FWidths.cend()) {
-        if (FWidths.size() >= MaxRemembered)
-            FWidths.clear();
-        known = FWidths.insert(text, NeededWidth(font(), text));
-    }
-    const int needed = *known;
+    const int needed = Shown(text).Width;
     if (needed > width())
         resize(needed, height());
+}
+
+const TLabel::TShownText& TLabel::Shown(const QString& text)
+{
+    auto known = FShown.constFind(text);
+    if (known == FShown.cend()) {
+        if (FShown.size() >= MaxRemembered)
+            FShown.clear();
+        QStaticText layout(text);
+        layout.setTextFormat(Qt::PlainText);
+        known = FShown.insert(text, {NeededWidth(font(), text), layout});
+    }
+    return *known;
 }
 
 void TLabel::paintEvent(QPaintEvent* event)
@@ -76,26 +83,16 @@ void TLabel::paintEvent(QPaintEvent* event)
         QLabel::paintEvent(event);
         return;
     }
-    auto laidOut = FLaidOut.find(text());
-    if (laidOut == FLaidOut.end()) {
-        if (FLaidOut.size() >= MaxRemembered)
-            FLaidOut.clear();
-        QStaticText staticText(text());
-        staticText.setTextFormat(Qt::PlainText);
-        laidOut = FLaidOut.insert(text(), staticText);
-    }
     QPainter p(this);
     p.setFont(font());
     p.setPen(palette().color(foregroundRole()));
-    p.drawStaticText(contentsRect().topLeft(), *laidOut);
+    p.drawStaticText(contentsRect().topLeft(), Shown(text()).Layout);
 }
 
 void TLabel::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::FontChange) {
-        FWidths.clear();
-        FLaidOut.clear();
-    }
+    if (event->type() == QEvent::FontChange)
+        FShown.clear();
     QLabel::changeEvent(event);
 }
 

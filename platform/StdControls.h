@@ -30,12 +30,15 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // One-line texts laid out for painting, kept between paints: a clock label repaints many
-    // times a second through a few dozen texts, and laying a text out means shaping it.
-    QHash<QString, QStaticText> FLaidOut;
-    // Widths of texts already shown: a clock label cycles through a few dozen texts, and
-    // measuring one means shaping it.
-    QHash<QString, int> FWidths;
+    // What the label knows of a text it has shown: a clock label cycles through a few dozen
+    // texts many times a second, and measuring or laying out a text means shaping it.
+    struct TShownText
+    {
+        int Width = 0;      // as the box needs it
+        QStaticText Layout; // one line, for painting
+    };
+    const TShownText& Shown(const QString& text);
+    QHash<QString, TShownText> FShown;
 };
 
 enum TBevelCut

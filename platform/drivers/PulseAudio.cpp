@@ -612,6 +612,14 @@ void TPulseAudioDriver::RestartIdleSink(std::uint32_t sink)
     Forget(pa_context_suspend_sink_by_index(FContext, sink, 0, nullptr, nullptr));
 }
 
+template <class F>
+MMRESULT TPulseAudioDriver::OnStream(TWaveDirection dir, HWAVE handle, F&& action)
+{
+    TLock lock(FLoop);
+    TStream* s = Find(dir, handle);
+    return s != nullptr ? std::forward<F>(action)(s) : MMRESULT(MMSYSERR_INVALHANDLE);
+}
+
 TPulseAudioDriver::TStream* TPulseAudioDriver::Find(TWaveDirection dir, HWAVE handle) const
 {
     const auto it = FStreams.find(handle);
@@ -742,24 +750,21 @@ MMRESULT TPulseAudioDriver::Open(TWaveDirection dir, UINT device, const WAVEFORM
 
 MMRESULT TPulseAudioDriver::Close(TWaveDirection dir, HWAVE handle)
 {
-    TLock lock(FLoop);
-    TStream* s = Find(dir, handle);
-    if (s == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (!s->Filling.empty() || !s->Playing.empty())
-        return WAVERR_STILLPLAYING;
-    Release(*s);
-    s->Post(dir == TDirection::In ? MM_WIM_CLOSE : MM_WOM_CLOSE, nullptr);
-    FStreams.erase(handle);
-    return MMSYSERR_NOERROR;
+    return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
+        if (!s->Filling.empty() || !s->Playing.empty())
+            return WAVERR_STILLPLAYING;
+        Release(*s);
+        s->Post(dir == TDirection::In ? MM_WIM_CLOSE : MM_WOM_CLOSE, nullptr);
+        FStreams.erase(handle);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 // Preparing a header changes only its flags, which the wave functions do: the driver only
 // answers for the handle.
 MMRESULT TPulseAudioDriver::Prepare(TWaveDirection dir, HWAVE handle, WAVEHDR*)
 {
-    TLock lock(FLoop);
-    return Find(dir, handle) != nullptr ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    return OnStream(dir, handle, [](TStream*) { return MMRESULT(MMSYSERR_NOERROR); });
 }
 
 MMRESULT TPulseAudioDriver::Unprepare(TWaveDirection dir, HWAVE handle, WAVEHDR* header)
@@ -769,152 +774,138 @@ MMRESULT TPulseAudioDriver::Unprepare(TWaveDirection dir, HWAVE handle, WAVEHDR*
 
 MMRESULT TPulseAudioDriver::Queue(TWaveDirection dir, HWAVE handle, WAVEHDR* header)
 {
-    TLock lock(FLoop);
-    TStream* s = Find(dir, handle);
-    if (s == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (s->Lost)
-        return MMSYSERR_NODRIVER;
-    pa_buffer_attr attributes;
-    std::memset(&attributes, 0xFF, sizeof attributes);
-    if (dir == TDirection::In) {
-        header->dwBytesRecorded = 0;
-        s->Filling.push_back(header);
-        // One fragment per buffer (up to MaxFragment): each buffer is filled by one delivery
-        // and comes back as regularly as the source produces, with no partial copies between.
+    return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
+        if (s->Lost)
+            return MMSYSERR_NODRIVER;
+        pa_buffer_attr attributes;
+        std::memset(&attributes, 0xFF, sizeof attributes);
+        if (dir == TDirection::In) {
+            header->dwBytesRecorded = 0;
+            s->Filling.push_back(header);
+            // One fragment per buffer (up to MaxFragment): each buffer is filled by one delivery
+            // and comes back as regularly as the source produces, with no partial copies between.
+            if (!s->Sized) {
+                attributes.fragsize = std::min(s->Capacity(header), Bytes(MaxFragment, s->Sample));
+                s->SetAttributes(attributes);
+            }
+            return MMSYSERR_NOERROR;
+        }
+        // A target of one block with ADJUST_LATENCY keeps the sink's latency near a quarter of a
+        // block, which with the lead silence is the shortest echo of blocks recorded elsewhere that
+        // does not underrun (a larger target or prebuffer delays every block by the difference).
+        // Prebuffering is one frame: the stream starts by uncorking, not by filling up, and after
+        // an underrun it plays whatever comes next, even a last block shorter than the target.
         if (!s->Sized) {
-            attributes.fragsize = std::min(s->Capacity(header), Bytes(MaxFragment, s->Sample));
+            attributes.tlength = std::max<std::uint32_t>(header->dwBufferLength -
+                                                             header->dwBufferLength % s->FrameBytes,
+                                                         static_cast<std::uint32_t>(s->FrameBytes));
+            attributes.prebuf = static_cast<std::uint32_t>(s->FrameBytes);
             s->SetAttributes(attributes);
         }
+        s->Playing.push_back({header});
+        s->Send();
+        s->ArmCheck();
         return MMSYSERR_NOERROR;
-    }
-    // A target of one block with ADJUST_LATENCY keeps the sink's latency near a quarter of a
-    // block, which with the lead silence is the shortest echo of blocks recorded elsewhere that
-    // does not underrun (a larger target or prebuffer delays every block by the difference).
-    // Prebuffering is one frame: the stream starts by uncorking, not by filling up, and after
-    // an underrun it plays whatever comes next, even a last block shorter than the target.
-    if (!s->Sized) {
-        attributes.tlength =
-            std::max<std::uint32_t>(header->dwBufferLength - header->dwBufferLength % s->FrameBytes,
-                                    static_cast<std::uint32_t>(s->FrameBytes));
-        attributes.prebuf = static_cast<std::uint32_t>(s->FrameBytes);
-        s->SetAttributes(attributes);
-    }
-    s->Playing.push_back({header});
-    s->Send();
-    s->ArmCheck();
-    return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TPulseAudioDriver::Start(TWaveDirection dir, HWAVE handle)
 {
-    TLock lock(FLoop);
-    TStream* s = Find(dir, handle);
-    if (s == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (s->Lost)
-        return MMSYSERR_NODRIVER;
-    if (dir == TDirection::In) {
-        s->Recording = true;
-        s->SetCorked(false);
-    } else {
-        s->Paused = false;
-        s->SetCorked(!s->Primed);
-    }
-    return MMSYSERR_NOERROR;
+    return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
+        if (s->Lost)
+            return MMSYSERR_NODRIVER;
+        if (dir == TDirection::In) {
+            s->Recording = true;
+            s->SetCorked(false);
+        } else {
+            s->Paused = false;
+            s->SetCorked(!s->Primed);
+        }
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TPulseAudioDriver::Stop(TWaveDirection dir, HWAVE handle)
 {
-    TLock lock(FLoop);
-    TStream* s = Find(dir, handle);
-    if (s == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (dir == TDirection::In) {
-        // What the server still holds is dropped, so a restart records from the restart on.
-        s->Recording = false;
-        s->SetCorked(true);
-        s->Flush();
-        if (!s->Filling.empty() && s->Filling.front()->dwBytesRecorded > 0) {
-            WAVEHDR* header = s->Filling.front();
-            s->Filling.pop_front();
-            s->GiveBack(header);
+    return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
+        if (dir == TDirection::In) {
+            // What the server still holds is dropped, so a restart records from the restart on.
+            s->Recording = false;
+            s->SetCorked(true);
+            s->Flush();
+            if (!s->Filling.empty() && s->Filling.front()->dwBytesRecorded > 0) {
+                WAVEHDR* header = s->Filling.front();
+                s->Filling.pop_front();
+                s->GiveBack(header);
+            }
+        } else {
+            s->Paused = true;
+            s->SetCorked(true);
         }
-    } else {
-        s->Paused = true;
-        s->SetCorked(true);
-    }
-    return MMSYSERR_NOERROR;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TPulseAudioDriver::Reset(TWaveDirection dir, HWAVE handle)
 {
-    TLock lock(FLoop);
-    TStream* s = Find(dir, handle);
-    if (s == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    s->Recording = false;
-    s->SetCorked(true);
-    s->Flush();
-    Cancel(s->Timing);
-    s->ReturnAll();
-    s->Returned = 0;
-    s->Carry.clear();
-    s->Written = s->Played = s->DonePlayed = s->DrainEnd = 0;
-    s->Primed = false; // the next block gets its lead silence again
-    return MMSYSERR_NOERROR;
+    return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
+        s->Recording = false;
+        s->SetCorked(true);
+        s->Flush();
+        Cancel(s->Timing);
+        s->ReturnAll();
+        s->Returned = 0;
+        s->Carry.clear();
+        s->Written = s->Played = s->DonePlayed = s->DrainEnd = 0;
+        s->Primed = false; // the next block gets its lead silence again
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TPulseAudioDriver::GetPosition(TWaveDirection dir, HWAVE handle, MMTIME& time)
 {
-    TLock lock(FLoop);
-    TStream* s = Find(dir, handle);
-    if (s == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    std::uint64_t bytes = s->Returned;
-    if (dir == TDirection::Out) {
-        s->UpdatePlayed();
-        bytes = s->Position();
-    }
-    time.wType = TIME_BYTES;
-    time.u.cb = static_cast<DWORD>(bytes);
-    return MMSYSERR_NOERROR;
+    return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
+        std::uint64_t bytes = s->Returned;
+        if (dir == TDirection::Out) {
+            s->UpdatePlayed();
+            bytes = s->Position();
+        }
+        time.wType = TIME_BYTES;
+        time.u.cb = static_cast<DWORD>(bytes);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TPulseAudioDriver::GetControl(HWAVE handle, TWaveControl control, DWORD& value)
 {
-    TLock lock(FLoop);
-    TStream* s = Find(TDirection::Out, handle);
-    if (s == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (control != TWaveControl::Volume)
-        return MMSYSERR_NOTSUPPORTED;
-    value = s->Volume;
-    return MMSYSERR_NOERROR;
+    return OnStream(TDirection::Out, handle, [&](TStream* s) -> MMRESULT {
+        if (control != TWaveControl::Volume)
+            return MMSYSERR_NOTSUPPORTED;
+        value = s->Volume;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT TPulseAudioDriver::SetControl(HWAVE handle, TWaveControl control, DWORD value)
 {
-    TLock lock(FLoop);
-    TStream* s = Find(TDirection::Out, handle);
-    if (s == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (control != TWaveControl::Volume)
-        return MMSYSERR_NOTSUPPORTED;
-    if (s->Lost)
-        return MMSYSERR_NODRIVER;
-    // Linear in amplitude, as the wave functions define it; the server's own scale is cubic.
-    const WORD left = value & 0xFFFF;
-    const WORD right = value >> 16;
-    pa_cvolume volume;
-    pa_cvolume_set(&volume, s->Sample.channels, pa_sw_volume_from_linear(left / 65535.0));
-    if (s->Sample.channels == 2 && right != 0)
-        volume.values[1] = pa_sw_volume_from_linear(right / 65535.0);
-    Forget(pa_context_set_sink_input_volume(pa_stream_get_context(s->Stream),
-                                            pa_stream_get_index(s->Stream), &volume, nullptr,
-                                            nullptr));
-    s->Volume = value;
-    return MMSYSERR_NOERROR;
+    return OnStream(TDirection::Out, handle, [&](TStream* s) -> MMRESULT {
+        if (control != TWaveControl::Volume)
+            return MMSYSERR_NOTSUPPORTED;
+        if (s->Lost)
+            return MMSYSERR_NODRIVER;
+        // Linear in amplitude, as the wave functions define it; the server's own scale is cubic.
+        const WORD left = value & 0xFFFF;
+        const WORD right = value >> 16;
+        pa_cvolume volume;
+        pa_cvolume_set(&volume, s->Sample.channels, pa_sw_volume_from_linear(left / 65535.0));
+        if (s->Sample.channels == 2 && right != 0)
+            volume.values[1] = pa_sw_volume_from_linear(right / 65535.0);
+        Forget(pa_context_set_sink_input_volume(pa_stream_get_context(s->Stream),
+                                                pa_stream_get_index(s->Stream), &volume, nullptr,
+                                                nullptr));
+        s->Volume = value;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 void TPulseAudioDriver::Abandon(TWaveDirection dir, HWAVE handle)

@@ -94,6 +94,9 @@ private:
     MMRESULT FindDevice(TWaveDirection dir, UINT device, TDevice& found);
     void RestartIdleSink(std::uint32_t sink);
     TStream* Find(TWaveDirection dir, HWAVE handle) const;
+    // Runs `action` on the open stream of `handle` with the loop locked; without one, the
+    // handle is refused.
+    template <class F> MMRESULT OnStream(TWaveDirection dir, HWAVE handle, F&& action);
     void Release(TStream& stream);
     void ContextChanged();
 

@@ -17,15 +17,9 @@ TExceptionReporter& Reporter()
     return reporter;
 }
 
+// Settings the window system connection reads when it is made, so made before it connects; a
+// variable the environment already has is left as it is.
 int& PrepareEnvironment(int& argc)
-{
-    PrepareWindowSystemEnvironment();
-    return argc;
-}
-
-} // namespace
-
-void PrepareWindowSystemEnvironment()
 {
     // On X11 the window's repaints are small (a clock label, a grid cell, a lamp) and come up to
     // once a frame. Through shared memory each one first waits for the server to be done with
@@ -33,7 +27,10 @@ void PrepareWindowSystemEnvironment()
     // reads only whether the variable is set, whatever its value.)
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
+    return argc;
 }
+
+} // namespace
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(PrepareEnvironment(argc), argv)
 {

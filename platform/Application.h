@@ -14,10 +14,6 @@
 #include <exception>
 #include <functional>
 
-// Settings the window system connection reads when it is made (TApplication makes them before
-// it connects). A variable the environment already has is left as it is.
-void PrepareWindowSystemEnvironment();
-
 class TApplication : public QApplication
 {
     Q_OBJECT

@@ -106,22 +106,3 @@ TEST(TApplicationNotify, CatchesExceptionEscapingAnEventHandler)
     QTest::keyClick(&w, Qt::Key_B);
     EXPECT_EQ(errors.Messages.size(), 2);
 }
-
-// Repaints go to an X server over the connection; a variable already set is left as it is.
-TEST(TApplicationEnvironment, SharedMemoryOffUnlessAlreadyChosen)
-{
-    const bool wasSet = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
-    const QByteArray before = qgetenv("QT_XCB_NO_MITSHM");
-    for (const char* set : {"", "0", "yes"}) {
-        if (*set == 0)
-            qunsetenv("QT_XCB_NO_MITSHM");
-        else
-            qputenv("QT_XCB_NO_MITSHM", set);
-        PrepareWindowSystemEnvironment();
-        EXPECT_EQ(qgetenv("QT_XCB_NO_MITSHM"), *set == 0 ? QByteArray("1") : QByteArray(set));
-    }
-    if (wasSet)
-        qputenv("QT_XCB_NO_MITSHM", before);
-    else
-        qunsetenv("QT_XCB_NO_MITSHM");
-}

@@ -54,7 +54,8 @@ void TAudioInput::DataReady(void* Buffer, std::uint32_t BufferSize, bool& FreeIt
     // The echo keeps pace with the microphone: after a stall (a busy machine, a sound server
     // that fell behind) the output would hold the gap for good and every later block would come
     // out that much later. A block that finds the output this far behind is dropped instead.
-    if (output->RingCount() >= TAudioRedirector::MaxEchoBacklog) {
+    if (output->RingCount() >= TAudioRedirector::MaxEchoBacklog &&
+        output->RingCount() >= TAudioRedirector::MaxEchoBacklog + Redirector->SinkBlocks()) {
         FreeWaveBlock(Buffer);
         return;
     }
@@ -218,6 +219,15 @@ void TAudioRedirector::EchoFailed(bool alreadyReported)
             Guard(this, [this] { SetActive(false); });
         },
         Qt::QueuedConnection);
+}
+
+std::uint32_t TAudioRedirector::SinkBlocks() const
+{
+    DWORD latency = 0;
+    if (waveOutGetLatency(FAudioOut->DeviceHandle(), &latency) != MMSYSERR_NOERROR)
+        return 0;
+    const std::uint32_t block = FAudioIn->BufferLength();
+    return (latency + block - 1) / block;
 }
 
 void TAudioRedirector::ReleasePendingFormat()

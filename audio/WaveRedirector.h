@@ -14,8 +14,8 @@
 // hand-over to the output is reported (once) and switches the echo off from the message loop, so
 // it never falls silent while it looks switched on; after the first report of a run, later
 // failures of the same run (a lost sound server fails every call) are not reported again; a
-// block that finds the output MaxEchoBacklog blocks behind is dropped, so that a stall does not
-// leave the echo later for good.
+// block that finds the output MaxEchoBacklog blocks behind, beyond what its sink holds anyway, is
+// dropped, so that a stall does not leave the echo later for good.
 
 #include "audio/WaveIn.h"
 #include "audio/WaveOut.h"
@@ -83,7 +83,8 @@ public:
     // The input's error text when its last guarded call failed, else the output's.
     QString LastErrorText();
 
-    // Blocks the output may hold (handed over, not yet played) before a newly recorded block is
+    // Blocks the output may hold (handed over, not yet played) beyond those its sink holds anyway
+    // (its own latency: a Bluetooth speaker holds 150-250 ms) before a newly recorded block is
     // dropped instead of queued behind them: the echo's latency stays within this many blocks.
     static constexpr std::uint16_t MaxEchoBacklog = 2;
 
@@ -100,6 +101,8 @@ private:
     // A recorded block the output could not play: reported once, then the echo goes off.
     void EchoFailed(bool alreadyReported);
     void ReleasePendingFormat();
+    // Input blocks' worth of the output's sink latency, rounded up; 0 when the driver cannot tell.
+    std::uint32_t SinkBlocks() const;
 
     bool FActive = false;
     bool FDestroying = false;

@@ -382,6 +382,13 @@ void waveInAbandon(HWAVEIN hwi)
         driver->Abandon(In, hwi);
 }
 
+MMRESULT waveOutGetLatency(HWAVEOUT hwo, DWORD* pdwMilliseconds)
+{
+    if (pdwMilliseconds == nullptr)
+        return MMSYSERR_INVALPARAM;
+    return WithDriver([&](TWaveDriver& d) { return d.GetLatency(hwo, *pdwMilliseconds); });
+}
+
 void waveOutAbandon(HWAVEOUT hwo)
 {
     if (TWaveDriver* driver = InstalledWaveDriver())

@@ -222,3 +222,8 @@ MMRESULT waveOutSetPlaybackRate(HWAVEOUT hwo, DWORD dwRate);
 // never touches its headers again and posts nothing more for it. The headers are the caller's.
 void waveInAbandon(HWAVEIN hwi);
 void waveOutAbandon(HWAVEOUT hwo);
+
+// Ours: how long the output device itself holds what it has been given before it is heard (a
+// sink's own latency, in milliseconds), beyond the headers still queued with the driver.
+// MMSYSERR_NOTSUPPORTED from a driver that cannot tell.
+MMRESULT waveOutGetLatency(HWAVEOUT hwo, DWORD* pdwMilliseconds);

@@ -78,6 +78,11 @@ public:
     virtual MMRESULT GetPosition(TWaveDirection dir, HWAVE handle, MMTIME& time) = 0;
     virtual MMRESULT GetControl(HWAVE handle, TWaveControl control, DWORD& value) = 0;
     virtual MMRESULT SetControl(HWAVE handle, TWaveControl control, DWORD value) = 0;
+    // waveOutGetLatency: what the device holds beyond the queued headers, in milliseconds.
+    virtual MMRESULT GetLatency(HWAVE /*handle*/, DWORD& /*milliseconds*/)
+    {
+        return MMSYSERR_NOTSUPPORTED;
+    }
     // Forget the handle at once: no access to its headers, no further posts.
     virtual void Abandon(TWaveDirection dir, HWAVE handle) = 0;
 };

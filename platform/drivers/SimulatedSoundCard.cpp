@@ -280,6 +280,16 @@ MMRESULT TSimulatedSoundCard::GetControl(HWAVE handle, TWaveControl control, DWO
     return MMSYSERR_NOERROR;
 }
 
+MMRESULT TSimulatedSoundCard::GetLatency(HWAVE handle, DWORD& milliseconds)
+{
+    TStream* stream = nullptr;
+    if (MMRESULT failure =
+            EnterStream(TWaveDirection::Out, "waveOutGetLatency", "waveOutGetLatency", handle, stream))
+        return failure;
+    milliseconds = OutLatency;
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT TSimulatedSoundCard::SetControl(HWAVE handle, TWaveControl control, DWORD value)
 {
     static const char* const names[] = {"waveOutSetVolume", "waveOutSetPitch",

@@ -38,6 +38,8 @@ public:
     // Index of the device WAVE_MAPPER stands for.
     UINT DefaultIn = 0;
     UINT DefaultOut = 0;
+    // What every output holds beyond its queued buffers (waveOutGetLatency), in milliseconds.
+    DWORD OutLatency = 0;
     // A stuck server: an accepted close never posts its closed message.
     bool SwallowClose = false;
 
@@ -84,6 +86,7 @@ public:
     MMRESULT GetPosition(TWaveDirection dir, HWAVE handle, MMTIME& time) override;
     MMRESULT GetControl(HWAVE handle, TWaveControl control, DWORD& value) override;
     MMRESULT SetControl(HWAVE handle, TWaveControl control, DWORD value) override;
+    MMRESULT GetLatency(HWAVE handle, DWORD& milliseconds) override;
     void Abandon(TWaveDirection dir, HWAVE handle) override;
 
 private:

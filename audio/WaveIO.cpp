@@ -2,6 +2,8 @@
 
 #include "platform/Application.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -362,6 +364,42 @@ void TWaveAudioIO::NotifyFilter(void* Buffer, std::uint32_t BufferSize)
         OnFilter(this, Buffer, BufferSize);
 }
 
+bool TWaveAudioIO::CloseDevice()
+{
+    if (FClosing)
+        return false;
+    if (!GetActive())
+        throw EWaveAudioInvalidOperation(QStringLiteral("Device is aleardy close"));
+    FClosing = true;
+    bool goesOn = false; // the close completes after this call, when the headers in hand are back
+    const auto clear = qScopeGuard([&] {
+        if (!goesOn)
+            FClosing = false;
+    });
+    if (!BeforeClose())
+        return false;
+    if (RingCount() == 0) {
+        if (!Succeeded(CloseHandle()))
+            return false;
+        FCloseIssued = true;
+    } else if (RingCount() > FInHand && !Succeeded(ResetDevice())) {
+        return false;
+    }
+    if (FInHand > 0) {
+        goesOn = true;
+        return true;
+    }
+    WaitUntilClosed();
+    return true;
+}
+
+void TWaveAudioIO::CloseWhenEmpty()
+{
+    if (!FClosing || RingCount() != 0 || !GetActive() || FCloseIssued)
+        return;
+    FCloseIssued = Succeeded(CloseHandle());
+}
+
 void TWaveAudioIO::WaitUntilClosed()
 {
     const auto deadline = std::chrono::steady_clock::now() + CloseTimeout;
@@ -459,5 +497,8 @@ bool TWaveAudioIO::OpenWith(const std::function<MMRESULT(const WAVEFORMATEX&)>& 
     if (!Succeeded(Query(*format)))
         return false;
     StoreWaveFormat(*format);
-    return Succeeded(Open(*format));
+    const MMRESULT opened = Open(*format);
+    if (opened == MMSYSERR_NOERROR)
+        FCloseIssued = false; // a new handle, whose close is still to come
+    return Succeeded(opened);
 }

@@ -14,10 +14,19 @@
 // A header's dwUser says who owns its data block: this device (OwnerTag()) frees it with the
 // header; any other value means the block is somebody else's and is never freed here.
 //
-// Beyond the classic behaviour: a close that the platform does not confirm within CloseTimeout
-// gives the device up as closed (handle abandoned, buffers freed, OnDeactivate as for a close)
-// and reports WAVERR_CLOSETIMEOUT; notifications of another handle, or naming a header the
-// device does not hold, are dropped unread; no exception leaves the destructor.
+// A header the driver has given back is in hand while its handler runs (the level, the filter,
+// DataReady, a refill): it stays in the ring, and only that handler releases or queues it again.
+// A block handed on by DataReady leaves its header before the receiver sees it, so a block has
+// one owner at every moment, whatever runs meanwhile (a nested message loop, a close, a failure).
+//
+// Beyond the classic behaviour: a close asked for while a header is in hand (from one of the
+// device's own events, or from a message loop that one of them runs) does not wait: the headers
+// still queued are called back, and the handler that gives the last header back issues the
+// platform close; Active turns false with the closed notification, as always. A close that the
+// platform does not confirm within CloseTimeout gives the device up as closed (handle abandoned,
+// buffers freed, OnDeactivate as for a close) and reports WAVERR_CLOSETIMEOUT; notifications of
+// another handle, or naming a header the device does not hold, are dropped unread; no exception
+// leaves the destructor.
 
 #include "audio/WaveUtils.h"
 #include "core/ScopedOverride.h"
@@ -140,7 +149,10 @@ public:
     virtual QString ErrorTextOf(MMRESULT Code) = 0;
     virtual MMRESULT CheckDevice() = 0;
     virtual bool OpenDevice() = 0;
-    virtual bool CloseDevice() = 0;
+    // Starts the close: the platform close when the ring is empty, else a reset that calls the
+    // queued headers back (the last one closes). Waits for the closed notification unless a
+    // header is in hand; false when a platform call failed.
+    virtual bool CloseDevice();
     virtual bool Pause() = 0;
     virtual bool Resume() = 0;
     virtual bool QueryFormat(const WAVEFORMATEX* pWaveFormat) = 0;
@@ -165,6 +177,11 @@ protected:
     virtual void FillBufferRing() = 0;
     // The device handle the notifications must carry.
     virtual HWAVE Handle() const = 0;
+    // The platform calls of a close: what comes first (the input stops recording), the reset
+    // and the close of the handle.
+    virtual bool BeforeClose() { return true; }
+    virtual MMRESULT ResetDevice() = 0;
+    virtual MMRESULT CloseHandle() = 0;
     // Gives the handle up without a close: the driver forgets it, the handle is cleared.
     virtual void AbandonDevice() = 0;
 
@@ -197,6 +214,20 @@ public:
 
 protected:
     void SetClosing(bool Value) { FClosing = Value; }
+
+    // Marks a header as in hand for as long as it lives (see above).
+    class THeaderInHand
+    {
+    public:
+        explicit THeaderInHand(TWaveAudioIO& device) : FDevice(device) { ++FDevice.FInHand; }
+        ~THeaderInHand() { --FDevice.FInHand; }
+        Q_DISABLE_COPY_MOVE(THeaderInHand)
+
+    private:
+        TWaveAudioIO& FDevice;
+    };
+    // Issues the platform close, once per open, when the device is closing and its ring is empty.
+    void CloseWhenEmpty();
 
     // The queries both devices make, through their direction's function. A failed query gives
     // the empty set, the empty text or 0, without an error event.
@@ -236,6 +267,8 @@ private:
     bool FClosing = false;
     bool FDestroying = false;
     bool FReleased = false;
+    bool FCloseIssued = false;
+    unsigned FInHand = 0;
     WAVEFORMATEX FWaveFormat{};
     std::vector<WAVEHDR*> FHeaderList;
     std::unique_ptr<TDeviceWindow> FDeviceWindow;

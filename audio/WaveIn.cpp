@@ -1,5 +1,9 @@
 #include "WaveIn.h"
 
+#include <QScopeGuard>
+
+#include <exception>
+
 TWaveAudioIn::TWaveAudioIn(QObject* Owner) : TWaveAudioIO(Owner) {}
 
 TWaveAudioIn::~TWaveAudioIn()
@@ -135,66 +139,76 @@ bool TWaveAudioIn::QueueHeader(WAVEHDR* Header)
 
 void TWaveAudioIn::HandleInData(WAVEHDR* Header)
 {
+    const THeaderInHand inHand(*this);
     bool requeued = false;
     bool refused = false; // the device would not take the buffer back
-    const auto finish = [&] {
-        // A buffer the device would not take back (a lost server, say) winds the device down as
-        // a close does: one report, the buffers still queued come back, the last one closes.
-        if (refused && GetActive())
-            SetClosing(true);
-        if (!requeued && Header != nullptr) {
-            if (Header->dwFlags & WHDR_PREPARED)
-                waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
-            ReallocHeader(Header, 0, nullptr);
-        }
-    };
+    std::exception_ptr failure;
     try {
-        if (Header != nullptr &&
-            Succeeded(waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR))) &&
+        if (Succeeded(waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR))) &&
             Header->dwBytesRecorded > 0) {
-            bool freeIt = true;
             NotifyLevel(Header->lpData, Header->dwBytesRecorded);
             NotifyFilter(Header->lpData, Header->dwBytesRecorded);
-            DataReady(Header->lpData, Header->dwBytesRecorded, freeIt);
-            if (!freeIt)
-                Header->dwUser = 0;
+            PassOn(*Header);
         }
-        if (!Closing() && RingCount() <= BufferCount() &&
+        if (!Closing() && GetActive() && RingCount() <= BufferCount() &&
             ReallocHeader(Header, BufferBytes(), nullptr)) {
             refused = true;
             requeued = QueueHeader(Header);
             refused = !requeued;
         }
-        finish();
     } catch (...) {
-        finish();
-        if (Closing() && RingCount() == 0 && GetActive())
-            Succeeded(waveInClose(FDeviceHandle));
-        throw;
+        failure = std::current_exception();
     }
-    if (Closing() && RingCount() == 0 && GetActive())
-        Succeeded(waveInClose(FDeviceHandle));
+    // A buffer the device would not take back (a lost server, say) winds the device down as a
+    // close does: one report, the buffers still queued come back, the last one closes.
+    if (refused && GetActive())
+        SetClosing(true);
+    if (!requeued && Header != nullptr) {
+        if (Header->dwFlags & WHDR_PREPARED)
+            waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
+        ReallocHeader(Header, 0, nullptr);
+    }
+    CloseWhenEmpty();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
-bool TWaveAudioIn::CloseDevice()
+void TWaveAudioIn::PassOn(WAVEHDR& Header)
 {
-    if (Closing())
-        return false;
-    if (!GetActive())
-        throw EWaveAudioInvalidOperation(QStringLiteral("Device is aleardy close"));
-    SetClosing(true);
-    struct TClear
-    {
-        TWaveAudioIn* Self;
-        ~TClear() { Self->SetClosing(false); }
-    } clear{this};
-    if (!FPaused && !Succeeded(waveInStop(FDeviceHandle)))
-        return false;
-    const bool result = RingCount() == 0 ? Succeeded(waveInClose(FDeviceHandle))
-                                         : Succeeded(waveInReset(FDeviceHandle));
-    if (result)
-        WaitUntilClosed();
-    return result;
+    // While DataReady runs the header holds no block: whatever DataReady's receiver does with it
+    // (plays and frees it, fails, runs a message loop in which this device closes), the header
+    // cannot free it a second time. A block DataReady left with the device comes back.
+    char* const block = Header.lpData;
+    const DWORD length = Header.dwBufferLength;
+    const bool owned = Header.dwUser == OwnerTag();
+    Header.lpData = nullptr;
+    Header.dwBufferLength = 0;
+    Header.dwUser = 0;
+    bool freeIt = true;
+    const auto settle = qScopeGuard([&] {
+        if (!freeIt)
+            return; // taken over
+        Header.lpData = block;
+        Header.dwBufferLength = length;
+        if (owned)
+            Header.dwUser = OwnerTag();
+    });
+    DataReady(block, Header.dwBytesRecorded, freeIt);
+}
+
+bool TWaveAudioIn::BeforeClose()
+{
+    return FPaused || Succeeded(waveInStop(FDeviceHandle));
+}
+
+MMRESULT TWaveAudioIn::ResetDevice()
+{
+    return waveInReset(FDeviceHandle);
+}
+
+MMRESULT TWaveAudioIn::CloseHandle()
+{
+    return waveInClose(FDeviceHandle);
 }
 
 bool TWaveAudioIn::Pause()
@@ -223,6 +237,9 @@ bool TWaveAudioIn::AddExternalBuffer(void* Buffer, std::uint32_t BufferSize, boo
 {
     WAVEHDR* header = nullptr;
     try {
+        // No header is made for an empty block: the device could do nothing with it.
+        if (BufferSize == 0)
+            return Succeeded(MMSYSERR_INVALPARAM);
         if (!ReallocHeader(header, BufferSize, Buffer))
             return false;
         if (FreeIt)

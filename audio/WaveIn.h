@@ -35,7 +35,6 @@ public:
     QString ErrorTextOf(MMRESULT Code) override;
     MMRESULT CheckDevice() override;
     bool OpenDevice() override;
-    bool CloseDevice() override;
     bool Pause() override;
     bool Resume() override;
     bool QueryFormat(const WAVEFORMATEX* pWaveFormat) override;
@@ -60,8 +59,14 @@ protected:
     void FillBufferRing() override;
     HWAVE Handle() const override { return FDeviceHandle; }
     void AbandonDevice() override;
+    bool BeforeClose() override;
+    MMRESULT ResetDevice() override;
+    MMRESULT CloseHandle() override;
 
 private:
+    // Hands the recorded block to DataReady, with the header's claim on it.
+    void PassOn(WAVEHDR& Header);
+
     HWAVEIN FDeviceHandle = 0;
     bool FPaused = false;
     TPCMFormat FPCMFormat = Mono16bit8000Hz;

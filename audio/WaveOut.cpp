@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 TWaveAudioOut::TWaveAudioOut(QObject* Owner) : TWaveAudioIO(Owner) {}
 
@@ -48,6 +49,11 @@ double TWaveAudioOut::FixedToFloat(DWORD D)
 
 TDeviceSupport TWaveAudioOut::DeviceSupport()
 {
+    return GetActive() ? FSupport : QuerySupport();
+}
+
+TDeviceSupport TWaveAudioOut::QuerySupport()
+{
     WAVEOUTCAPSA caps;
     if (QueryCaps(waveOutGetDevCapsA, caps) != MMSYSERR_NOERROR)
         return {};
@@ -69,7 +75,7 @@ void TWaveAudioOut::ApplyOptions()
 std::uint16_t TWaveAudioOut::Volume()
 {
     DWORD value = 0;
-    if (GetActive() && DeviceSupport().Volume &&
+    if (GetActive() && FSupport.Volume &&
         waveOutGetVolume(FDeviceHandle, &value) == MMSYSERR_NOERROR)
         return VolumeToPercent(value);
     return FVolume;
@@ -80,7 +86,7 @@ void TWaveAudioOut::SetVolume(std::uint16_t Value)
     if (Value == FVolume)
         return;
     FVolume = Value;
-    if (GetActive() && FOptions.Contains(woSetVolume) && DeviceSupport().Volume)
+    if (GetActive() && FOptions.Contains(woSetVolume) && FSupport.Volume)
         waveOutSetVolume(FDeviceHandle, PercentToVolume(std::min<std::uint16_t>(FVolume, 100)));
 }
 
@@ -89,7 +95,7 @@ double TWaveAudioOut::Pitch()
     if (!GetActive())
         return FPitch;
     DWORD value = 0;
-    if (!DeviceSupport().Pitch)
+    if (!FSupport.Pitch)
         return 1.0;
     return waveOutGetPitch(FDeviceHandle, &value) == MMSYSERR_NOERROR ? FixedToFloat(value)
                                                                       : FPitch;
@@ -100,7 +106,7 @@ void TWaveAudioOut::SetPitch(double Value)
     if (Value == FPitch)
         return;
     FPitch = Value;
-    if (GetActive() && FOptions.Contains(woSetPitch) && DeviceSupport().Pitch)
+    if (GetActive() && FOptions.Contains(woSetPitch) && FSupport.Pitch)
         waveOutSetPitch(FDeviceHandle, FloatToFixed(FPitch));
 }
 
@@ -109,7 +115,7 @@ double TWaveAudioOut::PlaybackRate()
     if (!GetActive())
         return FPlaybackRate;
     DWORD value = 0;
-    if (!DeviceSupport().PlaybackRate)
+    if (!FSupport.PlaybackRate)
         return 1.0;
     return waveOutGetPlaybackRate(FDeviceHandle, &value) == MMSYSERR_NOERROR ? FixedToFloat(value)
                                                                              : FPlaybackRate;
@@ -120,7 +126,7 @@ void TWaveAudioOut::SetPlaybackRate(double Value)
     if (Value == FPlaybackRate)
         return;
     FPlaybackRate = Value;
-    if (GetActive() && FOptions.Contains(woSetPlaybackRate) && DeviceSupport().PlaybackRate)
+    if (GetActive() && FOptions.Contains(woSetPlaybackRate) && FSupport.PlaybackRate)
         waveOutSetPlaybackRate(FDeviceHandle, FloatToFixed(FPlaybackRate));
 }
 
@@ -181,7 +187,7 @@ bool TWaveAudioOut::OpenDevice()
             return waveOutOpen(&FDeviceHandle, id, &f, DeviceWindow(), 0, CALLBACK_WINDOW);
         });
     if (opened)
-        FCloseIssued = false;
+        FSupport = QuerySupport();
     return opened;
 }
 
@@ -217,7 +223,8 @@ bool TWaveAudioOut::WriteHeader(WAVEHDR* Header)
     try {
         NotifyFilter(Header->lpData, Header->dwBufferLength);
         NotifyLevel(Header->lpData, Header->dwBufferLength);
-        if (Succeeded(waveOutWrite(FDeviceHandle, Header, sizeof(WAVEHDR))))
+        // A close asked for by the filter or the level handler: the header is not written.
+        if (!Closing() && Succeeded(waveOutWrite(FDeviceHandle, Header, sizeof(WAVEHDR))))
             return true;
     } catch (...) {
         if (!wasPrepared)
@@ -241,6 +248,7 @@ bool TWaveAudioOut::PlayBuffer(void* Buffer, std::uint32_t BufferSize, bool Free
     TakenOver = false;
     if (Buffer == nullptr || BufferSize == 0)
         return false;
+    const THeaderInHand inHand(*this);
     WAVEHDR* header = nullptr;
     try {
         if (!ReallocHeader(header, BufferSize, Buffer))
@@ -260,6 +268,10 @@ bool TWaveAudioOut::PlayBuffer(void* Buffer, std::uint32_t BufferSize, bool Free
             return false;
     }
     ReallocHeader(header, 0, nullptr);
+    try {
+        CloseWhenEmpty(); // a close asked for while the header was in hand
+    } catch (...) {
+    }
     return false;
 }
 
@@ -309,57 +321,41 @@ bool TWaveAudioOut::Refill(WAVEHDR*& Header)
 
 void TWaveAudioOut::HandleOutDone(WAVEHDR* Header)
 {
+    const THeaderInHand inHand(*this);
     bool written = false;
-    const auto finish = [&] {
-        if (Header != nullptr && !written) {
-            if (Header->dwFlags & WHDR_PREPARED)
-                waveOutUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
-            ReallocHeader(Header, 0, nullptr);
-        }
-    };
+    std::exception_ptr failure;
     try {
         if (Header != nullptr)
             Succeeded(waveOutUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR)));
         if (!Closing() && GetActive() && RingCount() <= BufferCount())
             written = Refill(Header);
-        finish();
     } catch (...) {
-        finish();
-        CloseOnce();
-        throw;
+        failure = std::current_exception();
     }
-    CloseOnce();
+    if (!written)
+        Release(Header);
+    CloseWhenEmpty();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
-void TWaveAudioOut::CloseOnce()
+void TWaveAudioOut::Release(WAVEHDR*& Header)
 {
-    if (!Closing() || RingCount() != 0 || !GetActive() || FCloseIssued)
+    if (Header == nullptr)
         return;
-    FCloseIssued = Succeeded(waveOutClose(FDeviceHandle));
+    if (Header->dwFlags & WHDR_PREPARED)
+        waveOutUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
+    ReallocHeader(Header, 0, nullptr);
 }
 
-bool TWaveAudioOut::CloseDevice()
+MMRESULT TWaveAudioOut::ResetDevice()
 {
-    if (Closing())
-        return false;
-    if (!GetActive())
-        throw EWaveAudioInvalidOperation(QStringLiteral("Device is aleardy close"));
-    SetClosing(true);
-    struct TClear
-    {
-        TWaveAudioOut* Self;
-        ~TClear() { Self->SetClosing(false); }
-    } clear{this};
-    bool result = false;
-    if (RingCount() == 0) {
-        result = Succeeded(waveOutClose(FDeviceHandle));
-        FCloseIssued = result;
-    } else {
-        result = Succeeded(waveOutReset(FDeviceHandle));
-    }
-    if (result)
-        WaitUntilClosed();
-    return result;
+    return waveOutReset(FDeviceHandle);
+}
+
+MMRESULT TWaveAudioOut::CloseHandle()
+{
+    return waveOutClose(FDeviceHandle);
 }
 
 bool TWaveAudioOut::Pause()

@@ -46,6 +46,7 @@ public:
     // While open, applies the controls at once.
     void SetOptions(TWaveOutOptions Value);
 
+    // What the device offers; while open, what it offered at the open.
     TDeviceSupport DeviceSupport();
     void ApplyOptions();
 
@@ -61,7 +62,6 @@ public:
     QString ErrorTextOf(MMRESULT Code) override;
     MMRESULT CheckDevice() override;
     bool OpenDevice() override;
-    bool CloseDevice() override;
     bool Pause() override;
     bool Resume() override;
     bool QueryFormat(const WAVEFORMATEX* pWaveFormat) override;
@@ -90,18 +90,23 @@ protected:
     void FillBufferRing() override;
     HWAVE Handle() const override { return FDeviceHandle; }
     void AbandonDevice() override;
+    MMRESULT ResetDevice() override;
+    MMRESULT CloseHandle() override;
 
-    // Issues the platform close once per open, when the device is closing and holds no buffer.
-    void CloseOnce();
+    // Unprepares (when prepared) and releases a header of the ring.
+    void Release(WAVEHDR*& Header);
 
 private:
     // Refills a returned (or new) header from the data source; true when it went back to the
     // device.
     bool Refill(WAVEHDR*& Header);
+    TDeviceSupport QuerySupport();
 
     HWAVEOUT FDeviceHandle = 0;
     bool FPaused = false;
-    bool FCloseIssued = false;
+    // What the device offers, asked once at the open: reading or writing a control while open
+    // never waits for a device list.
+    TDeviceSupport FSupport;
     std::uint16_t FVolume = 75;
     double FPitch = 1.0;
     double FPlaybackRate = 1.0;

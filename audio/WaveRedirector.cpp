@@ -5,6 +5,7 @@
 #include <QMetaObject>
 
 #include <cstring>
+#include <exception>
 
 TAudioInput::TAudioInput(TAudioRedirector* Redirector)
     : TWaveAudioIn(Redirector), Redirector(Redirector)
@@ -87,23 +88,18 @@ void TAudioOutput::GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt)
 
 void TAudioOutput::HandleOutDone(WAVEHDR* Header)
 {
-    const auto release = [&] {
-        if (Header == nullptr)
-            return;
-        if (Header->dwFlags & WHDR_PREPARED)
-            waveOutUnprepareHeader(DeviceHandle(), Header, sizeof(WAVEHDR));
-        ReallocHeader(Header, 0, nullptr);
-    };
+    const THeaderInHand inHand(*this);
+    std::exception_ptr failure;
     try {
         if (Header != nullptr)
             Succeeded(waveOutUnprepareHeader(DeviceHandle(), Header, sizeof(WAVEHDR)));
-        release();
     } catch (...) {
-        release();
-        CloseOnce();
-        throw;
+        failure = std::current_exception();
     }
-    CloseOnce();
+    Release(Header);
+    CloseWhenEmpty();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 TAudioRedirector::TAudioRedirector(QObject* Owner) : QObject(Owner)
@@ -151,7 +147,9 @@ void TAudioRedirector::SetActive(bool Value)
     struct TMirror
     {
         TAudioRedirector* Self;
-        ~TMirror() { Self->FActive = Self->FAudioIn->Active(); }
+        // A close that goes on after the call (asked for inside one of the input's events)
+        // counts as off.
+        ~TMirror() { Self->FActive = Self->FAudioIn->Active() && !Self->FAudioIn->Closing(); }
     } mirror{this};
     FAudioIn->SetActive(Value);
 }

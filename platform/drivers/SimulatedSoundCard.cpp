@@ -283,8 +283,8 @@ MMRESULT TSimulatedSoundCard::GetControl(HWAVE handle, TWaveControl control, DWO
 MMRESULT TSimulatedSoundCard::GetLatency(HWAVE handle, DWORD& milliseconds)
 {
     TStream* stream = nullptr;
-    if (MMRESULT failure =
-            EnterStream(TWaveDirection::Out, "waveOutGetLatency", "waveOutGetLatency", handle, stream))
+    if (MMRESULT failure = EnterStream(TWaveDirection::Out, "waveOutGetLatency",
+                                       "waveOutGetLatency", handle, stream))
         return failure;
     milliseconds = OutLatency;
     return MMSYSERR_NOERROR;

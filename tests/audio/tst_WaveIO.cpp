@@ -1,7 +1,10 @@
 // What every wave device shares: buffer sizes, positions, the header ring and its ownership.
 
 #include "audio/WaveIn.h"
+#include "audio/WaveOut.h"
 #include "tests/audio/WaveFixture.h"
+
+#include <functional>
 
 namespace {
 
@@ -125,6 +128,109 @@ TEST_F(WaveIO, QueryPCMFormatAsksTheDeviceWithoutAnErrorEvent)
     EXPECT_FALSE(in.QueryPCMFormat(Stereo16bit48000Hz));
     EXPECT_FALSE(in.QueryPCMFormat(nonePCM));
     EXPECT_TRUE(Card.Calls("OnError").empty());
+}
+
+// An input whose DataReady runs a hook; an output that plays 16-bit mono 8000 Hz buffers of its
+// own (FillBuffer), or what it is handed (PlayBuffer).
+class HookedInput : public TWaveAudioIn
+{
+public:
+    std::function<void()> OnDataReady;
+
+protected:
+    void DataReady(void*, std::uint32_t, bool&) override
+    {
+        if (OnDataReady)
+            OnDataReady();
+    }
+};
+
+class FilledOutput : public TWaveAudioOut
+{
+protected:
+    void GetWaveFormat(PWaveFormatEx& format, bool& freeIt) override
+    {
+        format = AllocWaveFormat();
+        PCMFormatToWaveFormat(*format, Mono16bit8000Hz);
+        freeIt = true;
+    }
+    std::uint32_t FillBuffer(void*, std::uint32_t size, DWORD&) override { return size; }
+};
+
+// A close asked for from inside one of the device's own events neither waits for the header in
+// hand (it would never come back: the timeout would report WAVERR_CLOSETIMEOUT) nor frees it under
+// the handler: it completes once the event has returned. The second event of each kind closes,
+// so that another header is queued with the driver and must be called back.
+TEST_F(WaveIO, CloseFromInsideTheDevicesOwnEventCompletesWhenTheEventReturns)
+{
+    enum class Event : std::uint8_t
+    {
+        InLevel,
+        InFilter,
+        InDataReady,
+        OutFilter,
+        OutLevel,
+        OutPlay
+    };
+    const std::pair<Event, const char*> rows[] = {
+        {Event::InLevel, "input OnLevel"},
+        {Event::InFilter, "input OnFilter"},
+        {Event::InDataReady, "input DataReady"},
+        {Event::OutFilter, "output OnFilter (refill)"},
+        {Event::OutLevel, "output OnLevel (refill)"},
+        {Event::OutPlay, "output OnFilter (PlayBuffer)"},
+    };
+    for (const auto& [event, name] : rows) {
+        SCOPED_TRACE(name);
+        Card.Log.clear();
+        const bool input =
+            event == Event::InLevel || event == Event::InFilter || event == Event::InDataReady;
+        HookedInput in;
+        FilledOutput out;
+        TWaveAudioIO& device = input ? static_cast<TWaveAudioIO&>(in) : out;
+        Wire(device);
+        device.SetBufferLength(50);
+        device.SetBufferCount(event == Event::OutPlay ? 0 : 2);
+        int calls = 0;
+        bool closedInside = false;
+        const auto closeOnSecond = [&] {
+            if (++calls != 2)
+                return;
+            device.SetActive(false);
+            closedInside = device.Closing();
+        };
+        switch (event) {
+        case Event::InLevel:
+        case Event::OutLevel:
+            device.OnLevel = [&](QObject*, std::int32_t) { closeOnSecond(); };
+            break;
+        case Event::InFilter:
+        case Event::OutFilter:
+        case Event::OutPlay:
+            device.OnFilter = [&](QObject*, void*, std::uint32_t) { closeOnSecond(); };
+            break;
+        case Event::InDataReady:
+            in.OnDataReady = closeOnSecond;
+            break;
+        }
+        device.SetActive(true);
+        Pump();
+        if (input) {
+            Card.RecordBuffers(Card.LastOpened(TWaveDirection::In), 2, Sample16(100));
+        } else if (event == Event::OutPlay) {
+            for (int i = 0; i < 2; ++i)
+                out.PlayBuffer(AllocWaveBlock(800), 800, true, 0);
+        }
+        Pump();
+        EXPECT_TRUE(closedInside) << "the close was still under way when the event returned";
+        EXPECT_FALSE(device.Active());
+        EXPECT_FALSE(device.Closing());
+        EXPECT_EQ(device.RingCount(), 0);
+        EXPECT_EQ(Count(input ? "waveInClose" : "waveOutClose"), 1u);
+        EXPECT_EQ(Count("OnDeactivate"), 1u);
+        EXPECT_TRUE(Card.Calls("OnError").empty()) << ::testing::PrintToString(Card.Log);
+        EXPECT_TRUE(Errors.Messages.isEmpty());
+    }
 }
 
 } // namespace

@@ -218,6 +218,10 @@ TEST_F(WaveIn, AddExternalBufferFreesTheBlockOnlyWhenToldTo)
     EXPECT_TRUE(in.AddExternalBuffer(owned, 800, true));
     EXPECT_TRUE(in.AddExternalBuffer(mine.data(), 800, false));
     EXPECT_EQ(in.RingCount(), 2);
+    EXPECT_FALSE(in.AddExternalBuffer(mine.data(), 0, false));
+    EXPECT_EQ(Card.Calls("OnError"), std::vector<std::string>{"OnError(11)"})
+        << "an empty block is refused through the error path";
+    EXPECT_EQ(in.RingCount(), 2);
     in.SetActive(false);
     EXPECT_EQ(WaveBlocksAlive(), 0u) << "the owned block went with its header";
 }

@@ -48,7 +48,7 @@ TEST_F(WaveRedirector, FullCycleOpensTheOutputFromTheMessageLoopAndClosesItInsid
     Pump();
     EXPECT_EQ(LogFrom("MM_WIM_OPEN", {"waveInPrepareHeader", "waveInAddBuffer"}),
               (Strings{"MM_WIM_OPEN", "waveInStart", "waveOutOpen/query", "waveOutOpen",
-                       "MM_WOM_OPEN", "OnActivate", "waveOutGetDevCapsA"}));
+                       "MM_WOM_OPEN", "waveOutGetDevCapsA", "OnActivate"}));
     EXPECT_EQ(Card.QueuedCount(In()), 5u);
     EXPECT_EQ(std::memcmp(Card.FormatOf(In()), Card.FormatOf(Out()), sizeof(WAVEFORMATEX)), 0);
     EXPECT_EQ(r.PendingFormat(), nullptr);
@@ -187,6 +187,40 @@ TEST_F(WaveRedirector, FailedPlaybackIsReportedOnceAndSwitchesTheEchoOff)
     EXPECT_EQ(Errors.Messages[0], WaveErrorText(MMSYSERR_ERROR));
     EXPECT_FALSE(r.Active());
     EXPECT_EQ(Count("OnDeactivate"), 1u);
+}
+
+// The loudspeaker goes away under the echo: the first refused block opens the error box, and
+// while the user reads it (a nested message loop inside the input's DataReady) more blocks come,
+// fail too and switch the echo off. The block in hand belongs to the output, which freed it; the
+// input's close goes on without waiting for the header in hand and completes once the box closes.
+TEST_F(WaveRedirector, OutputRefusingBlocksWhileTheErrorBoxIsOpenInsideDataReady)
+{
+    TAudioRedirector r;
+    WireRedirector(r, false);
+    SwitchOn(r);
+    r.AudioIn()->CloseTimeout = std::chrono::milliseconds(200);
+    bool closingInsideTheBox = false;
+    const TScopedExceptionReporter box([&](QObject*, const QString& message) {
+        Errors.Messages.push_back(message);
+        Card.RecordBuffers(In(), 2, Sample16(8000));
+        // The box's loop: it runs until the echo has gone off and every other buffer is back.
+        closingInsideTheBox = WaitFor([&] { return !r.Active() && r.AudioIn()->RingCount() == 1; });
+    });
+    Card.Fail("waveOutWrite", MMSYSERR_NODRIVER);
+    Card.RecordBuffers(In(), 1, Sample16(8000));
+    Pump();
+    EXPECT_TRUE(closingInsideTheBox);
+    ASSERT_EQ(Errors.Messages.size(), 1) << "one report, and no close timeout";
+    EXPECT_EQ(Errors.Messages[0], WaveErrorText(MMSYSERR_NODRIVER));
+    EXPECT_FALSE(r.AudioIn()->Active());
+    EXPECT_FALSE(r.AudioOut()->Active());
+    EXPECT_EQ(Count("OnDeactivate"), 1u);
+
+    Card.Fail("waveOutWrite", 0);
+    SwitchOn(r);
+    Card.RecordBuffers(In(), 1, Sample16(8000));
+    Pump();
+    EXPECT_EQ(Card.Play(Out(), 1), 1u) << "the echo plays again";
 }
 
 TEST_F(WaveRedirector, LostServerGivesOneReportAndCanBeSwitchedOnAgain)

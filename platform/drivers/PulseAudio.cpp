@@ -9,6 +9,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <deque>
 
@@ -16,8 +17,9 @@ namespace {
 
 using TDirection = TWaveDirection;
 
-// How long the server is given to accept the connection, to list its devices or to make a
-// stream ready. A local server answers within milliseconds; a refused socket fails at once.
+// How long one call gives the server, in all, to accept the connection, to list its devices and
+// to make a stream ready. A local server answers within milliseconds; a refused socket fails at
+// once. The bound is the call's, not each wait's: the GUI thread is never held longer.
 constexpr pa_usec_t AnswerTimeout = 2 * PA_USEC_PER_SEC;
 
 // Silence written ahead of the first block of a playback stream (and again after a reset).
@@ -99,6 +101,13 @@ bool SampleFormatOf(const WAVEFORMATEX& format, pa_sample_spec& sample)
     return format.nChannels >= 1 && format.nChannels <= 2 && pa_sample_spec_valid(&sample) != 0;
 }
 
+// A channel's volume on the wave functions' scale: linear in amplitude, 0..0xFFFF.
+DWORD LinearVolume(pa_volume_t volume)
+{
+    return static_cast<DWORD>(
+        std::lround(std::clamp(pa_sw_volume_to_linear(volume), 0.0, 1.0) * 0xFFFF));
+}
+
 std::uint32_t Bytes(pa_usec_t usec, const pa_sample_spec& sample)
 {
     return static_cast<std::uint32_t>(
@@ -123,6 +132,7 @@ struct TPulseAudioDriver::TStream
         : Driver(driver), Dir(dir), Window(window), Sample(sample),
           FrameBytes(pa_frame_size(&sample))
     {
+        pa_cvolume_reset(&Sent, sample.channels);
     }
 
     TPulseAudioDriver& Driver;
@@ -134,9 +144,16 @@ struct TPulseAudioDriver::TStream
     pa_stream* Stream = nullptr;
     bool Opened = false; // a handle was given out
     bool Lost = false;   // the server or the device went away; every header has been returned
-    bool Sized = false;  // buffer attributes set from the first header
-    bool Corked = true;  // both directions start corked
+    MMRESULT LostCode = MMSYSERR_NODRIVER; // what Queue and Start answer once lost
+    bool Sized = false;                    // buffer attributes set from the first header
+    bool Corked = true;                    // both directions start corked
+
+    // Output: the volume as the server last reported it, or as last sent. What was sent is kept on
+    // the server's scale too, so that the server's report of it reads back as the value sent.
     DWORD Volume = 0xFFFFFFFF;
+    DWORD SentValue = 0xFFFFFFFF;
+    pa_cvolume Sent{};
+    pa_operation* VolumeQuery = nullptr;
 
     // Input: headers being filled, oldest first.
     std::deque<WAVEHDR*> Filling;
@@ -207,11 +224,19 @@ struct TPulseAudioDriver::TStream
         Forget(pa_stream_set_buffer_attr(Stream, &attributes, nullptr, nullptr));
     }
 
-    void MarkLost()
+    // `code`: MMSYSERR_BADDEVICEID for a device that went away, MMSYSERR_NODRIVER for a lost
+    // server, which also names a stream that was lost before.
+    void MarkLost(MMRESULT code)
     {
-        if (!Opened || Lost)
+        if (!Opened)
             return;
+        if (Lost) {
+            if (code == MMSYSERR_NODRIVER)
+                LostCode = code;
+            return;
+        }
         Lost = true;
+        LostCode = code;
         Recording = false;
         ReturnAll();
         Carry.clear();
@@ -386,8 +411,53 @@ struct TPulseAudioDriver::TStream
     {
         auto& s = *static_cast<TStream*>(self);
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
-            s.MarkLost();
+            s.MarkLost(PA_CONTEXT_IS_GOOD(pa_context_get_state(pa_stream_get_context(stream)))
+                           ? MMSYSERR_BADDEVICEID
+                           : MMSYSERR_NODRIVER);
         pa_threaded_mainloop_signal(s.Driver.FLoop, 0);
+    }
+
+    // --- volume ---
+
+    void SendVolume(DWORD value)
+    {
+        // Linear in amplitude, as the wave functions define it; the server's own scale is cubic.
+        const WORD left = value & 0xFFFF;
+        const WORD right = value >> 16;
+        pa_cvolume_set(&Sent, Sample.channels, pa_sw_volume_from_linear(left / 65535.0));
+        if (Sample.channels == 2 && right != 0)
+            Sent.values[1] = pa_sw_volume_from_linear(right / 65535.0);
+        Forget(pa_context_set_sink_input_volume(
+            pa_stream_get_context(Stream), pa_stream_get_index(Stream), &Sent, nullptr, nullptr));
+        // An answer still on its way tells of the volume before this one.
+        Cancel(VolumeQuery);
+        Volume = SentValue = value;
+    }
+
+    // Asks, without waiting, for the volume the server now gives the stream.
+    void AskVolume()
+    {
+        Cancel(VolumeQuery);
+        VolumeQuery = pa_context_get_sink_input_info(pa_stream_get_context(Stream),
+                                                     pa_stream_get_index(Stream),
+                                                     &TStream::VolumeKnown, this);
+    }
+
+    static void VolumeKnown(pa_context*, const pa_sink_input_info* info, int eol, void* self)
+    {
+        auto& s = *static_cast<TStream*>(self);
+        if (eol != 0 || info == nullptr) {
+            Forget(s.VolumeQuery);
+            s.VolumeQuery = nullptr;
+            return;
+        }
+        if (pa_cvolume_equal(&info->volume, &s.Sent) != 0) {
+            s.Volume = s.SentValue;
+            return;
+        }
+        const DWORD left = LinearVolume(info->volume.values[0]);
+        const DWORD right = info->volume.channels > 1 ? LinearVolume(info->volume.values[1]) : left;
+        s.Volume = left | right << 16;
     }
 };
 
@@ -417,12 +487,26 @@ void TPulseAudioDriver::ContextState(pa_context* context, void* driver)
     auto& self = *static_cast<TPulseAudioDriver*>(driver);
     if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
         for (auto& entry : self.FStreams)
-            entry.second->MarkLost();
+            entry.second->MarkLost(MMSYSERR_NODRIVER);
     pa_threaded_mainloop_signal(self.FLoop, 0);
 }
 
+TPulseAudioDriver::TDeadline TPulseAudioDriver::CallDeadline()
+{
+    return pa_rtclock_now() + AnswerTimeout;
+}
+
+void TPulseAudioDriver::SinkInputChanged(std::uint32_t index)
+{
+    for (auto& entry : FStreams) {
+        TStream& s = *entry.second;
+        if (s.Dir == TDirection::Out && !s.Lost && pa_stream_get_index(s.Stream) == index)
+            s.AskVolume();
+    }
+}
+
 // Lock held. True with a ready context; otherwise tries to make one, once per call.
-bool TPulseAudioDriver::Connect()
+bool TPulseAudioDriver::Connect(TDeadline deadline)
 {
     if (FContext != nullptr) {
         if (pa_context_get_state(FContext) == PA_CONTEXT_READY)
@@ -441,10 +525,20 @@ bool TPulseAudioDriver::Connect()
     // Never spawn a server: a program that finds none reports it and goes on.
     if (pa_context_connect(FContext, FServer.empty() ? nullptr : FServer.c_str(),
                            PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        !Wait([this] { return pa_context_get_state(FContext) == PA_CONTEXT_READY; })) {
+        !Wait(deadline, [this] { return pa_context_get_state(FContext) == PA_CONTEXT_READY; })) {
         DropContext();
         return false;
     }
+    // Changes of the sink inputs, so that a stream's volume follows a change made elsewhere.
+    pa_context_set_subscribe_callback(
+        FContext,
+        [](pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* driver) {
+            if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
+                (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_CHANGE)
+                static_cast<TPulseAudioDriver*>(driver)->SinkInputChanged(index);
+        },
+        this);
+    Forget(pa_context_subscribe(FContext, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
     return true;
 }
 
@@ -453,22 +547,27 @@ void TPulseAudioDriver::DropContext()
     if (FContext == nullptr)
         return;
     pa_context_set_state_callback(FContext, nullptr, nullptr);
+    pa_context_set_subscribe_callback(FContext, nullptr, nullptr);
     if (PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext)))
         pa_context_disconnect(FContext);
     pa_context_unref(FContext);
     FContext = nullptr;
 }
 
-// Lock held, context present. Waits until `done`, the context fails or AnswerTimeout passes.
-bool TPulseAudioDriver::Wait(const std::function<bool()>& done)
+// Lock held, context present. Waits until `done`, the context fails or the deadline passes.
+bool TPulseAudioDriver::Wait(TDeadline deadline, const std::function<bool()>& done)
 {
+    if (done())
+        return true;
+    if (pa_rtclock_now() >= deadline)
+        return false;
     struct TAlarm
     {
         pa_threaded_mainloop* Loop;
         bool Rang = false;
     } alarm{FLoop};
     pa_time_event* timer = pa_context_rttime_new(
-        FContext, pa_rtclock_now() + AnswerTimeout,
+        FContext, deadline,
         [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data) {
             auto& a = *static_cast<TAlarm*>(data);
             a.Rang = true;
@@ -485,9 +584,9 @@ bool TPulseAudioDriver::Wait(const std::function<bool()>& done)
 // Lock held. The devices of one direction in the server's index order, and the name of the
 // server's default device of that direction.
 bool TPulseAudioDriver::ListDevices(TWaveDirection dir, std::vector<TDevice>& devices,
-                                    std::string& defaultName)
+                                    std::string& defaultName, TDeadline deadline)
 {
-    if (!Connect())
+    if (!Connect(deadline))
         return false;
     struct TListing
     {
@@ -547,8 +646,8 @@ bool TPulseAudioDriver::ListDevices(TWaveDirection dir, std::vector<TDevice>& de
                                          info->sample_spec.channels});
             },
             &listing);
-    const bool answered =
-        server != nullptr && list != nullptr && Wait([&] { return listing.Waiting == 0; });
+    const bool answered = server != nullptr && list != nullptr &&
+                          Wait(deadline, [&] { return listing.Waiting == 0; });
     Cancel(server);
     Cancel(list);
     std::sort(devices.begin(), devices.end(),
@@ -557,11 +656,12 @@ bool TPulseAudioDriver::ListDevices(TWaveDirection dir, std::vector<TDevice>& de
 }
 
 // Lock held. MMSYSERR_NODRIVER without a server, MMSYSERR_BADDEVICEID for no such device.
-MMRESULT TPulseAudioDriver::FindDevice(TWaveDirection dir, UINT device, TDevice& found)
+MMRESULT TPulseAudioDriver::FindDevice(TWaveDirection dir, UINT device, TDevice& found,
+                                       TDeadline deadline)
 {
     std::vector<TDevice> devices;
     std::string defaultName;
-    if (!ListDevices(dir, devices, defaultName))
+    if (!ListDevices(dir, devices, defaultName, deadline))
         return MMSYSERR_NODRIVER;
     if (device == WAVE_MAPPER) {
         // Monitors are not in the list, so a default source that is a monitor (a PC without a
@@ -585,7 +685,7 @@ MMRESULT TPulseAudioDriver::FindDevice(TWaveDirection dir, UINT device, TDevice&
 // heard up to 2 s late, and every later block as late, since blocks arrive as fast as they play.
 // Suspending and resuming such an idle sink, after the new stream has asked for its latency,
 // restarts the sink's clock at now. Nobody hears it: nothing is playing on an idle sink.
-void TPulseAudioDriver::RestartIdleSink(std::uint32_t sink)
+void TPulseAudioDriver::RestartIdleSink(std::uint32_t sink, TDeadline deadline)
 {
     struct TSinkState
     {
@@ -604,7 +704,7 @@ void TPulseAudioDriver::RestartIdleSink(std::uint32_t sink)
             pa_threaded_mainloop_signal(st.Loop, 0);
         },
         &state);
-    const bool answered = info != nullptr && Wait([&] { return state.Answered; });
+    const bool answered = info != nullptr && Wait(deadline, [&] { return state.Answered; });
     Cancel(info);
     if (!answered || !state.Restart)
         return;
@@ -634,6 +734,7 @@ void TPulseAudioDriver::Release(TStream& s)
         s.Check = nullptr;
     }
     Cancel(s.Timing);
+    Cancel(s.VolumeQuery);
     if (s.Stream != nullptr) {
         pa_stream_set_state_callback(s.Stream, nullptr, nullptr);
         pa_stream_set_read_callback(s.Stream, nullptr, nullptr);
@@ -649,15 +750,18 @@ UINT TPulseAudioDriver::NumDevs(TWaveDirection dir)
     TLock lock(FLoop);
     std::vector<TDevice> devices;
     std::string defaultName;
-    return ListDevices(dir, devices, defaultName) ? static_cast<UINT>(devices.size()) : 0;
+    return ListDevices(dir, devices, defaultName, CallDeadline())
+               ? static_cast<UINT>(devices.size())
+               : 0;
 }
 
 MMRESULT TPulseAudioDriver::GetCaps(TWaveDirection dir, UINT device, TWaveCaps& caps)
 {
     TLock lock(FLoop);
     TDevice found;
-    if (FindDevice(dir, device, found) != MMSYSERR_NOERROR)
-        return MMSYSERR_BADDEVICEID; // without a server there are no devices
+    if (const MMRESULT result = FindDevice(dir, device, found, CallDeadline());
+        result != MMSYSERR_NOERROR)
+        return result;
     caps.Name = ProductName(found.Description);
     caps.Formats = AllFormats; // the server converts any rate and sample format
     caps.Channels = std::clamp<WORD>(found.Channels, 1, 2);
@@ -669,8 +773,9 @@ MMRESULT TPulseAudioDriver::Query(TWaveDirection dir, UINT device, const WAVEFOR
 {
     TLock lock(FLoop);
     TDevice found;
-    if (FindDevice(dir, device, found) != MMSYSERR_NOERROR)
-        return MMSYSERR_BADDEVICEID;
+    if (const MMRESULT result = FindDevice(dir, device, found, CallDeadline());
+        result != MMSYSERR_NOERROR)
+        return result;
     pa_sample_spec sample;
     return SampleFormatOf(format, sample) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
 }
@@ -679,11 +784,13 @@ MMRESULT TPulseAudioDriver::Open(TWaveDirection dir, UINT device, const WAVEFORM
                                  HWND window, HWAVE& handle)
 {
     TLock lock(FLoop);
+    const TDeadline deadline = CallDeadline();
     pa_sample_spec sample;
     if (!SampleFormatOf(format, sample))
         return WAVERR_BADFORMAT;
     TDevice found;
-    if (const MMRESULT result = FindDevice(dir, device, found); result != MMSYSERR_NOERROR)
+    if (const MMRESULT result = FindDevice(dir, device, found, deadline);
+        result != MMSYSERR_NOERROR)
         return result;
 
     auto s = std::make_unique<TStream>(*this, dir, window, sample);
@@ -716,8 +823,9 @@ MMRESULT TPulseAudioDriver::Open(TWaveDirection dir, UINT device, const WAVEFORM
             static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY),
             nullptr, nullptr);
     }
-    const bool ready =
-        connected == 0 && Wait([&] { return pa_stream_get_state(s->Stream) == PA_STREAM_READY; });
+    const bool ready = connected == 0 && Wait(deadline, [&] {
+                           return pa_stream_get_state(s->Stream) == PA_STREAM_READY;
+                       });
     if (!ready) {
         MMRESULT result = MMSYSERR_NODRIVER; // no answer, or the server went away
         if (PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext)) &&
@@ -738,8 +846,12 @@ MMRESULT TPulseAudioDriver::Open(TWaveDirection dir, UINT device, const WAVEFORM
         return result;
     }
     if (!in) {
-        RestartIdleSink(pa_stream_get_device_index(s->Stream));
+        RestartIdleSink(pa_stream_get_device_index(s->Stream), deadline);
         s->Check = pa_context_rttime_new(FContext, PA_USEC_INVALID, &TStream::CheckDue, s.get());
+        // Neither is waited for: the volume the server gives the new stream (a desktop may restore
+        // one), and the sink's latency, which GetLatency reports before the first block is played.
+        s->AskVolume();
+        s->Timing = pa_stream_update_timing_info(s->Stream, &TStream::TimingUpdated, s.get());
     }
     s->Opened = true;
     s->Handle = handle = ++FLastHandle;
@@ -776,7 +888,7 @@ MMRESULT TPulseAudioDriver::Queue(TWaveDirection dir, HWAVE handle, WAVEHDR* hea
 {
     return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
         if (s->Lost)
-            return MMSYSERR_NODRIVER;
+            return s->LostCode;
         pa_buffer_attr attributes;
         std::memset(&attributes, 0xFF, sizeof attributes);
         if (dir == TDirection::In) {
@@ -813,7 +925,7 @@ MMRESULT TPulseAudioDriver::Start(TWaveDirection dir, HWAVE handle)
 {
     return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
         if (s->Lost)
-            return MMSYSERR_NODRIVER;
+            return s->LostCode;
         if (dir == TDirection::In) {
             s->Recording = true;
             s->SetCorked(false);
@@ -892,18 +1004,21 @@ MMRESULT TPulseAudioDriver::SetControl(HWAVE handle, TWaveControl control, DWORD
         if (control != TWaveControl::Volume)
             return MMSYSERR_NOTSUPPORTED;
         if (s->Lost)
-            return MMSYSERR_NODRIVER;
-        // Linear in amplitude, as the wave functions define it; the server's own scale is cubic.
-        const WORD left = value & 0xFFFF;
-        const WORD right = value >> 16;
-        pa_cvolume volume;
-        pa_cvolume_set(&volume, s->Sample.channels, pa_sw_volume_from_linear(left / 65535.0));
-        if (s->Sample.channels == 2 && right != 0)
-            volume.values[1] = pa_sw_volume_from_linear(right / 65535.0);
-        Forget(pa_context_set_sink_input_volume(pa_stream_get_context(s->Stream),
-                                                pa_stream_get_index(s->Stream), &volume, nullptr,
-                                                nullptr));
-        s->Volume = value;
+            return s->LostCode;
+        s->SendVolume(value);
+        return MMSYSERR_NOERROR;
+    });
+}
+
+// What the sink holds beyond the stream's own queue, from the timing updates that keep the play
+// position: no round trip.
+MMRESULT TPulseAudioDriver::GetLatency(HWAVE handle, DWORD& milliseconds)
+{
+    return OnStream(TDirection::Out, handle, [&](TStream* s) -> MMRESULT {
+        if (s->Lost)
+            return s->LostCode;
+        const pa_timing_info* timing = pa_stream_get_timing_info(s->Stream);
+        milliseconds = timing != nullptr ? static_cast<DWORD>((timing->sink_usec + 500) / 1000) : 0;
         return MMSYSERR_NOERROR;
     });
 }

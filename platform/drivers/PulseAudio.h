@@ -7,24 +7,31 @@
 // and read afresh on every call that names one. WAVE_MAPPER is the server's default sink, or its
 // default source unless that is a monitor (then the first source that is not one).
 //
-// The server is reached on the first call that needs it, never spawned, and given about two
-// seconds to answer; without it there are no devices and an open fails with MMSYSERR_NODRIVER.
-// A later call tries again.
+// The server is reached on the first call that needs it, never spawned; without it there are no
+// devices, and an open, a query or a device's capabilities fail with MMSYSERR_NODRIVER. A later
+// call tries again. A call that waits for the server (to connect, to list the devices, to make a
+// stream ready) gives it about two seconds in all, however many times it waits: a server that
+// does not answer within them is no server (MMSYSERR_NODRIVER). The rest never waits: a volume
+// is sent and not waited for, and it is read, as the latency of a playback stream, from what the
+// server last reported. The driver follows the server's changes to its streams' volumes, so a
+// volume changed elsewhere (a desktop mixer) is what a read answers once the server has told.
 //
 // Threads. Every pa_* object lives on one pa_threaded_mainloop. The driver's methods run on the
 // GUI thread (G) and hold the main-loop lock for their whole call; what they wait for (the
 // connection, a device list, a stream becoming ready) they wait for under the lock with
 // pa_threaded_mainloop_wait, woken by the callback that changes it or by a time event at the
-// deadline. Callbacks run on the main-loop thread (M) with the lock held; they only copy bytes
-// into the queued headers (which belong to the driver until they are posted back), set the
+// call's deadline. Callbacks run on the main-loop thread (M) with the lock held; they only copy
+// bytes into the queued headers (which belong to the driver until they are posted back), set the
 // headers' fields, post to the handle's window and signal the waiter. A handle's states, each
 // changed only with the lock held:
 //
 //   opening --ready (M signals)--> open       G gives the handle out, posts MM_W?M_OPEN
 //   opening --failed, or no answer by the deadline--> gone    G fails the open
 //   open    --stream or server lost (M)--> lost       M posts every queued header back, as a
-//                                                     reset would; Queue and Start then fail with
-//                                                     MMSYSERR_NODRIVER, the rest is accepted
+//                                                     reset would; Queue and Start then fail, the
+//                                                     rest is accepted: MMSYSERR_BADDEVICEID when
+//                                                     the device went away (the server is still
+//                                                     there), MMSYSERR_NODRIVER when the server did
 //   open, lost --Close, nothing queued (G)--> gone    G posts MM_W?M_CLOSE
 //   open, lost --Abandon (G)--> gone                  nothing is touched or posted any more
 //
@@ -33,7 +40,8 @@
 //   after a stop, is dropped.
 //   While open, output: corked until the first block is written, and while paused. As long as
 //   blocks are queued a time event (M) asks the server for its play position, and the answer's
-//   callback (M) posts every block that has been played.
+//   callback (M) posts every block that has been played. When the server says a sink input has
+//   changed (M), the stream that plays through it asks for its volume, and the answer (M) keeps it.
 //
 // Once a handle is gone its callbacks are cleared and its pending operations cancelled, under the
 // lock, so no callback can reach it afterwards. The destructor does the same for every handle,
@@ -41,6 +49,7 @@
 
 #include "platform/WaveDriver.h"
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -75,6 +84,8 @@ public:
     MMRESULT GetPosition(TWaveDirection dir, HWAVE handle, MMTIME& time) override;
     MMRESULT GetControl(HWAVE handle, TWaveControl control, DWORD& value) override;
     MMRESULT SetControl(HWAVE handle, TWaveControl control, DWORD value) override;
+    // The sink's latency as the last play-position update reported it; 0 before the first one.
+    MMRESULT GetLatency(HWAVE handle, DWORD& milliseconds) override;
     void Abandon(TWaveDirection dir, HWAVE handle) override;
 
 private:
@@ -87,12 +98,17 @@ private:
     };
     struct TStream; // one open handle; PulseAudio.cpp
 
-    bool Connect();
+    // A call's deadline: microseconds on PulseAudio's monotonic clock (pa_rtclock_now).
+    using TDeadline = std::uint64_t;
+    static TDeadline CallDeadline();
+
+    bool Connect(TDeadline deadline);
     void DropContext();
-    bool Wait(const std::function<bool()>& done);
-    bool ListDevices(TWaveDirection dir, std::vector<TDevice>& devices, std::string& defaultName);
-    MMRESULT FindDevice(TWaveDirection dir, UINT device, TDevice& found);
-    void RestartIdleSink(std::uint32_t sink);
+    bool Wait(TDeadline deadline, const std::function<bool()>& done);
+    bool ListDevices(TWaveDirection dir, std::vector<TDevice>& devices, std::string& defaultName,
+                     TDeadline deadline);
+    MMRESULT FindDevice(TWaveDirection dir, UINT device, TDevice& found, TDeadline deadline);
+    void RestartIdleSink(std::uint32_t sink, TDeadline deadline);
     TStream* Find(TWaveDirection dir, HWAVE handle) const;
     // Runs `action` on the open stream of `handle` with the loop locked; without one, the
     // handle is refused.
@@ -101,6 +117,8 @@ private:
     void ContextChanged();
 
     static void ContextState(pa_context* context, void* driver);
+    // Lock held (M): the server changed the sink input `index`.
+    void SinkInputChanged(std::uint32_t index);
 
     std::string FServer;
     pa_threaded_mainloop* FLoop = nullptr;

@@ -8,9 +8,9 @@
 #include "platform/WaveDriver.h"
 #include "platform/drivers/PulseAudio.h"
 
+#include "tests/support/PulseServer.h"
 #include "tests/support/TestSupport.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -38,42 +38,6 @@ WAVEFORMATEX Pcm(WORD channels, DWORD rate, WORD bits)
     const WORD align = static_cast<WORD>(channels * bits / 8);
     return {WAVE_FORMAT_PCM, channels, rate, rate * align, align, bits, 0};
 }
-
-// A server of the test's own, configured as the shared one.
-class TPrivateServer
-{
-public:
-    TPrivateServer() { Start(); }
-    ~TPrivateServer() { Run(PRVARDO_SOURCE_DIR "/scripts/pulse-server", {"stop", FDir.path()}); }
-    void Start()
-    {
-        Address =
-            Run(PRVARDO_SOURCE_DIR "/scripts/pulse-server", {"start", FDir.path()}).toStdString();
-    }
-    void Kill() const
-    {
-        QFile pid(FDir.filePath("server.pid"));
-        ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
-        ASSERT_EQ(::kill(pid.readAll().trimmed().toInt(), SIGKILL), 0);
-    }
-    void Pactl(const QStringList& arguments) const { Run("pactl", arguments); }
-
-    std::string Address;
-
-private:
-    QByteArray Run(const QString& program, const QStringList& arguments) const
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("PULSE_SERVER", QString::fromStdString(Address));
-        process.setProcessEnvironment(environment);
-        process.start(program, arguments);
-        EXPECT_TRUE(process.waitForFinished(15000) && process.exitCode() == 0)
-            << arguments.join(' ').toStdString() << process.readAllStandardError().toStdString();
-        return process.readAllStandardOutput().trimmed();
-    }
-    QTemporaryDir FDir;
-};
 
 // The notifications of the devices, in the order they were dispatched.
 struct TNotifications
@@ -184,6 +148,23 @@ int Level(const WAVEHDR& header, WORD bits)
         peak = std::max(peak, std::abs(int(sample)));
     }
     return peak * 100 / 32767;
+}
+
+// A device's open, as the devices make it: the query, then the open. Without a server that
+// answers, each says so (not "no such device") within one bound.
+void ExpectNoDriverWithinTheBound(TNotifications& notes, const std::string& server)
+{
+    const WAVEFORMATEX format = Pcm(1, 8000, 16);
+    for (const bool query : {true, false}) {
+        HWAVEIN in = 0;
+        const auto start = Clock::now();
+        const MMRESULT result =
+            query
+                ? waveInOpen(nullptr, WAVE_MAPPER, &format, 0, 0, WAVE_FORMAT_QUERY)
+                : waveInOpen(&in, WAVE_MAPPER, &format, notes.Window.Handle(), 0, CALLBACK_WINDOW);
+        EXPECT_EQ(result, MMSYSERR_NODRIVER) << server << (query ? ", query" : ", open");
+        EXPECT_LT(Clock::now() - start, milliseconds(3000)) << server;
+    }
 }
 
 class PulseAudio : public ::testing::Test
@@ -494,6 +475,75 @@ TEST_F(PulseAudio, ALostServerReturnsEveryBufferAndLeavesNothingBehind)
     EXPECT_EQ(waveInGetNumDevs(), 1u);
 }
 
+TEST_F(PulseAudio, AVolumeChangedElsewhereIsReadBackAndAStoppedServerHoldsNoCallBeyondTheBound)
+{
+    TPrivateServer server;
+    TScopedWaveDriver guard(std::make_unique<TPulseAudioDriver>(server.Address));
+    TNotifications notes;
+    const HWAVEOUT out = notes.Open(TWaveDirection::Out, 0, Pcm(2, 8000, 16));
+    const QString input = server.Pactl({"list", "short", "sink-inputs"}).split('\t').value(0);
+    const struct
+    {
+        QStringList Percent; // pactl's scale is cubic: 50 % is an eighth in amplitude
+        DWORD Volume;
+    } rows[] = {{{"50%"}, 0x20002000}, {{"100%", "50%"}, 0x2000FFFF}, {{"100%"}, 0xFFFFFFFF}};
+    for (const auto& row : rows) {
+        server.Pactl(QStringList{"set-sink-input-volume", input} + row.Percent);
+        DWORD volume = 0;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                return waveOutGetVolume(out, &volume) == MMSYSERR_NOERROR && volume == row.Volume;
+            },
+            3000))
+            << row.Percent.join(' ').toStdString() << " read as " << std::hex << volume;
+    }
+
+    ASSERT_TRUE(server.Signal(SIGSTOP));
+    const auto stopped = Clock::now();
+    DWORD volume = 0, latency = 0;
+    EXPECT_EQ(waveOutSetVolume(out, 0x40008000) | waveOutGetVolume(out, &volume) |
+                  waveOutGetLatency(out, &latency),
+              MMSYSERR_NOERROR);
+    EXPECT_EQ(volume, 0x40008000u) << "what was sent";
+    EXPECT_LT(Clock::now() - stopped, milliseconds(500)) << "the volume and latency never wait";
+    ExpectNoDriverWithinTheBound(notes, "a stopped server");
+    ASSERT_TRUE(server.Signal(SIGCONT));
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+}
+
+TEST_F(PulseAudio, AHandleWhoseDeviceWentAwayFindsNoDeviceAndOneWhoseServerWentAwayNoServer)
+{
+    const struct
+    {
+        TWaveDirection Dir;
+        const char* Module; // the only sink, or a source added for the test
+    } rows[] = {{TWaveDirection::In, "module-null-source"},
+                {TWaveDirection::Out, "module-null-sink"}};
+    for (const auto& row : rows) {
+        TPrivateServer server;
+        server.Pactl({"load-module", "module-null-source", "source_name=mic"});
+        TScopedWaveDriver guard(std::make_unique<TPulseAudioDriver>(server.Address));
+        TNotifications notes;
+        const bool in = row.Dir == TWaveDirection::In;
+        const HWAVE handle = notes.Open(row.Dir, in ? 1 : 0, Pcm(1, 8000, 16));
+        TBuffers buffers({5 * 16000}, handle, row.Dir); // queued when the device goes away
+        server.Pactl({"unload-module", row.Module});
+        ASSERT_TRUE(notes.WaitFor(in ? MM_WIM_DATA : MM_WOM_DONE, 1)) << row.Module;
+        WAVEHDR* header = &buffers.Headers[0];
+        const auto queue = [&] {
+            return in ? waveInAddBuffer(handle, header, sizeof *header)
+                      : waveOutWrite(handle, header, sizeof *header);
+        };
+        const auto start = [&] { return in ? waveInStart(handle) : waveOutRestart(handle); };
+        EXPECT_EQ(queue(), MMSYSERR_BADDEVICEID) << row.Module;
+        EXPECT_EQ(start(), MMSYSERR_BADDEVICEID) << row.Module;
+        server.Kill();
+        EXPECT_TRUE(WaitFor([&] { return start() == MMSYSERR_NODRIVER; }, 3000)) << row.Module;
+        EXPECT_EQ(queue(), MMSYSERR_NODRIVER) << row.Module;
+        EXPECT_EQ(in ? waveInClose(handle) : waveOutClose(handle), MMSYSERR_NOERROR);
+    }
+}
+
 TEST(PulseAudioWithoutServer, NoDevicesAndOpensFailWithNoDriverWithinTheBound)
 {
     // A socket that takes connections and never answers, as a hung server does.
@@ -510,18 +560,9 @@ TEST(PulseAudioWithoutServer, NoDevicesAndOpensFailWithNoDriverWithinTheBound)
         TScopedWaveDriver guard(std::make_unique<TPulseAudioDriver>(server));
         TNotifications notes;
         EXPECT_EQ(waveInGetNumDevs(), 0u) << server;
-        const WAVEFORMATEX format = Pcm(1, 8000, 16);
-        HWAVEIN in = 0;
-        const auto start = Clock::now();
-        const MMRESULT result =
-            waveInOpen(&in, WAVE_MAPPER, &format, notes.Window.Handle(), 0, CALLBACK_WINDOW);
-        EXPECT_EQ(result, MMSYSERR_NODRIVER) << server;
-        EXPECT_LT(Clock::now() - start, milliseconds(3000)) << server;
-        char text[256] = {};
-        EXPECT_EQ(waveInGetErrorTextA(result, text, sizeof text), MMSYSERR_NOERROR);
-        EXPECT_GT(std::strlen(text), 0u) << server;
+        ExpectNoDriverWithinTheBound(notes, server);
         WAVEOUTCAPSA caps{};
-        EXPECT_EQ(waveOutGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_BADDEVICEID) << server;
+        EXPECT_EQ(waveOutGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_NODRIVER) << server;
         EXPECT_TRUE(notes.Entries.empty()) << server;
     }
     ::close(silent);

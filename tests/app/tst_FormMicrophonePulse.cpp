@@ -5,12 +5,16 @@
 #include "platform/drivers/PulseAudio.h"
 #include "tests/app/FormFixture.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -31,6 +35,26 @@ public:
     OwnServer& operator=(const OwnServer&) = delete;
 
     std::string Address;
+
+    // Runs pactl against this server; its standard output.
+    QByteArray Pactl(const QStringList& arguments)
+    {
+        QProcess pactl;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PULSE_SERVER"), QString::fromStdString(Address));
+        pactl.setProcessEnvironment(environment);
+        pactl.start(QStringLiteral("pactl"), arguments);
+        EXPECT_TRUE(pactl.waitForFinished(15000)) << arguments.join(' ').toStdString();
+        EXPECT_EQ(pactl.exitCode(), 0) << pactl.readAllStandardError().toStdString();
+        return pactl.readAllStandardOutput();
+    }
+    // Freezes (SIGSTOP) or thaws (SIGCONT) the server process.
+    void Signal(int signal)
+    {
+        QFile pid(FDir.filePath(QStringLiteral("server.pid")));
+        ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
+        ASSERT_EQ(::kill(pid.readAll().trimmed().toInt(), signal), 0);
+    }
 
 private:
     QByteArray Script(const char* command)
@@ -143,6 +167,95 @@ TEST_F(FormMicrophonePulse, AbrirShowsTheSineLevelAndCerrarLeavesZero)
     EXPECT_EQ(form->LCDControl1->Number(), 0);
     EXPECT_EQ(LampWord(*form), 0);
     EXPECT_EQ(form->Written.back(), 0);
+    EXPECT_TRUE(Errors.Messages.isEmpty()) << Errors.Messages.join(' ').toStdString();
+}
+
+// How long the event loop went without a turn while `action` ran: what a window manager sees as
+// the window's answer to its ping.
+template <class F> qint64 LongestStall(F&& action)
+{
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    qint64 longest = 0;
+    QTimer turns;
+    QObject::connect(&turns, &QTimer::timeout,
+                     [&] { longest = std::max(longest, sinceTurn.restart()); });
+    turns.start(10);
+    action();
+    return std::max(longest, sinceTurn.elapsed());
+}
+
+// The only loudspeaker goes away under the echo (its module unloaded, as when a USB speaker is
+// unplugged): one report, whose box the user reads for a while; the echo goes off, the window
+// answers throughout, and with a new loudspeaker "Cerrar" and "Abrir" bring the echo back.
+TEST_F(FormMicrophonePulse, LoudspeakerRemovedUnderTheEchoGivesOneReportAndTheEchoOff)
+{
+    OwnServer server;
+    TScopedWaveDriver driver(std::make_unique<TPulseAudioDriver>(server.Address));
+    auto form = MakeForm(14, 37);
+    TAudioRedirector* echo = form->AudioRedirector1;
+    QTest::mouseClick(form->BtOpen, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return echo->AudioOut()->Active(); }))
+        << Errors.Messages.join(' ').toStdString();
+
+    QStringList reports;
+    bool offWhileShown = false;
+    const TScopedExceptionReporter box([&](QObject*, const QString& message) {
+        reports.push_back(message);
+        offWhileShown = WaitFor([&] { return !echo->Active(); }, 3000);
+    });
+    const QString modules = QString::fromUtf8(server.Pactl({"list", "short", "modules"}));
+    QString module;
+    for (const QString& line : modules.split('\n'))
+        if (line.contains(QStringLiteral("module-null-sink")))
+            module = line.section('\t', 0, 0);
+    ASSERT_FALSE(module.isEmpty());
+    const qint64 stall = LongestStall([&] {
+        server.Pactl({"unload-module", module});
+        EXPECT_TRUE(WaitFor([&] { return !reports.isEmpty() && !form->CkActive->isChecked(); }))
+            << "no report, or the echo still on";
+        // Blocks keep coming from the microphone until the input has closed.
+        EXPECT_TRUE(WaitFor([&] { return !echo->AudioIn()->Active(); }));
+    });
+    EXPECT_EQ(reports.size(), 1) << reports.join(" | ").toStdString();
+    EXPECT_TRUE(offWhileShown);
+    EXPECT_LT(stall, 1000) << "the window froze for " << stall << " ms";
+    EXPECT_FALSE(echo->AudioOut()->Active());
+
+    server.Pactl({"load-module", "module-null-sink", "sink_name=newsink"});
+    server.Pactl({"set-default-sink", "newsink"});
+    QTest::mouseClick(form->BTClose, Qt::LeftButton);
+    QTest::mouseClick(form->BtOpen, Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return echo->AudioOut()->Active(); }));
+    EXPECT_EQ(reports.size(), 1) << reports.join(" | ").toStdString();
+    EXPECT_TRUE(Errors.Messages.isEmpty()) << Errors.Messages.join(' ').toStdString();
+}
+
+// "ECO on/off" pressed five times while the server is frozen: no press waits for the server, and
+// once it answers again the echo is as loud as the last press says (50%: on).
+TEST_F(FormMicrophonePulse, EcoPressesOnAFrozenServerNeitherWaitNorGetLost)
+{
+    OwnServer server;
+    SinkMonitor monitor(server.Address);
+    ASSERT_TRUE(WaitFor([&] { return monitor.Samples() > 0; }, 10000));
+    TScopedWaveDriver driver(std::make_unique<TPulseAudioDriver>(server.Address));
+    auto form = MakeForm(14, 37);
+    QTest::mouseClick(form->BtOpen, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return form->AudioRedirector1->AudioOut()->Active(); }));
+
+    server.Signal(SIGSTOP);
+    const qint64 stall = LongestStall([&] {
+        for (int press = 0; press < 5; ++press) {
+            QTest::mouseClick(form->PonerECO, Qt::LeftButton);
+            QCoreApplication::processEvents();
+        }
+    });
+    server.Signal(SIGCONT);
+    EXPECT_LT(stall, 500) << "a press waited " << stall << " ms for the frozen server";
+    const int expected = SinePeak * 50 / 100;
+    EXPECT_TRUE(WaitFor(
+        [&] { return std::abs(monitor.RecentPeak(800) - expected) <= expected / 20 + 2; }, 10000))
+        << "peak " << monitor.RecentPeak(800) << ", expected " << expected;
     EXPECT_TRUE(Errors.Messages.isEmpty()) << Errors.Messages.join(' ').toStdString();
 }
 

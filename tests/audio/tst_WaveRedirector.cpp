@@ -161,18 +161,31 @@ TEST_F(WaveRedirector, BlockForAClosedOutputIsFreed)
     EXPECT_EQ(WaveBlocksAlive(), 5u) << "only the input's ring";
 }
 
-TEST_F(WaveRedirector, OutputThatFallsBehindGetsNoMoreThanItsBacklog)
+// The sound server stalls: nothing is played. The output keeps what its sink holds anyway (its
+// latency, in 50 ms blocks rounded up) and MaxEchoBacklog blocks more; later blocks are dropped.
+TEST_F(WaveRedirector, OutputThatFallsBehindGetsNoMoreThanItsBacklogBeyondItsSinksLatency)
 {
-    TAudioRedirector r;
-    SwitchOn(r);
-    Card.RecordBuffers(In(), 7, Sample16(8000)); // the sound server stalls: nothing is played
-    Pump();
-    EXPECT_EQ(r.AudioOut()->RingCount(), TAudioRedirector::MaxEchoBacklog);
-    EXPECT_EQ(Card.Play(Out(), 10), TAudioRedirector::MaxEchoBacklog);
-    Pump();
-    Card.RecordBuffers(In(), 1, Sample16(8000));
-    Pump();
-    EXPECT_EQ(r.AudioOut()->RingCount(), 1) << "the echo goes on once the output caught up";
+    const struct
+    {
+        DWORD LatencyMs;
+        std::uint16_t Held;
+    } rows[] = {{0, 2}, {50, 3}, {250, 7}, {260, 8}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.LatencyMs);
+        Card.OutLatency = row.LatencyMs;
+        TAudioRedirector r;
+        SwitchOn(r);
+        for (int round = 0; round < 3; ++round) { // the input's ring is 5 buffers
+            Card.RecordBuffers(In(), 5, Sample16(8000));
+            Pump();
+        }
+        EXPECT_EQ(r.AudioOut()->RingCount(), row.Held);
+        EXPECT_EQ(Card.Play(Out(), 20), row.Held);
+        Pump();
+        Card.RecordBuffers(In(), 1, Sample16(8000));
+        Pump();
+        EXPECT_EQ(r.AudioOut()->RingCount(), 1) << "the echo goes on once the output caught up";
+    }
 }
 
 TEST_F(WaveRedirector, FailedPlaybackIsReportedOnceAndSwitchesTheEchoOff)

@@ -69,11 +69,8 @@ void TJLabel::HoverMouseMove(QPoint pos)
         if (isEnabled() && isVisible() && OnActiveForm())
             SetLook(FOnMoveBColor, FOnMoveFColor, FOnStyles);
     }
-    if (mouseGrabber() == this && !inside && FHovering) {
-        FHovering = false;
-        SetLook(FOffMoveBColor, FOffMoveFColor, fsNone);
-        releaseMouse();
-    }
+    if (mouseGrabber() == this && !inside && FHovering)
+        LeaveHover();
     if (mouseGrabber() == this && inside && !FHovering)
         FHovering = true;
 }
@@ -83,6 +80,36 @@ bool TJLabel::OnActiveForm() const
     // A label on no form is a window of its own, which is no form to be active.
     const QWidget* form = window();
     return form != this && QApplication::activeWindow() == form;
+}
+
+void TJLabel::LeaveHover()
+{
+    FHovering = false;
+    SetLook(FOffMoveBColor, FOffMoveFColor, fsNone);
+    if (mouseGrabber() == this)
+        releaseMouse();
+}
+
+void TJLabel::ReleaseGrab()
+{
+    // A handler may open a modal box, which must get the clicks. Without the grab the label
+    // learns that the pointer has gone from its leave event instead.
+    if (mouseGrabber() == this)
+        releaseMouse();
+}
+
+void TJLabel::AfterHandler()
+{
+    // The pointer may have gone elsewhere while a handler ran (a box was closed over there).
+    if (FHovering && !underMouse())
+        LeaveHover();
+}
+
+void TJLabel::leaveEvent(QEvent* event)
+{
+    TLabel::leaveEvent(event);
+    if (FHovering)
+        Guard(this, [this] { LeaveHover(); });
 }
 
 void TJLabel::SetLook(TColor background, TColor text, unsigned style)
@@ -99,8 +126,11 @@ void TJLabel::mousePressEvent(QMouseEvent* event)
     Guard(this, [&] {
         const QPoint pos = event->position().toPoint();
         FClicking = event->button() == Qt::LeftButton;
-        if (OnMouseDown)
+        if (OnMouseDown) {
+            ReleaseGrab();
             OnMouseDown(this, event->button(), event->modifiers(), pos.x(), pos.y());
+            AfterHandler();
+        }
     });
 }
 
@@ -110,12 +140,16 @@ void TJLabel::mouseReleaseEvent(QMouseEvent* event)
     event->accept();
     Guard(this, [&] {
         const QPoint pos = event->position().toPoint();
-        if (OnMouseUp)
-            OnMouseUp(this, event->button(), event->modifiers(), pos.x(), pos.y());
         const bool click = FClicking && event->button() == Qt::LeftButton && rect().contains(pos);
         FClicking = false;
+        if (!OnMouseUp && !(click && OnClick))
+            return;
+        ReleaseGrab();
+        if (OnMouseUp)
+            OnMouseUp(this, event->button(), event->modifiers(), pos.x(), pos.y());
         if (click && OnClick)
             OnClick(this);
+        AfterHandler();
     });
 }
 
@@ -125,7 +159,10 @@ void TJLabel::mouseDoubleClickEvent(QMouseEvent* event)
     mousePressEvent(event);
     FClicking = false;
     Guard(this, [this] {
-        if (OnDblClick)
-            OnDblClick(this);
+        if (!OnDblClick)
+            return;
+        ReleaseGrab();
+        OnDblClick(this);
+        AfterHandler();
     });
 }

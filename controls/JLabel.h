@@ -8,8 +8,9 @@
 // (OffMoveBColor, OffMoveFColor and a plain font) and ends the grab. The hover look is taken
 // only while the label is enabled, visible and on the active window; a label that is a window
 // of its own (on no form) never takes it. Leaving gives the off look all the same.
-// A button release does not end the grab (Qt keeps an explicit grab across clicks), so the
-// hover look lasts until the pointer leaves.
+// The grab ends before any handler of a press, release or click runs (a handler may open a modal
+// box, which must get the clicks); the hover look lasts until the pointer leaves, which the label
+// then learns from its leave event, or from where the pointer is when the handler returns.
 //
 // The label handles mouse moves itself and does not pass them on: OnMouseMove never fires
 // and the parent sees no moves over the label. With OnEnabled clear a move changes nothing.
@@ -67,11 +68,16 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     void HoverMouseMove(QPoint pos);
     bool OnActiveForm() const;
     void SetLook(TColor background, TColor text, unsigned style);
+    // The off look, and the grab ended.
+    void LeaveHover();
+    void ReleaseGrab();
+    void AfterHandler();
 
     TColor FColor = clBtnFace;
     bool FOwnColor = false;

@@ -67,8 +67,8 @@ const TLabel::TShownText& TLabel::Shown(const QString& text)
 void TLabel::paintEvent(QPaintEvent* event)
 {
     // Plain one-line text at the top left, as every label of the program shows it; anything
-    // else (wrapped, rich, aligned otherwise, disabled, selectable, a picture) is painted the
-    // usual way.
+    // else (wrapped, rich, aligned otherwise, disabled, selectable, a picture, a font with lines,
+    // whose underline a laid-out text cuts short) is painted the usual way.
     constexpr Qt::TextInteractionFlags selectable =
         Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard | Qt::TextEditable;
     const bool plain =
@@ -77,6 +77,7 @@ void TLabel::paintEvent(QPaintEvent* event)
         layoutDirection() == Qt::LeftToRight && frameShape() == QFrame::NoFrame &&
         buddy() == nullptr && !(textInteractionFlags() & selectable) && movie() == nullptr &&
         pixmap().isNull() && picture().isNull() && !text().contains(QLatin1Char('\n')) &&
+        !font().underline() && !font().strikeOut() && !font().overline() &&
         (textFormat() == Qt::PlainText ||
          (textFormat() == Qt::AutoText && !Qt::mightBeRichText(text())));
     if (!plain) {

@@ -41,6 +41,8 @@ TEST(Label, PaintsAsAPlainLabelDoes)
         {"Hora(s) & minutos", DefaultFont(), clYellow},
         {"<b>rich</b> text", DefaultFont(), clYellow},
         {"two\nlines", DefaultFont(), clWhite},
+        {" www.example.com ", MakeFont(QStringLiteral("MS Sans Serif"), 16, fsUnderline), clLime},
+        {"tachado", MakeFont(QStringLiteral("MS Sans Serif"), 13, fsStrikeOut), clLime},
         {"", DefaultFont(), clWhite},
     };
     for (const Case& c : table) {
@@ -83,8 +85,8 @@ TEST(Label, PaintsAsAPlainLabelDoes)
 TEST(Label, BoxGrowsForLongerTexts)
 {
     const QFont clock = MakeFont(QStringLiteral("MS Sans Serif"), 21);
-    TLabel label(nullptr, QStringLiteral("cy"), QRect(216, 4, 33, 24), QStringLiteral("cy"),
-                 clLime, clock);
+    TLabel label(nullptr, QStringLiteral("cy"), QRect(216, 4, 33, 24), QStringLiteral("cy"), clLime,
+                 clock);
     const int start = label.width();
     label.SetCaption(QStringLiteral("5"));
     EXPECT_EQ(label.width(), start);

@@ -66,11 +66,19 @@ void SetUpApplication()
     QApplication::setPalette(QApplication::style()->standardPalette());
 }
 
+int ExecModal(QDialog& box)
+{
+    // A widget that holds the mouse grab would take the clicks meant for the box.
+    if (QWidget* grabber = QWidget::mouseGrabber())
+        grabber->releaseMouse();
+    return box.exec();
+}
+
 void ShowErrorBox(const QString& message)
 {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), message,
                     QMessageBox::Ok, QApplication::activeWindow());
-    box.exec();
+    ExecModal(box);
 }
 
 void HandleException(QObject* sender, const QString& message) noexcept

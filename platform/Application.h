@@ -9,6 +9,7 @@
 #include "core/ScopedOverride.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QString>
 
 #include <exception>
@@ -42,6 +43,10 @@ public:
 
 // The standard error box: a critical message box over the active window.
 void ShowErrorBox(const QString& message);
+
+// Runs a modal box and returns its result; a mouse grab still held is ended first, so that the
+// box gets the clicks.
+int ExecModal(QDialog& box);
 
 // Runs f; an exception leaving it goes to HandleException with the given sender.
 template <class F> void Guard(QObject* sender, F&& f) noexcept

@@ -1,5 +1,7 @@
 #include "FileDialogs.h"
 
+#include "platform/Application.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -42,7 +44,7 @@ std::optional<QString> RunHostDialog(const TFileDialog& d, QWidget* parent)
     dialog.setDirectory(d.StartFolder());
     if (!d.ShownName().isEmpty())
         dialog.selectFile(d.ShownName());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst();
 }

@@ -1,5 +1,7 @@
 #include "Message.h"
 
+#include "platform/Application.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -21,7 +23,7 @@ void ShowMessage(const QString& text)
     }
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
                     QApplication::activeWindow());
-    box.exec();
+    ExecModal(box);
 }
 
 TScopedMessageShower::TScopedMessageShower(TMessageShower shower)

@@ -10,7 +10,10 @@
 #include "platform/StdControls.h"
 #include "tests/dialogs/DialogFixture.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -33,7 +36,8 @@ struct AboutVardoTest : ::testing::Test
 
 TEST_F(AboutVardoTest, AHiddenFixedDialogCentredOnTheScreen)
 {
-    ExpectHiddenFixedDialog(box, &mainWindow, "AboutBox", QStringLiteral("About"), QSize(662, 567));
+    // A window of its own, which the main window deletes when it goes.
+    ExpectHiddenFixedDialog(box, nullptr, "AboutBox", QStringLiteral("About"), QSize(662, 567));
     EXPECT_EQ(box->Panel1->geometry(), box->rect());
     EXPECT_EQ(box->OKButton->parentWidget(), box);
     EXPECT_EQ(box->OKButton->geometry(), QRect(408, 479, 153, 50));
@@ -46,7 +50,7 @@ TEST_F(AboutVardoTest, AHiddenFixedDialogCentredOnTheScreen)
     EXPECT_LE((box->frameGeometry().center() - centre).manhattanLength(), 2)
         << box->frameGeometry().x() << "," << box->frameGeometry().y();
     ASSERT_NE(box->windowHandle(), nullptr);
-    EXPECT_EQ(box->windowHandle()->transientParent(), mainWindow.windowHandle());
+    EXPECT_EQ(box->windowHandle()->transientParent(), nullptr) << "not kept over the main window";
 }
 
 TEST_F(AboutVardoTest, TheWiringTextLineByLine)
@@ -183,6 +187,44 @@ TEST_F(AboutVardoTest, TheWebLabelTriesTheHandlerThenTwoBrowsersThenSaysSo)
             EXPECT_TRUE(messages.isEmpty()) << row.what;
         EXPECT_TRUE(box->isVisible()) << row.what;
     }
+}
+
+// The web label clicked as a user clicks it, the pointer moving onto it first (the label then
+// holds the mouse grab), on a machine without a browser: the box that says so gets the click on
+// its button, and the label, which the pointer left for the box, shows its off look afterwards.
+TEST_F(AboutVardoTest, TheNoBrowserBoxTakesTheClickOnItsButton)
+{
+    ASSERT_TRUE(ShowAndActivate(box));
+    TScopedShell shell([](const TShellRequest&) { return SE_ERR_FNF; });
+    TJLabel* label = box->JLabel1;
+    int clicks = 0;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        auto* message = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (message == nullptr || !message->isVisible())
+            return;
+        if (clicks == 5) { // a click that does not get through: close it the other way
+            message->reject();
+            return;
+        }
+        QAbstractButton* ok = message->button(QMessageBox::Ok);
+        ++clicks;
+        QTest::mouseMove(ok);
+        QTest::mouseClick(ok, Qt::LeftButton);
+    });
+    user.start(20);
+
+    const QPoint on(10, 5);
+    QTest::mouseMove(label, on);
+    ASSERT_TRUE(WaitFor([&] { return label->Hovering(); }));
+    QTest::mousePress(label, Qt::LeftButton, {}, on);
+    QTest::mouseRelease(label, Qt::LeftButton, {}, on);
+
+    EXPECT_EQ(clicks, 1) << "the box's button did not take the click";
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_FALSE(label->Hovering());
+    EXPECT_EQ(label->Color(), Slate);
+    EXPECT_EQ(label->FontColor(), clLime);
 }
 
 TEST(AboutVardoMainWindow, ClosingTheMainWindowEndsTheProgramWhileTheDialogsAreShown)

@@ -42,7 +42,8 @@ QString WiringText()
 } // namespace
 
 TAboutBox::TAboutBox(QWidget* mainWindow)
-    : TDialogForm(mainWindow, QStringLiteral("AboutBox"), QStringLiteral("About"), ClientSize)
+    : TDialogForm(mainWindow, QStringLiteral("AboutBox"), QStringLiteral("About"), ClientSize,
+                  TStacking::Free)
 {
     SetBackgroundColor(this, clBtnFace);
 

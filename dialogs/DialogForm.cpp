@@ -9,11 +9,16 @@
 #include <QWindow>
 
 TDialogForm::TDialogForm(QWidget* mainWindow, const QString& name, const QString& caption,
-                         QSize clientSize)
-    : QDialog(mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                              Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+                         QSize clientSize, TStacking stacking)
+    // A window with a parent widget is made transient for the parent's window, which a window
+    // manager keeps it above: a free dialog has no parent widget, and goes with the main window.
+    : QDialog(stacking == TStacking::OverMainWindow ? mainWindow : nullptr,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       FMainWindow(mainWindow)
 {
+    if (stacking == TStacking::Free && mainWindow != nullptr)
+        connect(mainWindow, &QObject::destroyed, this, [this] { delete this; });
     setObjectName(name);
     setWindowTitle(caption);
     setFixedSize(clientSize);

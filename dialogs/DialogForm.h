@@ -1,7 +1,6 @@
 #pragma once
-// What the two information dialogs share: a fixed dialog window that stays over the main window
-// and opens at the centre of the screen, shown without being modal; and the picture control
-// their artwork sits in.
+// What the two information dialogs share: a fixed dialog window that opens at the centre of the
+// screen, shown without being modal; and the picture control their artwork sits in.
 
 #include <QDialog>
 #include <QImage>
@@ -9,16 +8,28 @@
 #include <QSvgRenderer>
 #include <QWidget>
 
+#include <cstdint>
+
 class QPushButton;
 
 class TDialogForm : public QDialog
 {
     Q_OBJECT
 public:
-    // A hidden dialog with a fixed client area, no minimise or maximise, transient for
-    // `mainWindow` (may be null) and placed at the centre of that window's screen. It never keeps
-    // the program running: closing the main window ends the program while the dialog is shown.
-    TDialogForm(QWidget* mainWindow, const QString& name, const QString& caption, QSize clientSize);
+    // How the dialog stands to the main window: kept over it (transient for it), or a window of
+    // its own that the main window can be brought in front of, and back.
+    enum class TStacking : std::uint8_t
+    {
+        OverMainWindow,
+        Free
+    };
+
+    // A hidden dialog with a fixed client area, no minimise or maximise, placed at the centre of
+    // `mainWindow`'s screen (`mainWindow` may be null). The main window owns it either way, and it
+    // never keeps the program running: closing the main window ends the program while the dialog
+    // is shown.
+    TDialogForm(QWidget* mainWindow, const QString& name, const QString& caption, QSize clientSize,
+                TStacking stacking);
     Q_DISABLE_COPY_MOVE(TDialogForm)
 
     // Shows the dialog without making it modal, raises it and makes it the active window. The

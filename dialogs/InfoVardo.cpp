@@ -31,7 +31,7 @@ TLabel* WrappedLabel(QWidget* parent, const QString& name, const QRect& geometry
 
 TAboutBox1::TAboutBox1(QWidget* mainWindow)
     : TDialogForm(mainWindow, QStringLiteral("AboutBox1"), QStringLiteral("Prácticas de control"),
-                  ClientSize)
+                  ClientSize, TStacking::OverMainWindow)
 {
     SetBackgroundColor(this, clBtnFace);
 

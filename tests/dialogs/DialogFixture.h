@@ -17,7 +17,7 @@
 
 // A dialog as the program creates it: hidden, not modal, of a fixed size without minimise or
 // maximise, named and titled, with the main window as its parent.
-inline void ExpectHiddenFixedDialog(QDialog* dialog, const QWidget* mainWindow, const char* name,
+inline void ExpectHiddenFixedDialog(QDialog* dialog, const QWidget* parent, const char* name,
                                     const QString& title, QSize size)
 {
     EXPECT_FALSE(dialog->isVisible());
@@ -27,7 +27,7 @@ inline void ExpectHiddenFixedDialog(QDialog* dialog, const QWidget* mainWindow, 
     EXPECT_EQ(dialog->size(), size);
     EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
     EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMinMaxButtonsHint);
-    EXPECT_EQ(dialog->parentWidget(), mainWindow);
+    EXPECT_EQ(dialog->parentWidget(), parent);
 }
 
 // A key typed while `dialog`'s window has the keyboard: it goes to the focused control.

@@ -7,6 +7,7 @@
 TPlayFrame::TPlayFrame(QWidget* parent) : TSurfaceWidget(parent)
 {
     FitToFrame();
+    UpdateAccessibleName();
 }
 
 void TPlayFrame::SetImagenBMP(const TBitmap& picture)
@@ -50,6 +51,7 @@ void TPlayFrame::SetLedStatus(TLedStatus status)
                 [this] { Guard(this, [this] { StepFrame(); }); });
         FBlinkTimer->start();
     }
+    UpdateAccessibleName();
     Invalidate();
 }
 
@@ -71,6 +73,7 @@ void TPlayFrame::SetFrameActual(std::uint16_t frame)
     FFrameActual = frame;
     DrawFrame();
     Invalidate();
+    UpdateAccessibleName();
 }
 
 void TPlayFrame::SetSentido(bool forwards)
@@ -84,6 +87,25 @@ void TPlayFrame::SetSentido(bool forwards)
 void TPlayFrame::SetFrameStop(bool stop)
 {
     FFrameStop = stop;
+}
+
+void TPlayFrame::SetLabel(const QString& label)
+{
+    if (label == FLabel)
+        return;
+    FLabel = label;
+    UpdateAccessibleName();
+}
+
+void TPlayFrame::UpdateAccessibleName()
+{
+    const QString state = FLedStatus == lsBlink ? QStringLiteral("intermitente")
+                          : FFrameActual == 1   ? QStringLiteral("encendida")
+                                                : QStringLiteral("apagada");
+    const QString name = FLabel.isEmpty() ? state : FLabel + QStringLiteral(": ") + state;
+    // The clock sets the lamps at every tick: only a new name is set, and so announced.
+    if (name != accessibleName())
+        setAccessibleName(name);
 }
 
 void TPlayFrame::Paint()

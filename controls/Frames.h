@@ -14,6 +14,11 @@
 // Values the strip cannot show are made safe: NFrames 0 is refused (nothing changes), and a
 // FrameActual of 0 or above NFrames shows the control's background colour, never pixels from
 // beyond the picture.
+//
+// A lamp strip holds the lit lamp in frame 1. The control's accessible name says what it shows,
+// after its Label: "D3: encendida" on frame 1, "D3: intermitente" while LedStatus is lsBlink,
+// "D3: apagada" otherwise (without a Label, the state alone). Each change of name is announced
+// to assistive technology (Qt sends NameChanged).
 
 #include "platform/Surface.h"
 
@@ -68,6 +73,10 @@ public:
     bool FrameStop() const { return FFrameStop; }
     void SetFrameStop(bool stop);
 
+    // The name a screen reader says before the lamp's state, an output's "D3" for instance.
+    QString Label() const { return FLabel; }
+    void SetLabel(const QString& label);
+
     int FrameWidth() const { return FFrameWidth; }
     // The stepping timer: there is one exactly while LedStatus is lsBlink.
     QTimer* BlinkTimer() const { return FBlinkTimer; }
@@ -88,6 +97,7 @@ private:
     void DrawFrame();
     void StepFrame();
     void DoStopped();
+    void UpdateAccessibleName();
 
     TBitmap FImagenBMP{60, 60};
     std::uint16_t FBlinkRate = 1000;
@@ -98,4 +108,5 @@ private:
     bool FFrameStop = false;
     int FFrameWidth = 60;
     QTimer* FBlinkTimer = nullptr;
+    QString FLabel;
 };

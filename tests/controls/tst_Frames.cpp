@@ -3,14 +3,17 @@
 #include "controls/Frames.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAccessible>
 #include <QPointer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
 #include <ostream>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -412,4 +415,26 @@ TEST_F(FramesTest, BlinkRateChangesARunningTimerAtOnce)
     lamp->SetBlinkRate(20);
     EXPECT_EQ(lamp->BlinkTimer()->interval(), 20);
     EXPECT_TRUE(lamp->BlinkTimer()->isActive());
+}
+
+TEST_F(FramesTest, NamesItselfFromWhatItShowsAfterItsLabel)
+{
+    using T = TPlayFrame&;
+    const std::tuple<const char*, std::function<void(T)>, const char*> steps[] = {
+        {"new control on frame 1", [](T) {}, "encendida"},
+        {"label", [](T l) { l.SetLabel("D3"); }, "D3: encendida"},
+        {"dark frame", [](T l) { l.SetFrameActual(2); }, "D3: apagada"},
+        {"frame outside the strip", [](T l) { l.SetFrameActual(0); }, "D3: apagada"},
+        {"lit frame", [](T l) { l.SetFrameActual(1); }, "D3: encendida"},
+        {"blinking", [](T l) { l.SetLedStatus(lsBlink); }, "D3: intermitente"},
+        {"blinking on frame 2", [](T l) { l.SetFrameActual(2); }, "D3: intermitente"},
+        {"stopped on frame 2", [](T l) { l.SetLedStatus(lsOff); }, "D3: apagada"},
+    };
+    lamp->SetImagenBMP(ColourStrip(2));
+    lamp->SetNFrames(2);
+    for (const auto& [what, set, name] : steps) {
+        set(*lamp);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(lamp)->text(QAccessible::Name), name)
+            << what;
+    }
 }

@@ -2,6 +2,9 @@
 
 #include "platform/Resources.h"
 
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
+
 #include <algorithm>
 
 namespace {
@@ -11,10 +14,48 @@ constexpr int SegmentRowStep = 3; // a 2-pixel segment and a row of ground
 constexpr int NumberAreaTop = 15; // distance of the number area from the bottom edge
 constexpr int BarBottom = 20;     // distance of the bar's bottom from the bottom edge
 
+// The display as a screen reader sees it: a level bar whose value nobody can set.
+class TLCDAccessible : public QAccessibleWidget, public QAccessibleValueInterface
+{
+public:
+    explicit TLCDAccessible(TLCDControl* lcd) : QAccessibleWidget(lcd, QAccessible::ProgressBar) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Value ? Lcd()->NumberText() : QAccessibleWidget::text(t);
+    }
+    QVariant currentValue() const override { return Lcd()->Number(); }
+    void setCurrentValue(const QVariant&) override {}
+    QVariant maximumValue() const override { return Lcd()->NumberMax(); }
+    QVariant minimumValue() const override { return 0; }
+    QVariant minimumStepSize() const override { return 1; }
+
+private:
+    const TLCDControl* Lcd() const { return static_cast<const TLCDControl*>(object()); }
+};
+
+QAccessibleInterface* LCDAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className != QLatin1String(TLCDControl::staticMetaObject.className()))
+        return nullptr;
+    return new TLCDAccessible(static_cast<TLCDControl*>(object));
+}
+
 } // namespace
 
 TLCDControl::TLCDControl(QWidget* parent) : TSurfaceWidget(parent)
 {
+    // Before the first interface is asked for: Qt keeps the interface it made for an object.
+    [[maybe_unused]] static const bool factoryInstalled = [] {
+        QAccessible::installFactory(LCDAccessibleFactory);
+        return true;
+    }();
     for (int digit = 0; digit < int(FDigitBitmaps.size()); ++digit)
         FDigitBitmaps[digit].Assign(LoadBitmapResource(digit));
     FCharK.Assign(LoadBitmapResource(QStringLiteral("CHARK")));
@@ -33,6 +74,7 @@ void TLCDControl::SetNumber(std::int32_t value)
         return;
     FNumber = value;
     DrawDisplay();
+    AnnounceValue();
 }
 
 void TLCDControl::SetNumberMax(std::int32_t value)
@@ -49,6 +91,27 @@ void TLCDControl::SetNumberType(TNumberType value)
         return;
     FNumberType = value;
     DrawDisplay();
+    AnnounceValue();
+}
+
+QString TLCDControl::NumberText() const
+{
+    const QString digits = QString::number(FNumber);
+    switch (FNumberType) {
+    case ntCharK:
+        return digits + QStringLiteral(" K");
+    case ntPercent:
+        return digits + QStringLiteral(" %");
+    case ntNone:
+        break;
+    }
+    return digits;
+}
+
+void TLCDControl::AnnounceValue()
+{
+    QAccessibleValueChangeEvent event(this, FNumber);
+    QAccessible::updateAccessibility(&event);
 }
 
 TRect TLCDControl::BarRect() const

@@ -9,6 +9,10 @@
 //
 // The setters keep 0 <= Number <= NumberMax and 0 < NumberMax; values that would break this
 // are refused silently and change nothing.
+//
+// To assistive technology the display is a read-only level bar: its value is Number, from 0 to
+// NumberMax, read as the digits and suffix shown ("42", "42 K", "42 %"); every change of the
+// value or its suffix is announced (ValueChanged). The name is the owner's to give.
 
 #include "platform/Graphics.h"
 #include "platform/Surface.h"
@@ -47,6 +51,9 @@ public:
     TNumberType NumberType() const { return FNumberType; }
     void SetNumberType(TNumberType value);
 
+    // The number as the display writes it, with its suffix.
+    QString NumberText() const;
+
     // The bar's rectangle and the number area for the current size, in client coordinates.
     TRect BarRect() const;
     TRect NumberRect() const;
@@ -56,6 +63,7 @@ protected:
 
 private:
     void DrawDisplay();
+    void AnnounceValue();
     void DrawBar(const TRect& r, std::int32_t n);
     void DrawNumberText(std::int32_t n, TNumberType type, int x, int y);
     static int NumberTextWidth(std::int32_t n, TNumberType type);

@@ -3,9 +3,12 @@
 #include "platform/Resources.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAccessibleValueInterface>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -220,4 +223,26 @@ TEST_F(LCDControlTest, NarrowControlKeepsItsBorder)
         ASSERT_EQ(PixelOf(shot, 29, y), highlight) << y;
     }
     EXPECT_EQ(PixelOf(shot, 5, 95), PixelOf(Glyph("ON"), 9, 0)); // what fits is drawn
+}
+
+TEST_F(LCDControlTest, ScreenReadersReadTheNumberAsALevel)
+{
+    using T = TLCDControl&;
+    const std::tuple<const char*, std::function<void(T)>, const char*, int, int> steps[] = {
+        {"new control", [](T) {}, "0", 0, 100},
+        {"new Number", [](T l) { l.SetNumber(42); }, "42", 42, 100},
+        {"percent", [](T l) { l.SetNumberType(ntPercent); }, "42 %", 42, 100},
+        {"K", [](T l) { l.SetNumberType(ntCharK); }, "42 K", 42, 100},
+        {"refused Number", [](T l) { l.SetNumber(150); }, "42 K", 42, 100},
+        {"new NumberMax", [](T l) { l.SetNumberMax(200); }, "42 K", 42, 200},
+    };
+    TLCDControl& l = Make(81, 249);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&l);
+    ASSERT_NE(iface->valueInterface(), nullptr);
+    for (const auto& [what, set, text, value, max] : steps) {
+        set(l);
+        EXPECT_EQ(iface->text(QAccessible::Value), text) << what;
+        EXPECT_EQ(iface->valueInterface()->currentValue().toInt(), value) << what;
+        EXPECT_EQ(iface->valueInterface()->maximumValue().toInt(), max) << what;
+    }
 }

@@ -2,14 +2,46 @@
 
 #include "platform/Application.h"
 
+#include <QAccessibleWidget>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
 #include <algorithm>
 
+namespace {
+
+// The grid as a screen reader sees it: its description is the focused cell, asked for afresh
+// each time, so that it follows an owner's data (the marks of a schedule) without being told.
+class TStringGridAccessible : public QAccessibleWidget
+{
+public:
+    explicit TStringGridAccessible(TStringGrid* grid) : QAccessibleWidget(grid) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Description)
+            return static_cast<TStringGrid*>(object())->FocusedCellDescription();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* StringGridAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className != QLatin1String(TStringGrid::staticMetaObject.className()))
+        return nullptr;
+    return new TStringGridAccessible(static_cast<TStringGrid*>(object));
+}
+
+} // namespace
+
 TStringGrid::TStringGrid(QWidget* parent) : TSurfaceWidget(parent)
 {
+    // Before the first interface is asked for: Qt keeps the interface it made for an object.
+    [[maybe_unused]] static const bool factoryInstalled = [] {
+        QAccessible::installFactory(StringGridAccessibleFactory);
+        return true;
+    }();
     setFocusPolicy(Qt::StrongFocus);
     SetBorderWidth(2);
     FCellFont = font();
@@ -124,6 +156,23 @@ void TStringGrid::SetCells(int col, int row, const QString& text)
         return;
     FCells[size_t(row) * size_t(FColCount) + size_t(col)] = text;
     InvalidateCell(col, row);
+    if (col == FCol && row == FRow)
+        AnnounceFocusedCell();
+}
+
+QString TStringGrid::FocusedCellDescription()
+{
+    QString text = Cells(FCol, FRow);
+    // Asked for by the screen reader's bridge, a Qt frame.
+    if (OnDescribeCell)
+        Guard(this, [&] { OnDescribeCell(this, FCol, FRow, text); });
+    return text;
+}
+
+void TStringGrid::AnnounceFocusedCell()
+{
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 int TStringGrid::ColLeft(int col) const
@@ -293,6 +342,8 @@ void TStringGrid::MoveCurrent(int col, int row)
     FRow = row;
     InvalidateCell(oldCol, oldRow);
     InvalidateCell(col, row);
+    // Also when the cell stays: the press may have changed what the owner says of it.
+    AnnounceFocusedCell();
 }
 
 void TStringGrid::mousePressEvent(QMouseEvent* event)

@@ -7,6 +7,11 @@
 // second press of a double click), for each new cell entered while the left button is held,
 // and for each keyboard move. After a move the grid repaints the cell it left and the cell
 // it entered. Fixed cells are never selected.
+//
+// To assistive technology the grid's description is its focused cell: the cell's text, which
+// OnDescribeCell may change ("14:35, marcada"). It is worked out whenever it is asked for and
+// announced (DescriptionChanged) after every move of the focused cell, every press on it and
+// every change of its text; the grid's name is the owner's to give.
 
 #include "platform/Surface.h"
 
@@ -38,6 +43,7 @@ using TGridOptions = unsigned;
 using TDrawCellEvent =
     std::function<void(QObject* Sender, int ACol, int ARow, TRect Rect, TGridDrawState State)>;
 using TSelectCellEvent = std::function<void(QObject* Sender, int ACol, int ARow, bool& CanSelect)>;
+using TDescribeCellEvent = std::function<void(QObject* Sender, int ACol, int ARow, QString& Text)>;
 
 class TStringGrid : public TSurfaceWidget
 {
@@ -76,6 +82,8 @@ public:
     // The focused cell.
     int Col() const { return FCol; }
     int Row() const { return FRow; }
+    // What a screen reader says of the focused cell (see above); asks OnDescribeCell.
+    QString FocusedCellDescription();
 
     // The cell's rectangle in client coordinates (Right and Bottom exclusive); empty for a cell
     // outside the grid.
@@ -88,6 +96,7 @@ public:
 
     TDrawCellEvent OnDrawCell;
     TSelectCellEvent OnSelectCell;
+    TDescribeCellEvent OnDescribeCell;
 
 protected:
     // Draws one cell after its background has been filled: the default text, then OnDrawCell.
@@ -108,6 +117,7 @@ private:
     int ColLeft(int col) const;
     int RowTop(int row) const;
     void MoveCurrent(int col, int row);
+    void AnnounceFocusedCell();
     void PaintLines(const QRect& clip);
     void ResizeCells();
 

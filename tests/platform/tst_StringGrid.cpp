@@ -4,6 +4,7 @@
 #include "platform/StringGrid.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAccessible>
 #include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -282,4 +283,28 @@ TEST_F(GridTest, ExceptionInSelectHandlerIsReportedAndGridGoesOn)
     EXPECT_EQ(errors.Messages[0], "select failed");
     Press(3, 2);
     EXPECT_EQ(grid.Col(), 3);
+}
+
+TEST_F(GridTest, DescriptionIsTheFocusedCellAsTheOwnerSaysIt)
+{
+    const auto description = [this] {
+        return QAccessible::queryAccessibleInterface(&grid)->text(QAccessible::Description);
+    };
+    grid.SetCells(2, 2, "dos");
+    Press(2, 2);
+    EXPECT_EQ(description(), "dos");
+    // Asked afresh each time: the owner's answer follows its own data without a move.
+    QString mark = "-";
+    grid.OnDescribeCell = [&](QObject*, int c, int r, QString& text) {
+        text += QStringLiteral(" %1,%2 %3").arg(c).arg(r).arg(mark);
+    };
+    mark = "+";
+    EXPECT_EQ(description(), "dos 2,2 +");
+    QTest::keyClick(&grid, Qt::Key_Up);
+    EXPECT_EQ(description(), " 2,1 +");
+    // A failing owner is reported, not thrown into the screen reader's bridge.
+    const ErrorRecorder errors;
+    grid.OnDescribeCell = [](QObject*, int, int, QString&) { throw std::runtime_error("roto"); };
+    EXPECT_EQ(description(), "");
+    EXPECT_EQ(errors.Messages, QStringList{"roto"});
 }

@@ -17,6 +17,7 @@
 #include <QTabBar>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -74,6 +75,7 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
     CreateMicrophoneControls();
     CreateComponents();
     CreateRedirector();
+    SetAccessibleNames();
 
     // Keyboard order: the page control, then the top panel's controls, then "active"; on the
     // microphone page its three buttons.
@@ -243,11 +245,7 @@ void TFormVardo::CreatePanel()
     Velocidad = new QCheckBox(QStringLiteral("Test/Normal"), Panel1);
     Velocidad->setObjectName(QStringLiteral("Velocidad"));
     Velocidad->setGeometry(376, 1, 81, 17);
-    {
-        QPalette pal = Velocidad->palette();
-        pal.setColor(QPalette::WindowText, ToQColor(clYellow));
-        Velocidad->setPalette(pal);
-    }
+    SetTextColor(Velocidad, clYellow);
     connect(Velocidad, &QCheckBox::toggled, this,
             [this] { Guard(this, [this] { VelocidadClick(Velocidad); }); });
 
@@ -450,15 +448,14 @@ void TFormVardo::CreateMicrophoneControls()
 {
     CkActive = new TRadioButton(this, QStringLiteral("CkActive"), QRect(589, 152, 68, 17),
                                 QStringLiteral("active"));
+    // Yellow like "Test/Normal": the style's black would hardly read on the slate window.
+    SetTextColor(CkActive, clYellow);
     connect(CkActive, &QRadioButton::clicked, this,
             [this] { Guard(this, [this] { CkActiveClick(CkActive); }); });
 
-    AudioLevel = new QProgressBar(this);
-    AudioLevel->setObjectName(QStringLiteral("AudioLevel"));
-    AudioLevel->setGeometry(589, 208, 65, 17);
+    AudioLevel = new TLevelBar(this, QStringLiteral("AudioLevel"), QRect(589, 208, 65, 17));
     AudioLevel->setRange(0, 100);
     AudioLevel->setValue(0);
-    AudioLevel->setTextVisible(false);
 }
 
 void TFormVardo::CreateRedirector()
@@ -470,6 +467,42 @@ void TFormVardo::CreateRedirector()
     AudioRedirector1->OnDeactivate = [this](QObject* Sender) {
         AudioRedirector1Deactivate(Sender);
     };
+}
+
+void TFormVardo::SetAccessibleNames()
+{
+    for (int p = 0; p < 8; ++p)
+        Lamp(p)->SetLabel(QStringLiteral("D%1").arg(p));
+    for (int p = 0; p < TSchedule::Planes; ++p) {
+        TBSSGrid* grid = ScheduleGrid(p);
+        grid->setAccessibleName(QStringLiteral("Salida D%1").arg(p));
+        // A row is an hour, a column a 5-minute slot: "14:35, marcada".
+        grid->OnDescribeCell = [this, p](QObject*, int ACol, int ARow, QString& Text) {
+            const bool marked = Schedule.Flag(p, ACol - 1, ARow - 1) == 1;
+            Text = QStringLiteral("%1:%2, %3")
+                       .arg(ARow - 1)
+                       .arg((ACol - 1) * 5, 2, 10, QLatin1Char('0'))
+                       .arg(marked ? QStringLiteral("marcada") : QStringLiteral("sin marcar"));
+        };
+    }
+    const std::pair<QAbstractButton*, QString> pictureButtons[] = {
+        {LoadGrid, QStringLiteral("Abrir horario")},
+        {SaveGrid, QStringLiteral("Guardar horario")},
+        {SpeedButton1, QStringLiteral("Reloj en marcha/parado")},
+        {BitBtn1, QStringLiteral("Acerca de")},
+        {Velocidad, QStringLiteral("Modo de prueba")},
+    };
+    for (const auto& [button, text] : pictureButtons) {
+        button->setAccessibleName(text);
+        button->setToolTip(text);
+    }
+    AnimatedBitmap3->setAccessibleName(QStringLiteral("Tablero de lámparas"));
+    LuzTimer->setAccessibleName(QStringLiteral("Luz del reloj"));
+    JOn->setAccessibleName(QStringLiteral("Salida D0 ahora"));
+    TrackBar1->setAccessibleName(QStringLiteral("Velocidad del modo de prueba"));
+    wave->setAccessibleName(QStringLiteral("Gráfica del nivel"));
+    LCDControl1->setAccessibleName(QStringLiteral("Pantalla del nivel"));
+    AudioLevel->setAccessibleName(QStringLiteral("Nivel del micrófono"));
 }
 
 TBSSGrid* TFormVardo::ScheduleGrid(int plane) const

@@ -4,8 +4,11 @@
 #include <QMovie>
 #include <QPainter>
 #include <QPicture>
+#include <QStyleOptionProgressBar>
+#include <QStylePainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -99,9 +102,7 @@ void TLabel::changeEvent(QEvent* event)
 
 void TLabel::SetFontColor(TColor color)
 {
-    QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, ToQColor(color));
-    setPalette(pal);
+    SetTextColor(this, color);
 }
 
 TPanel::TPanel(QWidget* parent, const QString& name) : QWidget(parent)
@@ -161,6 +162,13 @@ void SetBackgroundColor(QWidget* widget, TColor color)
     widget->setAutoFillBackground(true);
 }
 
+void SetTextColor(QWidget* widget, TColor color)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::WindowText, ToQColor(color));
+    widget->setPalette(pal);
+}
+
 TPaintBox::TPaintBox(QWidget* parent, const QString& name, const QRect& geometry)
     : TSurfaceWidget(parent)
 {
@@ -199,6 +207,31 @@ void TShape::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.fillRect(rect(), ToQColor(FPenColor));
     p.fillRect(rect().adjusted(1, 1, -1, -1), ToQColor(FBrushColor));
+}
+
+TLevelBar::TLevelBar(QWidget* parent, const QString& name, const QRect& geometry)
+    : QProgressBar(parent)
+{
+    setObjectName(name);
+    setGeometry(geometry);
+    setTextVisible(false);
+}
+
+void TLevelBar::paintEvent(QPaintEvent*)
+{
+    QStylePainter painter(this);
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    painter.drawControl(QStyle::CE_ProgressBarGroove, option);
+    const qint64 span = qint64(maximum()) - minimum();
+    if (span <= 0 || value() <= minimum())
+        return;
+    const QRect contents = style()->subElementRect(QStyle::SE_ProgressBarContents, &option, this);
+    const double share = double(qint64(value()) - minimum()) / double(span);
+    const int shown = std::max(1, int(std::lround(share * contents.width())));
+    option.progress = option.maximum;
+    painter.setClipRect(QRect(contents.left(), contents.top(), shown, contents.height()));
+    painter.drawControl(QStyle::CE_ProgressBarContents, option);
 }
 
 TRadioButton::TRadioButton(QWidget* parent, const QString& name, const QRect& geometry,

@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QHash>
 #include <QLabel>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QStaticText>
 
@@ -70,6 +71,8 @@ private:
 
 // Sets the widget's background colour (drawn by Qt behind its children).
 void SetBackgroundColor(QWidget* widget, TColor color);
+// Sets the colour of the widget's own text (a check box's or a radio button's caption).
+void SetTextColor(QWidget* widget, TColor color);
 
 // An area that handlers draw on through Canvas(), outside any paint. It keeps nothing of its own:
 // whenever the area is rendered again (shown again after another page was in front, resized,
@@ -110,6 +113,19 @@ private:
 // A radio button that stands alone: a click checks it (and a click on it when checked keeps it
 // checked), and the program may check or uncheck it. clicked() comes with every click;
 // setChecked() runs no click handler.
+// A progress bar that shows every value above its minimum, in proportion: the style's own bar
+// rounds a chunk narrower than its end caps away (a 65 px bar showed nothing below 13 of 100),
+// so the chunk is drawn as the style draws a full one, cut at the value's share of the bar.
+class TLevelBar : public QProgressBar
+{
+    Q_OBJECT
+public:
+    TLevelBar(QWidget* parent, const QString& name, const QRect& geometry);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 class TRadioButton : public QRadioButton
 {
     Q_OBJECT

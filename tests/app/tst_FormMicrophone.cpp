@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QTest>
 
+#include <cmath>
 #include <functional>
 #include <string>
 
@@ -156,6 +157,34 @@ TEST_F(FormMicrophone, PageHoldsItsControlsInCreationOrder)
     EXPECT_EQ(children.indexOf(Form->AudioLevel), children.indexOf(Form->TabSheet3) + 2);
     EXPECT_GT(children.indexOf(Form->AudioRedirector1), children.indexOf(Form->Temporiz));
     EXPECT_EQ(PixelOf(Grab(Form->wave), 150, 50), ButtonFace());
+}
+
+// Relative luminance and contrast ratio as the web's accessibility guidelines define them.
+double Luminance(QColor c)
+{
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+double Contrast(QColor a, QColor b)
+{
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// "active" reads on the slate window: its caption's strokes stand out from the window at least as
+// much as the window's other texts do (4.5 : 1).
+TEST_F(FormMicrophone, ActiveCaptionReadsOnTheWindow)
+{
+    const QImage shot = Grab(Form.get()).copy(Form->CkActive->geometry());
+    const QColor window = shot.pixelColor(shot.width() - 1, 0);
+    double strongest = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 20; x < shot.width(); ++x) // right of the round mark
+            strongest = std::max(strongest, Contrast(shot.pixelColor(x, y), window));
+    EXPECT_GE(strongest, 4.5);
 }
 
 TEST_F(FormMicrophone, FullCycleFromAbrirToCerrar)

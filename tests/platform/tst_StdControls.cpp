@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 // The widget drawn at `ratio` over a dark green ground.
@@ -105,4 +107,32 @@ TEST(Label, BoxGrowsForLongerTexts)
     label.SetCaption(QStringLiteral("5"));
     label.SetCaption(wide);
     EXPECT_EQ(label.width(), QFontMetrics(larger).horizontalAdvance(wide));
+}
+
+// Every level shows on the level bar, in proportion to the bar's width, at every screen ratio:
+// counted along the bar's middle row, as the columns that differ from the empty bar's.
+TEST(LevelBar, ShowsEveryLevelInProportion)
+{
+    TLevelBar bar(nullptr, QStringLiteral("AudioLevel"), QRect(0, 0, 65, 17));
+    bar.setRange(0, 100);
+    for (qreal ratio : {1.0, 1.5, 2.0}) {
+        bar.setValue(0);
+        const QImage empty = Render(&bar, ratio);
+        const int row = empty.height() / 2;
+        bar.setValue(100);
+        const QImage full = Render(&bar, ratio);
+        int inner = 0; // the columns a full bar fills
+        for (int x = 0; x < full.width(); ++x)
+            inner += full.pixel(x, row) != empty.pixel(x, row) ? 1 : 0;
+        ASSERT_GT(inner, 40 * ratio) << ratio;
+        for (int level : {1, 2, 5, 10, 13, 50, 99}) {
+            bar.setValue(level);
+            const QImage shot = Render(&bar, ratio);
+            int shown = 0;
+            for (int x = 0; x < shot.width(); ++x)
+                shown += shot.pixel(x, row) != empty.pixel(x, row) ? 1 : 0;
+            const double expected = std::max(1.0, level * inner / 100.0);
+            EXPECT_NEAR(shown, expected, 1 + ratio) << "level " << level << " at " << ratio;
+        }
+    }
 }

@@ -213,6 +213,9 @@ private:
     void CreateMicrophoneControls();
     void CreateComponents();
     void CreateRedirector();
+    // What a screen reader says of the controls that show only pictures or a state: names,
+    // the lamps' labels, the grids' slot descriptions, and the picture buttons' tooltips.
+    void SetAccessibleNames();
     // A push button on `parent` whose click runs `click` (guarded) with the button as Sender.
     QPushButton* CreateButton(QWidget* parent, const QString& name, const QRect& geometry,
                               const QString& text, void (TFormVardo::*click)(QObject*));

@@ -167,7 +167,7 @@ struct TPulseAudioDriver::TStream
     std::uint64_t Written = 0;
     std::uint64_t Played = 0;
     std::uint64_t DonePlayed = 0; // bytes of the headers given back as played
-    std::uint64_t DrainEnd = 0;   // everything written up to here is played at DrainDue
+    std::uint64_t DrainEnd = 0;   // everything written up to here has been played by DrainDue
     pa_usec_t DrainDue = 0;
     bool Primed = false; // lead silence written; the stream may run
     bool Paused = false;
@@ -336,8 +336,10 @@ struct TPulseAudioDriver::TStream
     // ahead of the speaker: the stream's queue (write index - read index) and the sink's latency.
     // An update only gets staler, so a block may come back late, never before it was played.
     // Once the queue is empty the sink's latency never reaches zero in an update (the sink
-    // always renders a little ahead); what it holds has been played when that latency, measured
-    // when the queue was found empty, has passed.
+    // always renders a little ahead); what it held when the queue was found empty plays out at
+    // the sink's pace, its last byte when that latency has passed. (A sink that holds a quarter of
+    // a second, as a Bluetooth speaker does, would otherwise give its blocks back only then, all
+    // at once, and the output would seem to hold more than it does.)
     void UpdatePlayed()
     {
         const pa_timing_info* timing = Lost ? nullptr : pa_stream_get_timing_info(Stream);
@@ -352,8 +354,11 @@ struct TPulseAudioDriver::TStream
             DrainEnd = Written;
             DrainDue = now + timing->sink_usec;
         }
-        if (DrainEnd > Played && now >= DrainDue)
-            Played = DrainEnd;
+        if (DrainEnd > Played) {
+            const std::uint64_t held =
+                DrainDue > now ? pa_usec_to_bytes(DrainDue - now, &Sample) : 0;
+            Played = std::max(Played, DrainEnd > held ? DrainEnd - held : 0);
+        }
         while (!Playing.empty() && Playing.front().Sent && Playing.front().End <= Played) {
             WAVEHDR* header = Playing.front().Header;
             DonePlayed += header->dwBufferLength;
@@ -380,9 +385,11 @@ struct TPulseAudioDriver::TStream
         const TOutBlock& oldest = Playing.front();
         const pa_usec_t now = pa_rtclock_now();
         pa_usec_t delay = MinCheck;
-        if (oldest.Sent && oldest.End <= DrainEnd)
-            delay = DrainDue > now ? DrainDue - now : 0;
-        else if (oldest.Sent && oldest.End > Played)
+        if (oldest.Sent && oldest.End <= DrainEnd) {
+            const pa_usec_t due =
+                DrainDue - std::min(DrainDue, pa_bytes_to_usec(DrainEnd - oldest.End, &Sample));
+            delay = std::max(due > now ? due - now : 0, MinCheck);
+        } else if (oldest.Sent && oldest.End > Played)
             delay = std::clamp(pa_bytes_to_usec(oldest.End - Played, &Sample), MinCheck, MaxCheck);
         CheckArmed = true;
         pa_context_rttime_restart(pa_stream_get_context(Stream), Check, now + delay);

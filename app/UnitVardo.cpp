@@ -220,7 +220,6 @@ void TFormVardo::CreatePanel()
     SpeedButton1->setIcon(QIcon(QPixmap::fromImage(Artwork::ClockGlyph())));
     SpeedButton1->setIconSize(QSize(20, 20));
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
-    SpeedButton1->setToolTip(QStringLiteral("Reloj"));
     connect(SpeedButton1, &QToolButton::clicked, this,
             [this] { Guard(this, [this] { SpeedButton1Click(SpeedButton1); }); });
 
@@ -271,7 +270,6 @@ void TFormVardo::CreatePanel()
     LoadGrid->setGeometry(3, 2, 32, 32);
     LoadGrid->setIcon(QIcon(QPixmap::fromImage(Artwork::OpenFolderGlyph())));
     LoadGrid->setIconSize(QSize(19, 19));
-    LoadGrid->setToolTip(QStringLiteral("Abrir temporización"));
     connect(LoadGrid, &QPushButton::clicked, this,
             [this] { Guard(this, [this] { LoadGridClick(LoadGrid); }); });
 
@@ -280,7 +278,6 @@ void TFormVardo::CreatePanel()
     SaveGrid->setGeometry(35, 2, 32, 32);
     SaveGrid->setIcon(QIcon(QPixmap::fromImage(Artwork::FloppyGlyph())));
     SaveGrid->setIconSize(QSize(16, 16));
-    SaveGrid->setToolTip(QStringLiteral("Guardar temporización"));
     connect(SaveGrid, &QPushButton::clicked, this,
             [this] { Guard(this, [this] { SaveGridClick(SaveGrid); }); });
 
@@ -291,7 +288,6 @@ void TFormVardo::CreatePanel()
     question.addPixmap(QPixmap::fromImage(Artwork::QuestionGlyph(false)), QIcon::Disabled);
     BitBtn1->setIcon(question);
     BitBtn1->setIconSize(QSize(18, 18));
-    BitBtn1->setToolTip(QStringLiteral("Acerca de"));
     connect(BitBtn1, &QPushButton::clicked, this,
             [this] { Guard(this, [this] { BitBtn1Click(BitBtn1); }); });
 

@@ -49,7 +49,6 @@ TEST(FormDialogs, QuestionMarkShowsOneAboutDialogHoweverOftenPressed)
         EXPECT_EQ(VisibleAboutBoxes(), 1) << press;
     }
     EXPECT_FALSE(form->AboutBox->isModal());
-    EXPECT_EQ(form->AboutBox->windowHandle()->transientParent(), form->windowHandle());
 }
 
 TEST(FormDialogs, WindowWithoutDialogsStopsItsTimerQuietly)

@@ -224,8 +224,10 @@ std::uint32_t TAudioRedirector::SinkBlocks() const
     DWORD latency = 0;
     if (waveOutGetLatency(FAudioOut->DeviceHandle(), &latency) != MMSYSERR_NOERROR)
         return 0;
+    // Blocks the sink holds wholly or in part: a latency of exactly four blocks still has a fifth
+    // block partly in it while the oldest is being heard.
     const std::uint32_t block = FAudioIn->BufferLength();
-    return (latency + block - 1) / block;
+    return latency == 0 ? 0 : latency / block + 1;
 }
 
 void TAudioRedirector::ReleasePendingFormat()

@@ -101,7 +101,7 @@ private:
     // A recorded block the output could not play: reported once, then the echo goes off.
     void EchoFailed(bool alreadyReported);
     void ReleasePendingFormat();
-    // Input blocks' worth of the output's sink latency, rounded up; 0 when the driver cannot tell.
+    // Input blocks the output's sink holds, wholly or in part; 0 when the driver cannot tell.
     std::uint32_t SinkBlocks() const;
 
     bool FActive = false;

@@ -161,15 +161,16 @@ TEST_F(WaveRedirector, BlockForAClosedOutputIsFreed)
     EXPECT_EQ(WaveBlocksAlive(), 5u) << "only the input's ring";
 }
 
-// The sound server stalls: nothing is played. The output keeps what its sink holds anyway (its
-// latency, in 50 ms blocks rounded up) and MaxEchoBacklog blocks more; later blocks are dropped.
+// The sound server stalls: nothing is played. The output keeps what its sink holds anyway (the
+// 50 ms blocks its latency covers wholly or in part) and MaxEchoBacklog blocks more; later blocks
+// are dropped.
 TEST_F(WaveRedirector, OutputThatFallsBehindGetsNoMoreThanItsBacklogBeyondItsSinksLatency)
 {
     const struct
     {
         DWORD LatencyMs;
         std::uint16_t Held;
-    } rows[] = {{0, 2}, {50, 3}, {250, 7}, {260, 8}};
+    } rows[] = {{0, 2}, {30, 3}, {50, 4}, {250, 8}, {260, 8}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.LatencyMs);
         Card.OutLatency = row.LatencyMs;

@@ -2,7 +2,7 @@
 
 #include "app/UnitVardo.h"
 #include "platform/Application.h"
-#include "platform/drivers/PulseAudio.h"
+#include "sound/drivers/PulseAudio.h"
 
 int main(int argc, char** argv)
 {

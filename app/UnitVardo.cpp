@@ -1,9 +1,9 @@
 #include "UnitVardo.h"
 
 #include "app/Artwork.h"
+#include "core/ErrorReport.h"
 #include "core/Meter.h"
 #include "core/ScheduleFile.h"
-#include "platform/Application.h"
 #include "platform/Fonts.h"
 #include "platform/TrackBarStyle.h"
 
@@ -20,6 +20,15 @@
 #include <utility>
 
 namespace {
+
+// A schedule grid shows the day's slots below one row and right of one column of captions: cell
+// (slot + 1, hour + 1) is slot `slot` of hour `hour`.
+constexpr int CaptionCells = 1;
+
+TRect SlotRect(TBSSGrid* grid, int slot, int hour)
+{
+    return grid->CellRect(slot + CaptionCells, hour + CaptionCells);
+}
 
 const QString SlotCaptions[12] = {
     QStringLiteral("0 min"),  QStringLiteral("5 min"),  QStringLiteral("10 min"),
@@ -474,10 +483,12 @@ void TFormVardo::SetAccessibleNames()
         grid->setAccessibleName(QStringLiteral("Salida D%1").arg(p));
         // A row is an hour, a column a 5-minute slot: "14:35, marcada".
         grid->OnDescribeCell = [this, p](QObject*, int ACol, int ARow, QString& Text) {
-            const bool marked = Schedule.Flag(p, ACol - 1, ARow - 1) == 1;
+            const int slot = ACol - CaptionCells;
+            const int hour = ARow - CaptionCells;
+            const bool marked = Schedule.Flag(p, slot, hour) == 1;
             Text = QStringLiteral("%1:%2, %3")
-                       .arg(ARow - 1)
-                       .arg((ACol - 1) * 5, 2, 10, QLatin1Char('0'))
+                       .arg(hour)
+                       .arg(slot * 5, 2, 10, QLatin1Char('0'))
                        .arg(marked ? QStringLiteral("marcada") : QStringLiteral("sin marcar"));
         };
     }
@@ -575,7 +586,7 @@ void TFormVardo::ShowPuntero()
     const int hour = Clock.ClockHour;
     for (int p = 0; p < TSchedule::Planes; ++p) {
         TBSSGrid* grid = ScheduleGrid(p);
-        const TRect r = grid->CellRect(slot + 1, hour + 1);
+        const TRect r = SlotRect(grid, slot, hour);
         TCanvas* canvas = grid->Canvas();
         canvas->Brush.Color = clYellow;
         canvas->Ellipse(r.Left + 12, r.Top + 2, r.Right - 12, r.Bottom - 2);
@@ -721,17 +732,17 @@ void TFormVardo::PaintMarkedCells(int plane)
 {
     TBSSGrid* grid = ScheduleGrid(plane);
     TCanvas* canvas = grid->Canvas();
-    for (int i = 1; i <= 12; ++i)
-        for (int j = 1; j <= 24; ++j)
-            if (Schedule.Flag(plane, i - 1, j - 1) == 1) {
+    for (int slot = 0; slot < TSchedule::Slots; ++slot)
+        for (int hour = 0; hour < TSchedule::Hours; ++hour)
+            if (Schedule.Flag(plane, slot, hour) == 1) {
                 canvas->Brush.Color = clRed;
-                canvas->FillRect(grid->CellRect(i, j));
+                canvas->FillRect(SlotRect(grid, slot, hour));
             }
 }
 
 void TFormVardo::ToggleSlot(int plane, int col, int row)
 {
-    Schedule.Toggle(plane, col - 1, row - 1);
+    Schedule.Toggle(plane, col - CaptionCells, row - CaptionCells);
 }
 
 void TFormVardo::BSSGrid1DrawCell(QObject*, int, int, TRect, TGridDrawState)

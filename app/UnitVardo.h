@@ -25,12 +25,12 @@
 #include "controls/LCDControl.h"
 #include "core/Clock.h"
 #include "core/Schedule.h"
+#include "core/TickTimer.h"
 #include "dialogs/AboutVardo.h"
 #include "dialogs/InfoVardo.h"
 #include "platform/FileDialogs.h"
 #include "platform/FramePacer.h"
 #include "platform/StdControls.h"
-#include "platform/TickTimer.h"
 
 #include <QCheckBox>
 #include <QProgressBar>

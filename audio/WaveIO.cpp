@@ -1,6 +1,6 @@
 #include "WaveIO.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QScopeGuard>
 
@@ -393,6 +393,28 @@ bool TWaveAudioIO::CloseDevice()
     return true;
 }
 
+bool TWaveAudioIO::Pause()
+{
+    if (FPaused)
+        return false;
+    if (GetActive() && !Succeeded(StopDevice()))
+        return false;
+    FPaused = true;
+    NotifyPause();
+    return true;
+}
+
+bool TWaveAudioIO::Resume()
+{
+    if (!FPaused)
+        return false;
+    if (GetActive() && !Succeeded(StartDevice()))
+        return false;
+    FPaused = false;
+    NotifyResume();
+    return true;
+}
+
 void TWaveAudioIO::CloseWhenEmpty()
 {
     if (!FClosing || RingCount() != 0 || !GetActive() || FCloseIssued)
@@ -480,16 +502,10 @@ bool TWaveAudioIO::OpenWith(const std::function<MMRESULT(const WAVEFORMATEX&)>& 
     }
     PWaveFormatEx format = nullptr;
     bool freeIt = true;
-    struct TRelease
-    {
-        PWaveFormatEx& Format;
-        bool& FreeIt;
-        ~TRelease()
-        {
-            if (FreeIt)
-                FreeWaveFormat(Format);
-        }
-    } release{format, freeIt};
+    const auto release = qScopeGuard([&] {
+        if (freeIt)
+            FreeWaveFormat(format);
+    });
     GetWaveFormat(format, freeIt);
     // Without a format there is nothing to open: a clean failure through the error path.
     if (format == nullptr)

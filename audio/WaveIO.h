@@ -11,6 +11,15 @@
 // running or paused -> Closing (Closing set, close under way) -> Closed. Active is true from the
 // successful open until the closed notification has been handled.
 //
+// Threads: everything here runs on the GUI thread, the handlers included. A driver may have
+// threads of its own, which only post notifications to DeviceWindow; they are dispatched on the
+// GUI thread, in order, by the message loop or by WaitUntilClosed's loop on this device's window.
+//
+// Ownership: the device owns its headers (HeaderList) from ReallocHeader until it releases them.
+// A queued header is lent to the driver until the driver posts it back; while it is lent, the
+// device neither touches nor frees it. Format records go from GetWaveFormat to the open with a
+// FreeIt flag; records handed from one owner to another travel as a TWaveFormatPtr.
+//
 // A header's dwUser says who owns its data block: this device (OwnerTag()) frees it with the
 // header; any other value means the block is somebody else's and is never freed here.
 //
@@ -30,7 +39,7 @@
 
 #include "audio/WaveUtils.h"
 #include "core/ScopedOverride.h"
-#include "platform/DeviceWindow.h"
+#include "sound/DeviceWindow.h"
 
 #include <QObject>
 #include <QString>
@@ -72,6 +81,13 @@ using TWaveAudioFilterEvent =
 // or nullptr.
 PWaveFormatEx AllocWaveFormat(std::size_t extra = 0) noexcept;
 void FreeWaveFormat(PWaveFormatEx format) noexcept;
+
+struct TWaveFormatDeleter
+{
+    void operator()(PWaveFormatEx format) const noexcept { FreeWaveFormat(format); }
+};
+// A format record with one owner, freed with FreeWaveFormat.
+using TWaveFormatPtr = std::unique_ptr<WAVEFORMATEX, TWaveFormatDeleter>;
 
 // Data blocks a device frees when it owns them (dwUser): allocate and free them with these.
 void* AllocWaveBlock(std::size_t size) noexcept;
@@ -153,8 +169,12 @@ public:
     // queued headers back (the last one closes). Waits for the closed notification unless a
     // header is in hand; false when a platform call failed.
     virtual bool CloseDevice();
-    virtual bool Pause() = 0;
-    virtual bool Resume() = 0;
+    // Stops (pauses) the device, or, while closed, has the next open leave it stopped; false when
+    // it is paused already or the platform refused. OnPause follows.
+    virtual bool Pause();
+    // Starts the device again; false when it is not paused or the platform refused. OnResume
+    // follows.
+    virtual bool Resume();
     virtual bool QueryFormat(const WAVEFORMATEX* pWaveFormat) = 0;
     virtual bool QueryPCMFormat(TPCMFormat Format);
 
@@ -172,7 +192,7 @@ protected:
     virtual void HandleOutClose() {}
     virtual void HandleOutDone(WAVEHDR* /*Header*/) {}
     virtual bool GetActive() = 0;
-    virtual bool GetPaused() = 0;
+    virtual bool GetPaused() { return FPaused; }
     virtual void GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt) = 0;
     virtual void FillBufferRing() = 0;
     // The device handle the notifications must carry.
@@ -182,6 +202,10 @@ protected:
     virtual bool BeforeClose() { return true; }
     virtual MMRESULT ResetDevice() = 0;
     virtual MMRESULT CloseHandle() = 0;
+    // The platform calls of Pause and Resume: waveInStop / waveOutPause, waveInStart /
+    // waveOutRestart.
+    virtual MMRESULT StopDevice() = 0;
+    virtual MMRESULT StartDevice() = 0;
     // Gives the handle up without a close: the driver forgets it, the handle is cleared.
     virtual void AbandonDevice() = 0;
 
@@ -214,6 +238,7 @@ public:
 
 protected:
     void SetClosing(bool Value) { FClosing = Value; }
+    void SetPaused(bool Value) { FPaused = Value; }
 
     // Marks a header as in hand for as long as it lives (see above).
     class THeaderInHand
@@ -265,6 +290,7 @@ private:
     std::uint16_t FBufferCount = 2;
     MMRESULT FLastError = MMSYSERR_NOERROR;
     bool FClosing = false;
+    bool FPaused = false;
     bool FDestroying = false;
     bool FReleased = false;
     bool FCloseIssued = false;

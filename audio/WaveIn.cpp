@@ -90,8 +90,8 @@ void TWaveAudioIn::HandleInOpen()
     if (Closing())
         return;
     FillBufferRing();
-    if (!FPaused)
-        FPaused = !Succeeded(waveInStart(FDeviceHandle));
+    if (!Paused())
+        SetPaused(!Succeeded(waveInStart(FDeviceHandle)));
     NotifyActivate();
 }
 
@@ -198,7 +198,7 @@ void TWaveAudioIn::PassOn(WAVEHDR& Header)
 
 bool TWaveAudioIn::BeforeClose()
 {
-    return FPaused || Succeeded(waveInStop(FDeviceHandle));
+    return Paused() || Succeeded(waveInStop(FDeviceHandle));
 }
 
 MMRESULT TWaveAudioIn::ResetDevice()
@@ -211,26 +211,14 @@ MMRESULT TWaveAudioIn::CloseHandle()
     return waveInClose(FDeviceHandle);
 }
 
-bool TWaveAudioIn::Pause()
+MMRESULT TWaveAudioIn::StopDevice()
 {
-    if (FPaused)
-        return false;
-    if (GetActive() && !Succeeded(waveInStop(FDeviceHandle)))
-        return false;
-    FPaused = true;
-    NotifyPause();
-    return true;
+    return waveInStop(FDeviceHandle);
 }
 
-bool TWaveAudioIn::Resume()
+MMRESULT TWaveAudioIn::StartDevice()
 {
-    if (!FPaused)
-        return false;
-    if (GetActive() && !Succeeded(waveInStart(FDeviceHandle)))
-        return false;
-    FPaused = false;
-    NotifyResume();
-    return true;
+    return waveInStart(FDeviceHandle);
 }
 
 bool TWaveAudioIn::AddExternalBuffer(void* Buffer, std::uint32_t BufferSize, bool FreeIt)

@@ -35,8 +35,6 @@ public:
     QString ErrorTextOf(MMRESULT Code) override;
     MMRESULT CheckDevice() override;
     bool OpenDevice() override;
-    bool Pause() override;
-    bool Resume() override;
     bool QueryFormat(const WAVEFORMATEX* pWaveFormat) override;
 
     // Prepares the header when it is not yet, and adds it to the device.
@@ -54,7 +52,6 @@ protected:
     void HandleInClose() override;
     void HandleInData(WAVEHDR* Header) override;
     bool GetActive() override { return FDeviceHandle != 0; }
-    bool GetPaused() override { return FPaused; }
     void GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt) override;
     void FillBufferRing() override;
     HWAVE Handle() const override { return FDeviceHandle; }
@@ -62,12 +59,13 @@ protected:
     bool BeforeClose() override;
     MMRESULT ResetDevice() override;
     MMRESULT CloseHandle() override;
+    MMRESULT StopDevice() override;
+    MMRESULT StartDevice() override;
 
 private:
     // Hands the recorded block to DataReady, with the header's claim on it.
     void PassOn(WAVEHDR& Header);
 
     HWAVEIN FDeviceHandle = 0;
-    bool FPaused = false;
     TPCMFormat FPCMFormat = Mono16bit8000Hz;
 };

@@ -197,8 +197,8 @@ void TWaveAudioOut::HandleOutOpen()
     if (Closing())
         return;
     ApplyOptions();
-    if (FPaused)
-        FPaused = Succeeded(waveOutPause(FDeviceHandle));
+    if (Paused())
+        SetPaused(Succeeded(waveOutPause(FDeviceHandle)));
     FillBufferRing();
     NotifyActivate();
 }
@@ -358,26 +358,14 @@ MMRESULT TWaveAudioOut::CloseHandle()
     return waveOutClose(FDeviceHandle);
 }
 
-bool TWaveAudioOut::Pause()
+MMRESULT TWaveAudioOut::StopDevice()
 {
-    if (FPaused)
-        return false;
-    if (GetActive() && !Succeeded(waveOutPause(FDeviceHandle)))
-        return false;
-    FPaused = true;
-    NotifyPause();
-    return true;
+    return waveOutPause(FDeviceHandle);
 }
 
-bool TWaveAudioOut::Resume()
+MMRESULT TWaveAudioOut::StartDevice()
 {
-    if (!FPaused)
-        return false;
-    if (GetActive() && !Succeeded(waveOutRestart(FDeviceHandle)))
-        return false;
-    FPaused = false;
-    NotifyResume();
-    return true;
+    return waveOutRestart(FDeviceHandle);
 }
 
 void TWaveAudioOut::AbandonDevice()

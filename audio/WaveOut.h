@@ -62,8 +62,6 @@ public:
     QString ErrorTextOf(MMRESULT Code) override;
     MMRESULT CheckDevice() override;
     bool OpenDevice() override;
-    bool Pause() override;
-    bool Resume() override;
     bool QueryFormat(const WAVEFORMATEX* pWaveFormat) override;
 
     // Prepares (when needed) and writes one header; the filter and the level see its data first.
@@ -86,12 +84,13 @@ protected:
     void HandleOutClose() override;
     void HandleOutDone(WAVEHDR* Header) override;
     bool GetActive() override { return FDeviceHandle != 0; }
-    bool GetPaused() override { return FPaused; }
     void FillBufferRing() override;
     HWAVE Handle() const override { return FDeviceHandle; }
     void AbandonDevice() override;
     MMRESULT ResetDevice() override;
     MMRESULT CloseHandle() override;
+    MMRESULT StopDevice() override;
+    MMRESULT StartDevice() override;
 
     // Unprepares (when prepared) and releases a header of the ring.
     void Release(WAVEHDR*& Header);
@@ -103,7 +102,6 @@ private:
     TDeviceSupport QuerySupport();
 
     HWAVEOUT FDeviceHandle = 0;
-    bool FPaused = false;
     // What the device offers, asked once at the open: reading or writing a control while open
     // never waits for a device list.
     TDeviceSupport FSupport;

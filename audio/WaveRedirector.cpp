@@ -1,8 +1,9 @@
 #include "WaveRedirector.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QMetaObject>
+#include <QScopeGuard>
 
 #include <cstring>
 #include <exception>
@@ -26,19 +27,19 @@ void TAudioInput::GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt)
     if (FreeIt) {
         // Made for this open: the redirector keeps it for the output.
         FreeIt = false;
-        Redirector->FPendingFormat = pWaveFormat;
+        Redirector->FPendingFormat.reset(pWaveFormat);
         return;
     }
     // A handler keeps its record: the output gets a copy. PCM records have no extra bytes,
     // whatever their cbSize says.
     const std::size_t extra = pWaveFormat->wFormatTag == WAVE_FORMAT_PCM ? 0 : pWaveFormat->cbSize;
-    PWaveFormatEx copy = AllocWaveFormat(extra);
+    TWaveFormatPtr copy(AllocWaveFormat(extra));
     if (copy == nullptr) {
         Succeeded(MMSYSERR_NOMEM);
         return;
     }
-    std::memcpy(copy, pWaveFormat, sizeof(WAVEFORMATEX) + extra);
-    Redirector->FPendingFormat = copy;
+    std::memcpy(copy.get(), pWaveFormat, sizeof(WAVEFORMATEX) + extra);
+    Redirector->FPendingFormat = std::move(copy);
 }
 
 void TAudioInput::DataReady(void* Buffer, std::uint32_t BufferSize, bool& FreeIt)
@@ -82,8 +83,7 @@ TAudioOutput::~TAudioOutput()
 void TAudioOutput::GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt)
 {
     FreeIt = true;
-    pWaveFormat = Redirector->FPendingFormat;
-    Redirector->FPendingFormat = nullptr;
+    pWaveFormat = Redirector->FPendingFormat.release();
 }
 
 void TAudioOutput::HandleOutDone(WAVEHDR* Header)
@@ -144,13 +144,10 @@ void TAudioRedirector::SetActive(bool Value)
         FReported = false;
     }
     FActive = Value;
-    struct TMirror
-    {
-        TAudioRedirector* Self;
-        // A close that goes on after the call (asked for inside one of the input's events)
-        // counts as off.
-        ~TMirror() { Self->FActive = Self->FAudioIn->Active() && !Self->FAudioIn->Closing(); }
-    } mirror{this};
+    // A close that goes on after the call (asked for inside one of the input's events) counts as
+    // off.
+    const auto mirror =
+        qScopeGuard([this] { FActive = FAudioIn->Active() && !FAudioIn->Closing(); });
     FAudioIn->SetActive(Value);
 }
 
@@ -232,6 +229,5 @@ std::uint32_t TAudioRedirector::SinkBlocks() const
 
 void TAudioRedirector::ReleasePendingFormat()
 {
-    FreeWaveFormat(FPendingFormat);
-    FPendingFormat = nullptr;
+    FPendingFormat.reset();
 }

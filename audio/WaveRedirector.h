@@ -3,11 +3,10 @@
 // microphone echo).
 //
 // Switching Active on opens AudioIn; once the input reports itself open, the redirector opens
-// AudioOut with a byte-for-byte copy of the input's format (PendingFormat, held by exactly one
-// owner at a time) and fires OnActivate. Every recorded block is then handed to the output
-// without copying, and the output frees it once played. Switching off closes the input, and the
-// input's closing closes the output; OnDeactivate fires inside the switch-off, and only when the
-// output had been open.
+// AudioOut with a byte-for-byte copy of the input's format (PendingFormat) and fires OnActivate.
+// Every recorded block is then handed to the output without copying, and the output frees it once
+// played. Switching off closes the input, and the input's closing closes the output; OnDeactivate
+// fires inside the switch-off, and only when the output had been open.
 //
 // Device failures go to OnError or, without a handler, are raised with the failing device's text.
 // Beyond the classic behaviour: a block that cannot be played is freed, never leaked; a failed
@@ -89,7 +88,7 @@ public:
     static constexpr std::uint16_t MaxEchoBacklog = 2;
 
     // The format the input is opening with, kept for the output's open; nullptr when none.
-    const WAVEFORMATEX* PendingFormat() const { return FPendingFormat; }
+    const WAVEFORMATEX* PendingFormat() const { return FPendingFormat.get(); }
 
 private:
     friend class TAudioInput;
@@ -108,7 +107,7 @@ private:
     bool FDestroying = false;
     bool FReported = false; // a failure of this run has been reported
     bool FSwitchOffPosted = false;
-    PWaveFormatEx FPendingFormat = nullptr;
+    TWaveFormatPtr FPendingFormat;
     TAudioInput* FAudioIn = nullptr;
     TAudioOutput* FAudioOut = nullptr;
 };

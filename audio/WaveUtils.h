@@ -2,7 +2,7 @@
 // What every wave device shares: the 20 built-in PCM formats (and nonePCM), turning one into a
 // WAVEFORMATEX, the peak level of a buffer (0..100), the output options and the channel names.
 
-#include "platform/MMSystem.h"
+#include "sound/MMSystem.h"
 
 #include <cstdint>
 

@@ -33,7 +33,7 @@
 
 #include "app/UnitVardo.h"
 #include "platform/Application.h"
-#include "platform/drivers/PulseAudio.h"
+#include "sound/drivers/PulseAudio.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -8,12 +8,12 @@
 // the test server's sine source hands out two seconds at a time whatever a stream asks for, so
 // it cannot show how regularly buffers come back; a clocked source delivers what is asked.
 
-#include "platform/Application.h"
-#include "platform/DeviceWindow.h"
-#include "platform/MMSystem.h"
-#include "platform/WaveDriver.h"
-#include "platform/drivers/PulseAudio.h"
+#include "sound/DeviceWindow.h"
+#include "sound/MMSystem.h"
+#include "sound/WaveDriver.h"
+#include "sound/drivers/PulseAudio.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -143,7 +143,7 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    TApplication application(argc, argv);
+    QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

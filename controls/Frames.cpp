@@ -1,6 +1,6 @@
 #include "Frames.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QPointer>
 

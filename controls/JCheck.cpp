@@ -1,6 +1,6 @@
 #include "JCheck.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
 #include "JLAniBmp.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

@@ -1,6 +1,6 @@
 #include "JLabel.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QApplication>
 #include <QMouseEvent>

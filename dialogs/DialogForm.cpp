@@ -1,6 +1,6 @@
 #include "DialogForm.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QGuiApplication>
 #include <QPainter>

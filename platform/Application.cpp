@@ -11,12 +11,6 @@
 
 namespace {
 
-TExceptionReporter& Reporter()
-{
-    static TExceptionReporter reporter;
-    return reporter;
-}
-
 // Settings the window system connection reads when it is made, so made before it connects; a
 // variable the environment already has is left as it is.
 int& PrepareEnvironment(int& argc)
@@ -35,6 +29,12 @@ int& PrepareEnvironment(int& argc)
 TApplication::TApplication(int& argc, char** argv) : QApplication(PrepareEnvironment(argc), argv)
 {
     SetUpApplication();
+    InstallExceptionReporter([](QObject*, const QString& message) { ShowErrorBox(message); });
+}
+
+TApplication::~TApplication()
+{
+    InstallExceptionReporter({});
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
@@ -79,31 +79,4 @@ void ShowErrorBox(const QString& message)
     QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), message,
                     QMessageBox::Ok, QApplication::activeWindow());
     ExecModal(box);
-}
-
-void HandleException(QObject* sender, const QString& message) noexcept
-{
-    try {
-        if (Reporter())
-            Reporter()(sender, message);
-        else
-            ShowErrorBox(message);
-    } catch (...) {
-        // The reporter itself failed: nothing sensible is left to tell the user.
-    }
-}
-
-void HandleException(QObject* sender, const std::exception& error) noexcept
-{
-    QString text;
-    try {
-        text = QString::fromUtf8(error.what());
-    } catch (...) {
-    }
-    HandleException(sender, text);
-}
-
-TScopedExceptionReporter::TScopedExceptionReporter(TExceptionReporter reporter)
-    : TScopedOverride(Reporter(), std::move(reporter))
-{
 }

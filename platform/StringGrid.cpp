@@ -1,6 +1,6 @@
 #include "StringGrid.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QAccessibleWidget>
 #include <QFocusEvent>

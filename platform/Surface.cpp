@@ -1,6 +1,6 @@
 #include "Surface.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QPaintEvent>
 #include <QPainter>

@@ -2,7 +2,7 @@
 // page (the test command's server, PULSE_SERVER), and the echo as the null sink's monitor shows
 // it (a server of the test's own, since the test plays into it).
 
-#include "platform/drivers/PulseAudio.h"
+#include "sound/drivers/PulseAudio.h"
 #include "tests/app/FormFixture.h"
 
 #include <QElapsedTimer>

@@ -3,8 +3,8 @@
 // devices' events written into it, and a check that no header or block outlives the test.
 
 #include "audio/WaveIO.h"
-#include "platform/drivers/SimulatedSoundCard.h"
-#include "tests/support/TestSupport.h"
+#include "tests/support/CoreSupport.h"
+#include "tests/support/SimulatedSoundCard.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

@@ -2,16 +2,6 @@
 
 #include <QTest>
 
-ErrorRecorder::ErrorRecorder()
-    // A reporter of exceptions, named so; the check takes it for an exception left unthrown.
-    // NOLINTNEXTLINE(bugprone-throw-keyword-missing)
-    : FReporter([this](QObject* sender, const QString& message) {
-          Senders.append(sender);
-          Messages.append(message);
-      })
-{
-}
-
 QImage Grab(QWidget* widget)
 {
     return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -20,11 +10,6 @@ QImage Grab(QWidget* widget)
 TColor PixelOf(const QImage& image, int x, int y)
 {
     return FromQColor(image.pixelColor(x, y));
-}
-
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
-{
-    return QTest::qWaitFor(condition, timeoutMs);
 }
 
 void ShowAndWait(QWidget* widget)

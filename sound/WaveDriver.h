@@ -1,5 +1,5 @@
 #pragma once
-// A sound driver behind the wave functions of platform/MMSystem.h, and the one that is installed.
+// A sound driver behind the wave functions of sound/MMSystem.h, and the one that is installed.
 //
 // Before a driver method runs, the wave functions have checked record sizes and null pointers,
 // the open flags (a query, or CALLBACK_WINDOW with a callback window), and that a format is PCM
@@ -21,7 +21,7 @@
 // Methods are called on the GUI thread. A driver may own threads of its own; they only post.
 
 #include "core/ScopedOverride.h"
-#include "platform/MMSystem.h"
+#include "sound/MMSystem.h"
 
 #include <memory>
 #include <string>

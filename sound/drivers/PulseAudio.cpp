@@ -4,7 +4,7 @@
 
 #include "PulseAudio.h"
 
-#include "platform/DeviceWindow.h"
+#include "sound/DeviceWindow.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -880,10 +880,12 @@ MMRESULT TPulseAudioDriver::Close(TWaveDirection dir, HWAVE handle)
 }
 
 // Preparing a header changes only its flags, which the wave functions do: the driver only
-// answers for the handle.
+// answers for the handle. Without the lock: the handles are given out and taken back on this
+// thread alone, and the main loop's thread only reads them, so nothing can change under us.
 MMRESULT TPulseAudioDriver::Prepare(TWaveDirection dir, HWAVE handle, WAVEHDR*)
 {
-    return OnStream(dir, handle, [](TStream*) { return MMRESULT(MMSYSERR_NOERROR); });
+    return Find(dir, handle) != nullptr ? MMRESULT(MMSYSERR_NOERROR)
+                                        : MMRESULT(MMSYSERR_INVALHANDLE);
 }
 
 MMRESULT TPulseAudioDriver::Unprepare(TWaveDirection dir, HWAVE handle, WAVEHDR* header)

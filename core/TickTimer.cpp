@@ -1,4 +1,4 @@
-#include "platform/TickTimer.h"
+#include "core/TickTimer.h"
 
 #include <QPointer>
 

@@ -3,13 +3,13 @@
 // "testsource" at half of full scale) for what only reads it, and servers of the test's own
 // (scripts/pulse-server) for whatever changes a server, plays into it or kills it.
 
-#include "platform/DeviceWindow.h"
-#include "platform/MMSystem.h"
-#include "platform/WaveDriver.h"
-#include "platform/drivers/PulseAudio.h"
+#include "sound/DeviceWindow.h"
+#include "sound/MMSystem.h"
+#include "sound/WaveDriver.h"
+#include "sound/drivers/PulseAudio.h"
 
+#include "tests/support/CoreSupport.h"
 #include "tests/support/PulseServer.h"
-#include "tests/support/TestSupport.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

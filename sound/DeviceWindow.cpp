@@ -1,6 +1,6 @@
 #include "DeviceWindow.h"
 
-#include "platform/Application.h"
+#include "core/ErrorReport.h"
 
 #include <QCoreApplication>
 #include <QEvent>

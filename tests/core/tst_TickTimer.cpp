@@ -2,8 +2,8 @@
 // counted time holds; a stall drops what is beyond the catch-up bound; stopping, restarting or a
 // new interval inside a tick ends the group; longer intervals tick one by one.
 
-#include "platform/TickTimer.h"
-#include "tests/support/TestSupport.h"
+#include "core/TickTimer.h"
+#include "tests/support/CoreSupport.h"
 
 #include <QPointer>
 #include <gtest/gtest.h>
@@ -62,9 +62,13 @@ TEST_F(TickTimerTest, GroupsHoldTheTicksTheCountedTimeHolds)
     const std::vector<Sequence> table = {
         {"1 ms", 1, {{17, 17}, {17, 34}, {5, 39}, {40, 79}}, 0},
         {"3 ms, remainders carried", 3, {{17, 5}, {17, 11}, {1, 11}, {2, 12}}, 0},
-        {"stall", 1, {{5000, TTickTimer::MaxCatchUp}, {17, TTickTimer::MaxCatchUp + 17}},
+        {"stall",
+         1,
+         {{5000, TTickTimer::MaxCatchUp}, {17, TTickTimer::MaxCatchUp + 17}},
          5000 - TTickTimer::MaxCatchUp},
-        {"stall at 4 ms", 4, {{1000, TTickTimer::MaxCatchUp / 4}, {8, TTickTimer::MaxCatchUp / 4 + 2}},
+        {"stall at 4 ms",
+         4,
+         {{1000, TTickTimer::MaxCatchUp / 4}, {8, TTickTimer::MaxCatchUp / 4 + 2}},
          250 - TTickTimer::MaxCatchUp / 4},
     };
     for (const Sequence& s : table) {

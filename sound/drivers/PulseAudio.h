@@ -1,6 +1,6 @@
 #pragma once
 // The sound driver that plays and records through a PulseAudio server (or PipeWire's
-// PulseAudio service), behind the wave functions of platform/MMSystem.h.
+// PulseAudio service), behind the wave functions of sound/MMSystem.h.
 //
 // Devices: capture devices are the server's sources without the monitors (the program must never
 // record its own output), playback devices its sinks, numbered 0..n-1 in the server's index order
@@ -17,7 +17,8 @@
 // volume changed elsewhere (a desktop mixer) is what a read answers once the server has told.
 //
 // Threads. Every pa_* object lives on one pa_threaded_mainloop. The driver's methods run on the
-// GUI thread (G) and hold the main-loop lock for their whole call; what they wait for (the
+// GUI thread (G) and hold the main-loop lock for their whole call (but Prepare and Unprepare,
+// which only look the handle up: handles are added and removed by G alone); what they wait for (the
 // connection, a device list, a stream becoming ready) they wait for under the lock with
 // pa_threaded_mainloop_wait, woken by the callback that changes it or by a time event at the
 // call's deadline. Callbacks run on the main-loop thread (M) with the lock held; they only copy
@@ -47,7 +48,7 @@
 // lock, so no callback can reach it afterwards. The destructor does the same for every handle,
 // then stops the main-loop thread; it posts nothing and never waits on the server.
 
-#include "platform/WaveDriver.h"
+#include "sound/WaveDriver.h"
 
 #include <cstdint>
 #include <functional>

@@ -26,7 +26,7 @@ class TTickTimer : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int WakePeriod = 34; // milliseconds
+    static constexpr int WakePeriod = 34;  // milliseconds
     static constexpr int MaxCatchUp = 250; // milliseconds
 
     explicit TTickTimer(QObject* parent = nullptr);
@@ -52,8 +52,8 @@ private:
 
     QTimer FWaker;
     int FInterval = 0;
-    qint64 FOrigin = 0;      // milliseconds, when counting started
-    qint64 FDelivered = 0;   // ticks emitted or dropped since then
+    qint64 FOrigin = 0;    // milliseconds, when counting started
+    qint64 FDelivered = 0; // ticks emitted or dropped since then
     qint64 FDropped = 0;
     quint64 FGeneration = 0; // changes with every start, stop and new interval
 };

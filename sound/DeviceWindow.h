@@ -9,7 +9,7 @@
 // waits for it. A window that is destroyed takes its queued messages with it; posting to it
 // afterwards does nothing and says so.
 
-#include "platform/MMSystem.h"
+#include "sound/MMSystem.h"
 
 #include <chrono>
 #include <functional>

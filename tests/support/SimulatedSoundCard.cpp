@@ -1,6 +1,6 @@
 #include "SimulatedSoundCard.h"
 
-#include "platform/DeviceWindow.h"
+#include "sound/DeviceWindow.h"
 
 #include <algorithm>
 #include <cstring>

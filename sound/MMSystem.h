@@ -3,7 +3,7 @@
 // the waveIn* / waveOut* functions with the arguments and results a Windows program expects of
 // them, plus MulDiv. The functions check their arguments (record sizes, null pointers, flag
 // words, the format, the state of a header) and forward to the installed sound driver
-// (platform/WaveDriver.h); with no driver installed there are no devices and every open fails
+// (sound/WaveDriver.h); with no driver installed there are no devices and every open fails
 // with MMSYSERR_NODRIVER.
 //
 // Notifications (MM_WIM_* / MM_WOM_*) are posted to the callback window given to the open (a

@@ -1,9 +1,11 @@
 // The wave functions' own checks, their texts, MulDiv, and the device notification windows.
 
-#include "platform/DeviceWindow.h"
-#include "platform/MMSystem.h"
-#include "platform/drivers/SimulatedSoundCard.h"
-#include "tests/support/TestSupport.h"
+#include "sound/DeviceWindow.h"
+#include "sound/MMSystem.h"
+#include "tests/support/CoreSupport.h"
+#include "tests/support/SimulatedSoundCard.h"
+
+#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 

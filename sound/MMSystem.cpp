@@ -1,6 +1,6 @@
 #include "MMSystem.h"
 
-#include "platform/WaveDriver.h"
+#include "sound/WaveDriver.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 // "waveInOpen/query", "waveOutWrite", ...), followed by the name of each notification it posts
 // ("MM_WIM_DATA", ...). Tests may add their own entries (events) to see the whole order.
 
-#include "platform/WaveDriver.h"
+#include "sound/WaveDriver.h"
 
 #include <cstdint>
 #include <deque>

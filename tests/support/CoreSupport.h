@@ -1,0 +1,30 @@
+#pragma once
+// Helpers of every test program, with or without widgets: an error recorder and a wait with a
+// deadline. Test programs of the GUI-free folders (sound, audio) run on a QCoreApplication.
+
+#include "core/ErrorReport.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Records what the error path reports while it lives, instead of showing a message box.
+class ErrorRecorder
+{
+public:
+    ErrorRecorder();
+    ErrorRecorder(const ErrorRecorder&) = delete;
+    ErrorRecorder& operator=(const ErrorRecorder&) = delete;
+
+    QStringList Messages;
+    QList<QObject*> Senders;
+
+private:
+    TScopedExceptionReporter FReporter;
+};
+
+// Processes events until `condition` holds or `timeoutMs` passes; returns the condition.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);

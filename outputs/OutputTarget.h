@@ -1,0 +1,57 @@
+#pragma once
+// One place the switching word goes: a parallel port, GPIO lines, a serial relay board, smart
+// plugs over MQTT. The program's outputs (TOutputs) keep a list of them and drive each one from a
+// worker thread of their own, so a target may wait on its device or the network: nothing here
+// runs on the GUI thread.
+//
+// Life of a target, on the worker thread:
+//   Open() --true--> Write(word, previous) ... Service() ... --> Flush(deadline) --> Close()
+//   Open() --false--> (Error() says why) Open() again later, with a growing pause (up to 5 s)
+//   Write() or Service() --false--> lost: Close(), then Open() again later; after a successful
+//   open the current word is written at once, with previous = -1.
+// The word holds the six outputs in bits 0 to 5; bits 6 and 7 are always 0.
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <utility>
+
+class TOutputTarget
+{
+public:
+    virtual ~TOutputTarget() = default;
+
+    // What the user wrote to name it ("serial:/dev/ttyUSB0:9600"), for messages and the log.
+    QString Name() const { return FName; }
+    // Why the last Open, Write or Service failed: a Spanish sentence that names the cause and the
+    // usual remedy ("... Añada su usuario al grupo dialout ..."), without the target's name.
+    QString Error() const { return FError; }
+
+    // Opens the device or the connection. False, with Error() set, when it cannot.
+    virtual bool Open() = 0;
+    // Sets the outputs to `word`. `previous` is the word the target shows now, or -1 when it is
+    // not known (right after an open), so a target that sends per output sends every output then.
+    // False, with Error() set, when the target is lost.
+    virtual bool Write(std::uint8_t word, int previous) = 0;
+    // Called about every 50 ms while the target is open: keeps a connection alive, notices a
+    // loss. False, with Error() set, when the target is lost.
+    virtual bool Service() { return true; }
+    // Waits until what was written has left, at most until `deadline` (at quit).
+    virtual void Flush(std::chrono::steady_clock::time_point /*deadline*/) {}
+    // Closes the device or the connection; nothing is sent.
+    virtual void Close() = 0;
+
+protected:
+    explicit TOutputTarget(QString name) : FName(std::move(name)) {}
+    // Sets Error() and returns false, for `return Fail(...)`.
+    bool Fail(QString error)
+    {
+        FError = std::move(error);
+        return false;
+    }
+
+private:
+    QString FName;
+    QString FError;
+};

@@ -1,0 +1,123 @@
+#include "Targets.h"
+
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+bool Refuse(const QString& text, const QString& why, QString& error)
+{
+    error = QStringLiteral("salida no válida \"%1\": %2").arg(text, why);
+    return false;
+}
+
+// A topic level as Tasmota names devices: no separators, wildcards or spaces.
+bool IsTopic(const QString& topic)
+{
+    return !topic.isEmpty() && std::none_of(topic.begin(), topic.end(), [](QChar c) {
+        return c == u'/' || c == u'+' || c == u'#' || c.isSpace() || c.unicode() < 32;
+    });
+}
+
+bool ParseMqtt(const QString& text, TTargetSpec& spec, QString& error)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return Refuse(text, QStringLiteral("falta el servidor MQTT"), error);
+    if (!url.password().isEmpty())
+        return Refuse(text,
+                      QStringLiteral("la contraseña va en el archivo de configuración, no en la "
+                                     "línea de órdenes"),
+                      error);
+    if (url.hasQuery() || url.hasFragment())
+        return Refuse(text, QStringLiteral("sobra lo que sigue a los temas"), error);
+    const int port = url.port(0);
+    if (port < 0 || port > 65535 || (port == 0 && url.port(-1) == 0))
+        return Refuse(text, QStringLiteral("el puerto no es válido"), error);
+    QString path = url.path();
+    if (path.startsWith(u'/'))
+        path.remove(0, 1);
+    const QStringList topics = path.split(u',');
+    if ((topics.size() != 1 && topics.size() != 6) ||
+        !std::all_of(topics.begin(), topics.end(), IsTopic))
+        return Refuse(text,
+                      QStringLiteral("hace falta un tema, o seis separados por comas, sin «/», "
+                                     "«+», «#» ni espacios"),
+                      error);
+    spec.Kind = TTargetKind::Mqtt;
+    spec.Secure = url.scheme() == QLatin1String("mqtts");
+    spec.User = url.userName();
+    spec.Host = url.host();
+    spec.Port = static_cast<std::uint16_t>(port);
+    spec.Topics = topics;
+    return true;
+}
+
+bool ParseGpio(const QString& text, const QStringList& parts, TTargetSpec& spec, QString& error)
+{
+    if (parts.size() < 3 || parts.size() > 4 || parts[1].isEmpty())
+        return Refuse(text, QStringLiteral("se escribe gpio:CHIP:L0,L1,L2,L3,L4,L5[:active-low]"),
+                      error);
+    if (parts.size() == 4 && parts[3] != QLatin1String("active-low"))
+        return Refuse(text, QStringLiteral("lo único que puede seguir a las líneas es active-low"),
+                      error);
+    const QStringList lines = parts[2].split(u',');
+    if (lines.size() != 6)
+        return Refuse(text, QStringLiteral("hacen falta seis líneas, una por salida"), error);
+    for (int n = 0; n < 6; ++n) {
+        bool ok = false;
+        const uint line = lines[n].toUInt(&ok);
+        if (!ok || lines[n].startsWith(u'+') || line > 65535)
+            return Refuse(text, QStringLiteral("«%1» no es un número de línea").arg(lines[n]),
+                          error);
+        spec.Lines[static_cast<std::size_t>(n)] = line;
+    }
+    auto sorted = spec.Lines;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+        return Refuse(text, QStringLiteral("una línea no puede llevar dos salidas"), error);
+    spec.Kind = TTargetKind::Gpio;
+    spec.Chip = parts[1];
+    spec.ActiveLow = parts.size() == 4;
+    return true;
+}
+
+} // namespace
+
+bool ParseTarget(const QString& text, TTargetSpec& spec, QString& error)
+{
+    spec = TTargetSpec{};
+    spec.Name = text;
+    if (text.startsWith(QLatin1String("mqtt://")) || text.startsWith(QLatin1String("mqtts://")))
+        return ParseMqtt(text, spec, error);
+    const QStringList parts = text.split(u':');
+    const QString kind = parts.front();
+    if (kind == QLatin1String("gpio"))
+        return ParseGpio(text, parts, spec, error);
+    if (kind == QLatin1String("parport")) {
+        if (parts.size() != 2 || parts[1].isEmpty())
+            return Refuse(text, QStringLiteral("se escribe parport:DISPOSITIVO"), error);
+        spec.Kind = TTargetKind::Parport;
+        spec.Device = parts[1];
+        return true;
+    }
+    if (kind == QLatin1String("serial")) {
+        if (parts.size() < 2 || parts.size() > 3 || parts[1].isEmpty())
+            return Refuse(text, QStringLiteral("se escribe serial:DISPOSITIVO[:BAUDIOS]"), error);
+        if (parts.size() == 3) {
+            bool ok = false;
+            const int baud = parts[2].toInt(&ok);
+            if (!ok || baud <= 0 || parts[2].startsWith(u'+'))
+                return Refuse(text, QStringLiteral("«%1» no es una velocidad").arg(parts[2]),
+                              error);
+            spec.Baud = baud;
+        }
+        spec.Kind = TTargetKind::Serial;
+        spec.Device = parts[1];
+        return true;
+    }
+    return Refuse(text,
+                  QStringLiteral("las salidas son parport:, gpio:, serial:, mqtt:// y mqtts://"),
+                  error);
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The targets the user names, as text ("--output serial:/dev/ttyUSB0:9600", or the settings
+// file's list), parsed into what each kind needs, and the factory of each kind.
+//
+//   parport:DEVICE                                the strip on a parallel port (ppdev)
+//   gpio:CHIP:L0,L1,L2,L3,L4,L5[:active-low]      six GPIO lines, bit n to line Ln (libgpiod)
+//   serial:DEVICE[:BAUD]                          one byte per change, 8N1, 9600 baud by default
+//   mqtt://[USER@]HOST[:PORT]/TOPIC               Tasmota command topics cmnd/TOPIC/POWERn
+//   mqtt://[USER@]HOST[:PORT]/T0,T1,T2,T3,T4,T5   one topic per output: cmnd/Tn/POWER
+//   mqtts://...                                   the same over TLS, the server's certificate
+//                                                 checked against the system's authorities
+
+#include "outputs/OutputTarget.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+enum class TTargetKind : std::uint8_t
+{
+    Parport,
+    Gpio,
+    Serial,
+    Mqtt
+};
+
+struct TTargetSpec
+{
+    TTargetKind Kind = TTargetKind::Serial;
+    QString Name;   // the text as the user wrote it (without a password)
+    QString Device; // parport, serial: the device file
+    std::int32_t Baud = 9600;
+    QString Chip; // gpio: "gpiochip0", or a path
+    std::array<unsigned, 6> Lines{};
+    bool ActiveLow = false;
+    bool Secure = false; // mqtt: mqtts://
+    QString User;
+    QString Password; // from the settings file only
+    QString Host;
+    std::uint16_t Port = 0; // 0: 1883, or 8883 for mqtts
+    QStringList Topics;     // one (POWER1..POWER6 under it) or six (POWER of each)
+};
+
+// Parses one target as the user writes it. False, with a one-line Spanish `error` that quotes
+// the text, when it is not a target.
+bool ParseTarget(const QString& text, TTargetSpec& spec, QString& error);
+
+// The target a spec describes, closed.
+std::unique_ptr<TOutputTarget> MakeTarget(const TTargetSpec& spec);
+
+// The factory of each kind (their own files).
+std::unique_ptr<TOutputTarget> MakeParportTarget(const TTargetSpec& spec);
+std::unique_ptr<TOutputTarget> MakeGpioTarget(const TTargetSpec& spec);
+std::unique_ptr<TOutputTarget> MakeSerialTarget(const TTargetSpec& spec);
+std::unique_ptr<TOutputTarget> MakeMqttTarget(const TTargetSpec& spec);

@@ -1,0 +1,60 @@
+#pragma once
+// The user's targets and the thread that drives them.
+//
+// Write() is called on the GUI thread at every clock tick and every level of the meter: it only
+// keeps the word and wakes the worker thread, so a target's trouble never reaches the clock or the
+// meter and nothing waits on a device or the network there. On the worker, every open target gets
+// the word when it differs from what the target shows (a repeated word sends nothing), and a
+// service call about every 50 ms. Start() opens every target and sets it all off; Stop() sets
+// every open target all off, flushes and closes it, within a bound for all of them together.
+//
+// A target that cannot be opened, or is lost later, is closed and opened again after a pause that
+// grows to 5 s; once it is back it gets the current word at once. Trouble() is emitted once per
+// loss (from the worker: connect it queued), and every change, loss and recovery is logged on
+// standard error with the time.
+
+#include "outputs/OutputTarget.h"
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QThread;
+class TOutputWorker;
+
+class TOutputs : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets,
+                      QObject* parent = nullptr);
+    ~TOutputs() override;
+    Q_DISABLE_COPY_MOVE(TOutputs)
+
+    bool Empty() const { return FCount == 0; }
+
+    // Starts the worker: every target is opened and set all off.
+    void Start();
+    // Keeps the word (bits 0 to 5) for the targets. Never waits.
+    void Write(std::uint8_t word);
+    // Every open target all off, flushed and closed, the worker ended: at most `bound` in all.
+    // Safe to call more than once; the destructor calls it.
+    void Stop(std::chrono::milliseconds bound = std::chrono::seconds(1));
+
+Q_SIGNALS:
+    // A target could not be opened or was lost: its name, the cause and the remedy, in Spanish.
+    void Trouble(const QString& message);
+
+private:
+    std::size_t FCount = 0;
+    bool FStopped = false;
+    std::unique_ptr<QThread> FThread;
+    TOutputWorker* FWorker = nullptr; // lives on FThread
+};
+
+// A line on standard error, after the time of day ("14:35:02.417 ...").
+void LogOutputs(const QString& line);

@@ -1,0 +1,139 @@
+#include "OutputOptions.h"
+
+#include <QFile>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
+
+QString OutputsUsage(const QString& program, const QString& files)
+{
+    return QStringLiteral(
+               "Uso: %1 %2[--output SALIDA]...\n"
+               "\n"
+               "  --output SALIDA  también conmuta las seis salidas de SALIDA (puede repetirse):\n"
+               "      parport:DISPOSITIVO                      la regleta en un puerto paralelo\n"
+               "      gpio:CHIP:L0,L1,L2,L3,L4,L5[:active-low] seis líneas GPIO (bit n: línea Ln)\n"
+               "      serial:DISPOSITIVO[:BAUDIOS]             una placa de relés por puerto "
+               "serie\n"
+               "      mqtt://[USUARIO@]SERVIDOR[:PUERTO]/TEMA  enchufes Tasmota: cmnd/TEMA/POWERn\n"
+               "      mqtt://SERVIDOR/T0,T1,T2,T3,T4,T5        un enchufe por salida: "
+               "cmnd/Tn/POWER\n"
+               "      mqtts://...                              lo mismo con TLS\n"
+               "  --help           muestra esta ayuda\n"
+               "  --version        muestra la versión\n"
+               "\n"
+               "Sin --output, las salidas de la sección [outputs] de %3 (output = SALIDA, una por\n"
+               "línea; password = la contraseña MQTT, en un archivo que solo su dueño pueda "
+               "leer).\n")
+        .arg(program, files.isEmpty() ? QString() : files + u' ', OutputSettingsPath());
+}
+
+bool ParseCommandLine(const QStringList& arguments, bool takesFiles, TCommandLine& line,
+                      QString& error)
+{
+    line = TCommandLine{};
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--help")) {
+            line.Help = true;
+        } else if (argument == QLatin1String("--version")) {
+            line.Version = true;
+        } else if (argument == QLatin1String("--output")) {
+            if (i + 1 == arguments.size()) {
+                error = QStringLiteral("falta la salida tras --output");
+                return false;
+            }
+            line.Outputs << arguments[++i];
+        } else if (argument.startsWith(QLatin1String("--output="))) {
+            line.Outputs << argument.mid(9);
+        } else if (argument.startsWith(u'-') && argument != QLatin1String("-")) {
+            error = QStringLiteral("opción desconocida: %1").arg(argument);
+            return false;
+        } else if (takesFiles) {
+            line.Files << argument;
+        } else {
+            error = QStringLiteral("argumento de más: %1").arg(argument);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString OutputSettingsPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/PrVardo/PrVardo.conf");
+}
+
+namespace {
+
+struct TSettings
+{
+    QStringList Outputs;
+    QString Password;
+};
+
+// The [outputs] section: "key = value" lines; '#' and ';' start comments.
+bool ReadSettings(const QString& path, TSettings& settings, QString& error)
+{
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        error = QStringLiteral("no se puede leer %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    bool inOutputs = false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine(4096)).trimmed();
+        if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';'))
+            continue;
+        if (line.startsWith(u'[')) {
+            inOutputs = line == QLatin1String("[outputs]");
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (!inOutputs || equals < 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (key == QLatin1String("output"))
+            settings.Outputs << value;
+        else if (key == QLatin1String("password"))
+            settings.Password = value;
+    }
+    if (!settings.Password.isEmpty()) {
+        struct stat status
+        {
+        };
+        if (::stat(QFile::encodeName(path).constData(), &status) != 0 ||
+            (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+            error = QStringLiteral("%1 guarda una contraseña y otros usuarios pueden leerlo; no se "
+                                   "usa. Protéjalo con: chmod 600 %1")
+                        .arg(path);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool OutputTargets(const TCommandLine& line, const QString& settingsPath,
+                   std::vector<TTargetSpec>& specs, QString& error)
+{
+    specs.clear();
+    TSettings settings;
+    if (!ReadSettings(settingsPath, settings, error))
+        return false;
+    const QStringList& targets = line.Outputs.isEmpty() ? settings.Outputs : line.Outputs;
+    for (const QString& text : targets) {
+        TTargetSpec spec;
+        if (!ParseTarget(text, spec, error))
+            return false;
+        if (spec.Kind == TTargetKind::Mqtt && !spec.User.isEmpty())
+            spec.Password = settings.Password;
+        specs.push_back(spec);
+    }
+    return true;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// What the user asks of the outputs, from the command line or the settings file.
+//
+//   PROGRAM [--output TARGET]... [--help] [--version]
+//
+// The settings file (~/.config/PrVardo/PrVardo.conf, or under $XDG_CONFIG_HOME) may list the
+// same targets, so that a desktop launcher needs no arguments; targets on the command line win:
+//
+//   [outputs]
+//   output = serial:/dev/ttyUSB0
+//   output = mqtt://profe@192.168.1.50/regleta
+//   password = ...        the MQTT password, which never goes on the command line
+//
+// A file that holds a password and that other users may read is refused, as ssh refuses a key
+// that others may read.
+
+#include "outputs/Targets.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+struct TCommandLine
+{
+    QStringList Outputs; // the --output targets, as written
+    QStringList Files;   // arguments that are not options (prvardo-timer's schedule)
+    bool Help = false;
+    bool Version = false;
+};
+
+// Parses the arguments after the program's name. False, with a one-line Spanish error that names
+// the argument, for an unknown option, a missing value, or a file where none is taken.
+bool ParseCommandLine(const QStringList& arguments, bool takesFiles, TCommandLine& line,
+                      QString& error);
+
+// The usage text of --help: the options and every form of target.
+QString OutputsUsage(const QString& program, const QString& files = {});
+
+// Where the settings file is.
+QString OutputSettingsPath();
+
+// The targets to drive: the command line's if it names any, else the settings file's (none when
+// there is no file), each parsed, MQTT targets with the file's password. False with a Spanish
+// error for a target that does not parse or a settings file that is refused.
+bool OutputTargets(const TCommandLine& line, const QString& settingsPath,
+                   std::vector<TTargetSpec>& specs, QString& error);

@@ -1,0 +1,122 @@
+#include "GpioTarget.h"
+
+#include "DeviceErrors.h"
+#include "Targets.h"
+
+#include <gpiod.h>
+
+#include <cerrno>
+
+namespace {
+
+TGpioCalls& GpioCalls()
+{
+    static TGpioCalls calls{
+        // A name ("gpiochip0"), a path, a number or a label.
+        [](const char* chip) { return gpiod_chip_open_lookup(chip); },
+        gpiod_chip_get_lines,
+        [](gpiod_line_bulk* lines, const char* consumer, bool activeLow, const int* values) {
+            return gpiod_line_request_bulk_output_flags(
+                lines, consumer, activeLow ? GPIOD_LINE_REQUEST_FLAG_ACTIVE_LOW : 0, values);
+        },
+        gpiod_line_set_value_bulk,
+        gpiod_line_release_bulk,
+        gpiod_chip_close,
+    };
+    return calls;
+}
+
+const TDeviceWords GpioWords{QStringLiteral("el chip GPIO"), QStringLiteral("gpio"),
+                             QStringLiteral("compruebe su nombre con gpiodetect")};
+
+constexpr unsigned LineCount = 6;
+constexpr const char* Consumer = "PrVardo";
+
+class TGpioTarget final : public TOutputTarget
+{
+public:
+    explicit TGpioTarget(const TTargetSpec& spec)
+        : TOutputTarget(spec.Name), FChipName(spec.Chip.toLocal8Bit()), FOffsets(spec.Lines),
+          FActiveLow(spec.ActiveLow)
+    {
+    }
+    ~TGpioTarget() override { Close(); }
+    TGpioTarget(const TGpioTarget&) = delete;
+    TGpioTarget& operator=(const TGpioTarget&) = delete;
+
+    bool Open() override
+    {
+        Close();
+        FCalls = GpioCalls();
+        FChip = FCalls.OpenChip(FChipName.constData());
+        if (!FChip)
+            return Fail(DeviceOpenError(GpioWords, errno));
+        if (FCalls.GetLines(FChip, FOffsets.data(), LineCount, &FLines) < 0) {
+            const int error = errno;
+            CloseChip();
+            return Fail(error == EINVAL
+                            ? QStringLiteral("el chip GPIO no tiene todas las líneas "
+                                             "pedidas; compruebe sus números con gpioinfo")
+                            : SystemError(QStringLiteral("leer las líneas GPIO"), error));
+        }
+        const int off[LineCount] = {};
+        if (FCalls.RequestOutputs(&FLines, Consumer, FActiveLow, off) < 0) {
+            const int error = errno;
+            CloseChip();
+            return Fail(error == EBUSY
+                            ? QStringLiteral("las líneas GPIO están ocupadas por otro programa; "
+                                             "gpioinfo muestra cuál las usa")
+                            : DeviceOpenError(GpioWords, error));
+        }
+        FRequested = true;
+        return true;
+    }
+
+    bool Write(std::uint8_t word, int /*previous*/) override
+    {
+        if (!FRequested)
+            return Fail(QStringLiteral("las líneas GPIO no están pedidas"));
+        int values[LineCount];
+        for (unsigned n = 0; n < LineCount; ++n)
+            values[n] = (word >> n) & 1;
+        if (FCalls.SetValues(&FLines, values) < 0)
+            return Fail(SystemError(QStringLiteral("cambiar las líneas GPIO"), errno));
+        return true;
+    }
+
+    void Close() override
+    {
+        if (FRequested)
+            FCalls.Release(&FLines);
+        FRequested = false;
+        CloseChip();
+    }
+
+private:
+    void CloseChip()
+    {
+        if (FChip)
+            FCalls.CloseChip(FChip);
+        FChip = nullptr;
+    }
+
+    QByteArray FChipName;
+    std::array<unsigned, LineCount> FOffsets;
+    bool FActiveLow;
+    TGpioCalls FCalls;
+    gpiod_chip* FChip = nullptr;
+    gpiod_line_bulk FLines{};
+    bool FRequested = false;
+};
+
+} // namespace
+
+TScopedGpioCalls::TScopedGpioCalls(TGpioCalls calls)
+    : TScopedOverride(GpioCalls(), std::move(calls))
+{
+}
+
+std::unique_ptr<TOutputTarget> MakeGpioTarget(const TTargetSpec& spec)
+{
+    return std::make_unique<TGpioTarget>(spec);
+}

@@ -1,0 +1,229 @@
+// The parallel port and GPIO targets on stand-ins of ppdev and of a GPIO chip: what reaches the
+// data register or each pin for each word, and what the user is told when a device is refused.
+
+#include "outputs/GpioTarget.h"
+#include "outputs/ParportTarget.h"
+#include "outputs/Targets.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <linux/ppdev.h>
+#include <map>
+#include <set>
+#include <sys/ioctl.h>
+
+namespace {
+
+// The steps of both kinds; one of them can be made to fail with an error number.
+enum class TStep
+{
+    Open,    // open the device, or the chip
+    Take,    // claim the port, or take the lines
+    Request, // request the lines as outputs
+    Write
+};
+
+struct TFailure
+{
+    TStep Step = TStep::Open;
+    int Error = 0;
+    bool At(TStep step) const
+    {
+        errno = Error;
+        return Error != 0 && Step == step;
+    }
+};
+
+// A port as ppdev shows it: its claim and its data register.
+struct TFakePort
+{
+    static constexpr int Fd = 42;
+    TFailure Failure;
+    bool Open = false;
+    bool Claimed = false;
+    int Data = -1;
+
+    TParportCalls Calls()
+    {
+        return {
+            [this](const char* path, int) {
+                Open = std::string_view(path) == "/dev/parport1" && !Failure.At(TStep::Open);
+                return Open ? Fd : -1;
+            },
+            [this](int fd, unsigned long request, void* argument) {
+                EXPECT_TRUE(Open && fd == Fd);
+                if (request == PPCLAIM && !Failure.At(TStep::Take))
+                    return int(Claimed = true);
+                if (request == PPRELEASE)
+                    return int(Claimed = false);
+                if (request != PPWDATA || !Claimed || Failure.At(TStep::Write))
+                    return -1;
+                Data = *static_cast<unsigned char*>(argument);
+                return 0;
+            },
+            [this](int fd) {
+                EXPECT_TRUE(fd == Fd && !Claimed) << "port released first";
+                Open = false;
+                return 0;
+            },
+        };
+    }
+};
+
+// A chip as libgpiod shows it: the physical level of each line it drives (an active-low line is
+// inverted, as the kernel does).
+struct TFakeChip
+{
+    TFailure Failure;
+    bool Open = false;
+    std::vector<unsigned> Taken;
+    bool ActiveLow = false;
+    std::map<unsigned, int> Level;
+
+    gpiod_chip* Handle() { return reinterpret_cast<gpiod_chip*>(this); }
+    int Drive(TStep step, const int* values)
+    {
+        if (Failure.At(step))
+            return -1;
+        for (std::size_t n = 0; n < Taken.size(); ++n)
+            Level[Taken[n]] = values[n] != ActiveLow;
+        return 0;
+    }
+    std::set<unsigned> High() const
+    {
+        std::set<unsigned> high;
+        for (const auto& [line, level] : Level)
+            if (level)
+                high.insert(line);
+        return high;
+    }
+
+    TGpioCalls Calls()
+    {
+        return {
+            [this](const char* chip) {
+                Open = std::string_view(chip) == "gpiochip0" && !Failure.At(TStep::Open);
+                return Open ? Handle() : nullptr;
+            },
+            [this](gpiod_chip*, unsigned* offsets, unsigned count, gpiod_line_bulk*) {
+                Taken.assign(offsets, offsets + count);
+                return Failure.At(TStep::Take) ? -1 : 0;
+            },
+            [this](gpiod_line_bulk*, const char* consumer, bool activeLow, const int* values) {
+                EXPECT_STREQ(consumer, "PrVardo");
+                ActiveLow = activeLow;
+                return Drive(TStep::Request, values);
+            },
+            [this](gpiod_line_bulk*, const int* values) { return Drive(TStep::Write, values); },
+            [this](gpiod_line_bulk*) { Level.clear(); },
+            [this](gpiod_chip* chip) {
+                EXPECT_TRUE(chip == Handle() && Level.empty()) << "lines released first";
+                Open = false;
+            },
+        };
+    }
+};
+
+std::unique_ptr<TOutputTarget> Make(TTargetKind kind, bool activeLow = false)
+{
+    TTargetSpec spec;
+    spec.Kind = kind;
+    spec.Device = "/dev/parport1";
+    spec.Chip = "gpiochip0";
+    spec.Lines = {17, 27, 22, 23, 24, 25};
+    spec.ActiveLow = activeLow;
+    return kind == TTargetKind::Parport ? MakeParportTarget(spec) : MakeGpioTarget(spec);
+}
+
+} // namespace
+
+TEST(ParportTarget, TheWordGoesToTheDataRegisterWithD6AndD7Low)
+{
+    TFakePort port;
+    const TScopedParportCalls calls(port.Calls());
+    const auto target = Make(TTargetKind::Parport);
+    ASSERT_TRUE(target->Open());
+    const std::pair<int, int> cases[] = {{0, 0},       {1, 1},    {0x20, 0x20}, {0x2a, 0x2a},
+                                         {0x3f, 0x3f}, {0x40, 0}, {0xc5, 0x05}};
+    for (const auto& [word, data] : cases) {
+        EXPECT_TRUE(target->Write(static_cast<std::uint8_t>(word), -1)) << "word " << word;
+        EXPECT_EQ(port.Data, data) << "word " << word;
+    }
+    target->Close();
+    EXPECT_FALSE(port.Open);
+}
+
+TEST(GpioTarget, EachOutputDrivesItsLineAndActiveLowInverts)
+{
+    using Lines = std::set<unsigned>;
+    const Lines all{17, 22, 23, 24, 25, 27};
+    struct Case
+    {
+        int Word;
+        bool ActiveLow;
+        Lines High;
+    };
+    const Case cases[] = {
+        {0, false, {}},       {0, true, all},
+        {5, false, {17, 22}}, {5, true, {27, 23, 24, 25}},
+        {0x20, false, {25}},  {0x20, true, {17, 27, 22, 23, 24}},
+        {0x3f, false, all},   {0x3f, true, {}},
+    };
+    for (const Case& c : cases) {
+        const std::string row =
+            "word " + std::to_string(c.Word) + (c.ActiveLow ? " active-low" : "");
+        TFakeChip chip;
+        const TScopedGpioCalls calls(chip.Calls());
+        const auto target = Make(TTargetKind::Gpio, c.ActiveLow);
+        ASSERT_TRUE(target->Open()) << row;
+        EXPECT_EQ(chip.High(), c.ActiveLow ? all : Lines{}) << row << ": requested all off";
+        EXPECT_TRUE(target->Write(static_cast<std::uint8_t>(c.Word), -1)) << row;
+        EXPECT_EQ(chip.High(), c.High) << row;
+        target->Close();
+        EXPECT_FALSE(chip.Open) << row;
+    }
+}
+
+TEST(DeviceTargets, ARefusalNamesTheCauseAndTheRemedy)
+{
+    constexpr TTargetKind Port = TTargetKind::Parport, Gpio = TTargetKind::Gpio;
+    struct Case
+    {
+        TTargetKind Kind;
+        TStep Step;
+        int Error;
+        const char* Message;
+    };
+    const Case cases[] = {
+        {Port, TStep::Open, EACCES,
+         "sin permiso para abrir el puerto paralelo; añada su usuario al grupo lp y vuelva a "
+         "entrar en la sesión"},
+        {Port, TStep::Open, ENOENT, "el puerto paralelo no existe; compruebe la tarjeta y que"},
+        {Port, TStep::Open, ENXIO, "el puerto paralelo no existe; compruebe la tarjeta y que"},
+        {Port, TStep::Take, EBUSY, "el puerto paralelo está ocupado por otro programa; ciérrelo"},
+        {Port, TStep::Take, EINTR, "no se pudo abrir el puerto paralelo: "},
+        {Port, TStep::Write, EIO, "no se pudo escribir en el puerto paralelo: "},
+        {Gpio, TStep::Open, EACCES,
+         "sin permiso para abrir el chip GPIO; añada su usuario al grupo gpio y vuelva a entrar "
+         "en la sesión"},
+        {Gpio, TStep::Open, ENOENT, "el chip GPIO no existe; compruebe su nombre con gpiodetect"},
+        {Gpio, TStep::Take, EINVAL, "el chip GPIO no tiene todas las líneas pedidas; compruebe"},
+        {Gpio, TStep::Request, EBUSY, "las líneas GPIO están ocupadas por otro programa; gpioinfo"},
+        {Gpio, TStep::Request, EPERM, "sin permiso para abrir el chip GPIO; añada su usuario"},
+        {Gpio, TStep::Write, EIO, "no se pudo cambiar las líneas GPIO: "},
+    };
+    for (const Case& c : cases) {
+        TFakePort port;
+        TFakeChip chip;
+        port.Failure = chip.Failure = {c.Step, c.Error};
+        const TScopedParportCalls portCalls(port.Calls());
+        const TScopedGpioCalls chipCalls(chip.Calls());
+        const auto target = Make(c.Kind);
+        const bool opened = target->Open();
+        EXPECT_FALSE(opened && target->Write(1, -1)) << c.Message;
+        EXPECT_TRUE(target->Error().startsWith(QString::fromUtf8(c.Message)))
+            << c.Message << "\n got: " << target->Error().toStdString();
+        // A device that did not open is left closed; a lost one is closed by its owner.
+        EXPECT_EQ(port.Open || chip.Open, opened) << c.Message;
+    }
+}

@@ -1,0 +1,291 @@
+// Smart plugs and relay modules over MQTT, on Tasmota's command topics: each output that changes
+// gets "ON" or "OFF" (QoS 1, not retained) on cmnd/TOPIC/POWERn, or on cmnd/Tn/POWER with six
+// topics.
+//
+// libmosquitto's network loop runs inside this target's own calls, on the owner's worker thread;
+// the library starts no thread, so nothing here needs a lock:
+//   Open     TCP connect and CONNECT (mosquitto_connect; the system's own connect timeout for a
+//            host that does not answer at all), then turns of the loop until the broker's CONNACK,
+//            at most KConnectBound
+//   Write    one PUBLISH per changed output; what the socket cannot take now stays queued in the
+//            library, nothing waits for the broker
+//   Service  one turn of the loop that does not wait: sends what is queued, reads PUBACKs, pings
+//            the broker; one that stops answering is lost within two keep-alives
+//   Flush    turns of the loop until every PUBLISH has its PUBACK or the deadline passes
+//   Close    DISCONNECT, and the client freed with whatever was not acknowledged
+
+#include "outputs/Targets.h"
+
+#include <mosquitto.h>
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Seconds between pings on a quiet connection: the least libmosquitto takes, so that a broker
+// that freezes is noticed within about ten seconds.
+constexpr int KKeepAlive = 5;
+// From the TCP connection to the broker's CONNACK.
+constexpr milliseconds KConnectBound{3000};
+// The longest single turn of the loop while Open or Flush wait.
+constexpr milliseconds KLoopSlice{50};
+constexpr const char* KSystemAuthorities = "/etc/ssl/certs";
+constexpr int KVerifyPeer = 1; // OpenSSL's SSL_VERIFY_PEER
+constexpr int KQos = 1;
+constexpr int KOutputs = 6;
+
+struct TClientDeleter
+{
+    void operator()(mosquitto* client) const { mosquitto_destroy(client); }
+};
+
+class TMqttTarget final : public TOutputTarget
+{
+public:
+    explicit TMqttTarget(const TTargetSpec& spec);
+    ~TMqttTarget() override { Close(); }
+    TMqttTarget(const TMqttTarget&) = delete;
+    TMqttTarget& operator=(const TMqttTarget&) = delete;
+
+    bool Open() override;
+    bool Write(std::uint8_t word, int previous) override;
+    bool Service() override;
+    void Flush(Clock::time_point deadline) override;
+    void Close() override;
+
+private:
+    // Connects the client made by Open and waits for the broker's answer.
+    bool Connect();
+    // Fails with the cause of `rc` and the remedy for a connection that could not be made.
+    bool CannotConnect(int rc);
+    // Fails with the cause of `rc` for a connection that was working.
+    bool Lost(int rc);
+    QString Address() const;
+
+    static void OnConnect(mosquitto*, void* self, int result);
+    static void OnDisconnect(mosquitto*, void* self, int rc);
+    static void OnPublish(mosquitto*, void* self, int mid);
+
+    QByteArray FHost;
+    int FPort;
+    bool FSecure;
+    QByteArray FUser;
+    QByteArray FPassword;
+    std::array<QByteArray, KOutputs> FTopics;
+
+    std::unique_ptr<mosquitto, TClientDeleter> FClient;
+    int FConnack = -1;       // the broker's answer to CONNECT; -1 until it came
+    int FDisconnect = -1;    // why the connection went down; -1 while it is up
+    int FUnacknowledged = 0; // PUBLISHes still waiting for their PUBACK
+};
+
+void InitLibrary()
+{
+    static const int result = mosquitto_lib_init();
+    (void)result;
+}
+
+// What went wrong, in the library's or the system's words.
+QString Cause(int rc, int error)
+{
+    if (rc == MOSQ_ERR_ERRNO)
+        return qt_error_string(error);
+    return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+TMqttTarget::TMqttTarget(const TTargetSpec& spec)
+    : TOutputTarget(spec.Name), FHost(spec.Host.toUtf8()), FPort(spec.Port != 0 ? spec.Port
+                                                                 : spec.Secure  ? 8883
+                                                                                : 1883),
+      FSecure(spec.Secure), FUser(spec.User.toUtf8()), FPassword(spec.Password.toUtf8())
+{
+    for (int n = 0; n < KOutputs; ++n)
+        FTopics[n] = spec.Topics.size() == KOutputs ? "cmnd/" + spec.Topics[n].toUtf8() + "/POWER"
+                                                    : "cmnd/" + spec.Topics.value(0).toUtf8() +
+                                                          "/POWER" + QByteArray::number(n + 1);
+}
+
+QString TMqttTarget::Address() const
+{
+    const QString host = QString::fromUtf8(FHost);
+    return QString("%1:%2").arg(host.contains(':') ? '[' + host + ']' : host).arg(FPort);
+}
+
+bool TMqttTarget::Open()
+{
+    Close();
+    InitLibrary();
+    FClient.reset(mosquitto_new(nullptr, true, this));
+    if (!FClient)
+        return Fail(QString("No se puede preparar la conexión con el servidor MQTT %1 (%2).")
+                        .arg(Address(), qt_error_string(errno)));
+    mosquitto* client = FClient.get();
+    mosquitto_connect_callback_set(client, OnConnect);
+    mosquitto_disconnect_callback_set(client, OnDisconnect);
+    mosquitto_publish_callback_set(client, OnPublish);
+    // Six outputs changed at once are six small packets: none waits for the previous one's ACK.
+    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
+    if (!FUser.isEmpty())
+        mosquitto_username_pw_set(client, FUser.constData(),
+                                  FPassword.isEmpty() ? nullptr : FPassword.constData());
+    if (FSecure) {
+        const int rc =
+            mosquitto_tls_set(client, nullptr, KSystemAuthorities, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS ||
+            mosquitto_tls_opts_set(client, KVerifyPeer, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
+            const QString cause = Cause(rc, errno);
+            Close();
+            return Fail(QString("No se pueden leer las autoridades de certificación del sistema "
+                                "en %1 (%2). Instale el paquete ca-certificates.")
+                            .arg(KSystemAuthorities, cause));
+        }
+    }
+    return Connect();
+}
+
+bool TMqttTarget::Connect()
+{
+    mosquitto* client = FClient.get();
+    errno = 0;
+    int rc = mosquitto_connect(client, FHost.constData(), FPort, KKeepAlive);
+    if (rc != MOSQ_ERR_SUCCESS)
+        return CannotConnect(rc);
+    const auto deadline = Clock::now() + KConnectBound;
+    while (FConnack < 0) {
+        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+        if (left <= milliseconds(0)) {
+            Close();
+            return Fail(QString("El servidor MQTT %1 no responde. Compruebe que está en marcha y "
+                                "que la dirección es la correcta.")
+                            .arg(Address()));
+        }
+        errno = 0;
+        rc = mosquitto_loop(client, int(std::min(left, KLoopSlice).count()), 1);
+        if (rc != MOSQ_ERR_SUCCESS)
+            return CannotConnect(rc);
+    }
+    if (FConnack == 0)
+        return true;
+    const int refusal = FConnack;
+    Close();
+    switch (refusal) {
+    case 4: // bad user name or password
+    case 5: // not authorised
+        return Fail(QString("El servidor MQTT %1 no acepta el usuario o la contraseña. Compruebe "
+                            "el usuario de la salida y la contraseña del archivo de configuración.")
+                        .arg(Address()));
+    default:
+        return Fail(QString("El servidor MQTT %1 rechaza la conexión (%2). Compruebe su "
+                            "configuración.")
+                        .arg(Address(), QString::fromUtf8(mosquitto_connack_string(refusal))));
+    }
+}
+
+bool TMqttTarget::CannotConnect(int rc)
+{
+    const QString cause = Cause(rc, errno);
+    Close();
+    if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_LOOKUP)
+        return Fail(QString("No se encuentra el servidor MQTT %1 (%2). Compruebe su nombre y la "
+                            "conexión a la red.")
+                        .arg(Address(), cause));
+    if (FSecure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
+                    rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL))
+        return Fail(QString("No se puede establecer una conexión segura con el servidor MQTT %1 "
+                            "(%2). Compruebe que ese puerto habla TLS y que el certificado del "
+                            "servidor es para ese nombre y lo firma una autoridad del sistema.")
+                        .arg(Address(), cause));
+    return Fail(QString("No se puede conectar con el servidor MQTT %1 (%2). Compruebe que está en "
+                        "marcha y que la dirección es la correcta.")
+                    .arg(Address(), cause));
+}
+
+bool TMqttTarget::Lost(int rc)
+{
+    return Fail(QString("Se ha perdido la conexión con el servidor MQTT %1 (%2). Compruebe que "
+                        "sigue en marcha y que la red funciona.")
+                    .arg(Address(), Cause(rc, errno)));
+}
+
+bool TMqttTarget::Write(std::uint8_t word, int previous)
+{
+    if (!FClient)
+        return Lost(MOSQ_ERR_NO_CONN);
+    for (int n = 0; n < KOutputs; ++n) {
+        const int bit = 1 << n;
+        if (previous >= 0 && ((word ^ previous) & bit) == 0)
+            continue;
+        const QByteArray payload = (word & bit) != 0 ? "ON" : "OFF";
+        errno = 0;
+        const int rc = mosquitto_publish(FClient.get(), nullptr, FTopics[n].constData(),
+                                         int(payload.size()), payload.constData(), KQos, false);
+        if (rc != MOSQ_ERR_SUCCESS)
+            return Lost(rc);
+        ++FUnacknowledged;
+    }
+    return FDisconnect < 0 || Lost(FDisconnect);
+}
+
+bool TMqttTarget::Service()
+{
+    if (!FClient)
+        return Lost(MOSQ_ERR_NO_CONN);
+    errno = 0;
+    const int rc = mosquitto_loop(FClient.get(), 0, 1);
+    if (FDisconnect >= 0)
+        return Lost(FDisconnect != MOSQ_ERR_SUCCESS ? FDisconnect : MOSQ_ERR_CONN_LOST);
+    return rc == MOSQ_ERR_SUCCESS || Lost(rc);
+}
+
+void TMqttTarget::Flush(Clock::time_point deadline)
+{
+    while (FClient && FDisconnect < 0 && FUnacknowledged > 0) {
+        const auto left = std::chrono::floor<milliseconds>(deadline - Clock::now());
+        if (left < milliseconds(0))
+            return;
+        if (mosquitto_loop(FClient.get(), int(std::min(left, KLoopSlice).count()), 1) !=
+            MOSQ_ERR_SUCCESS)
+            return;
+    }
+}
+
+void TMqttTarget::Close()
+{
+    if (FClient && FConnack == 0 && FDisconnect < 0)
+        mosquitto_disconnect(FClient.get());
+    FClient.reset();
+    FConnack = -1;
+    FDisconnect = -1;
+    FUnacknowledged = 0;
+}
+
+void TMqttTarget::OnConnect(mosquitto*, void* self, int result)
+{
+    static_cast<TMqttTarget*>(self)->FConnack = result;
+}
+
+void TMqttTarget::OnDisconnect(mosquitto*, void* self, int rc)
+{
+    static_cast<TMqttTarget*>(self)->FDisconnect = rc;
+}
+
+void TMqttTarget::OnPublish(mosquitto*, void* self, int)
+{
+    --static_cast<TMqttTarget*>(self)->FUnacknowledged;
+}
+
+} // namespace
+
+std::unique_ptr<TOutputTarget> MakeMqttTarget(const TTargetSpec& spec)
+{
+    return std::make_unique<TMqttTarget>(spec);
+}

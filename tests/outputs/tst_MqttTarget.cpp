@@ -1,0 +1,185 @@
+// The MQTT target against real mosquitto brokers: what it publishes, seen by a subscriber on the
+// shared broker of the test run; a broker killed and started again, a broker frozen (SIGSTOP),
+// on brokers of the test's own.
+
+#include "outputs/Targets.h"
+#include "tests/support/CoreSupport.h"
+#include "tests/support/MqttBroker.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using ::testing::HasSubstr;
+
+TTargetSpec Spec(const std::string& address, const QStringList& topics, bool secure = false)
+{
+    const auto colon = address.rfind(':');
+    TTargetSpec spec;
+    spec.Kind = TTargetKind::Mqtt;
+    spec.Secure = secure;
+    spec.Host = QString::fromStdString(address.substr(0, colon));
+    spec.Port = std::uint16_t(std::stoi(address.substr(colon + 1)));
+    spec.Topics = topics;
+    spec.Name = QString("mqtt://%1/%2").arg(QString::fromStdString(address), topics.join(','));
+    return spec;
+}
+
+// The messages a change sends: one column per output, "-" where nothing is sent.
+QStringList Expected(const QString& columns, const QStringList& topics)
+{
+    QStringList messages;
+    const QStringList payloads = columns.split(' ');
+    for (int n = 0; n < 6; ++n) {
+        if (payloads[n] == "-")
+            continue;
+        const QString topic = topics.size() == 6
+                                  ? QString("cmnd/%1/POWER").arg(topics[n])
+                                  : QString("cmnd/%1/POWER%2").arg(topics[0]).arg(n + 1);
+        messages << topic + ' ' + payloads[n];
+    }
+    return messages;
+}
+
+class MqttTarget : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(SharedBroker().empty())
+            << "PRVARDO_MQTT_BROKER is not set: the MQTT tests need the private broker that "
+               "scripts/test starts (scripts/mqtt-broker start <dir>)";
+    }
+};
+
+TEST_F(MqttTarget, EachChangedOutputGetsItsCommandTopic)
+{
+    const struct
+    {
+        int Previous;
+        std::uint8_t Word;
+        const char* Sent; // per output, from the first
+    } rows[] = {
+        {-1, 0b000000, "OFF OFF OFF OFF OFF OFF"}, // just opened: every output
+        {0b000000, 0b000001, "ON - - - - -"},
+        {0b000001, 0b000001, "- - - - - -"}, // a tick that repeats the word
+        {0b000001, 0b100000, "OFF - - - - ON"},
+        {0b100000, 0b010101, "ON - ON - ON OFF"},
+        {0b010101, 0b111111, "- ON - ON - ON"},
+        {-1, 0b101010, "OFF ON OFF ON OFF ON"}, // opened again
+        {0b101010, 0b000000, "- OFF - OFF - OFF"},
+    };
+    const QStringList layouts[] = {{"tira"}, {"luz", "riego", "radio", "bomba", "aula/2", "patio"}};
+    TSubscriber subscriber(SharedBroker());
+    for (const QStringList& topics : layouts) {
+        auto target = MakeMqttTarget(Spec(SharedBroker(), topics));
+        ASSERT_TRUE(target->Open()) << target->Error().toStdString();
+        int index = 0;
+        for (const auto& row : rows) {
+            const QStringList expected = Expected(row.Sent, topics);
+            EXPECT_TRUE(target->Write(row.Word, row.Previous));
+            target->Flush(Clock::now() + milliseconds(2000));
+            // A message too many shows in the next row, as its first.
+            EXPECT_EQ(subscriber.Take(expected.size()), expected)
+                << topics.join(',').toStdString() << ", row " << index;
+            ++index;
+        }
+        target->Close();
+    }
+}
+
+TEST_F(MqttTarget, ALostBrokerIsReportedAndAnOpenAfterItsReturnSendsEveryOutput)
+{
+    TPrivateBroker broker;
+    const auto target = MakeMqttTarget(Spec(broker.Address, {"tira"}));
+    ASSERT_TRUE(target->Open()) << target->Error().toStdString();
+    ASSERT_TRUE(target->Write(0b000011, -1));
+
+    ASSERT_TRUE(broker.Signal(SIGKILL));
+    EXPECT_TRUE(WaitFor([&] { return !target->Service(); }));
+    EXPECT_THAT(target->Error().toStdString(),
+                HasSubstr("Se ha perdido la conexión con el servidor MQTT " + broker.Address));
+    target->Close();
+    EXPECT_FALSE(target->Open());
+    EXPECT_THAT(target->Error().toStdString(),
+                HasSubstr("No se puede conectar con el servidor MQTT " + broker.Address));
+
+    broker.Start();
+    TSubscriber subscriber(broker.Address);
+    ASSERT_TRUE(target->Open()) << target->Error().toStdString();
+    EXPECT_TRUE(target->Write(0b000101, -1));
+    EXPECT_EQ(subscriber.Take(6), Expected("ON OFF ON OFF OFF OFF", {"tira"}));
+}
+
+TEST_F(MqttTarget, AFrozenBrokerNeverHoldsTheCallerAndIsLostWithinTwoKeepAlives)
+{
+    TPrivateBroker broker;
+    const auto target = MakeMqttTarget(Spec(broker.Address, {"tira"}));
+    ASSERT_TRUE(target->Open()) << target->Error().toStdString();
+    ASSERT_TRUE(target->Write(0, -1));
+    ASSERT_TRUE(broker.Signal(SIGSTOP));
+
+    // Each call only hands bytes to the socket or reads what is there: a few microseconds.
+    // The bound is generous for a loaded machine, and far below any wait on the network.
+    const milliseconds bound(200);
+    Clock::duration longest{};
+    const auto timed = [&](auto call) {
+        const auto start = Clock::now();
+        const bool result = call();
+        longest = std::max(longest, Clock::now() - start);
+        return result;
+    };
+    int previous = 0;
+    for (int word = 1; word < 64; ++word) {
+        EXPECT_TRUE(timed([&] { return target->Write(std::uint8_t(word), previous); }));
+        EXPECT_TRUE(timed([&] { return target->Service(); }));
+        previous = word;
+    }
+    EXPECT_LT(longest, bound);
+    const auto deadline = Clock::now() + milliseconds(300);
+    target->Flush(deadline);
+    EXPECT_LT(Clock::now() - deadline, bound) << "Flush went past its deadline";
+
+    // libmosquitto pings after a keep-alive (5 s) without traffic and gives up one later.
+    EXPECT_TRUE(WaitFor([&] { return !timed([&] { return target->Service(); }); }, 15000));
+    EXPECT_LT(longest, bound);
+    EXPECT_THAT(target->Error().toStdString(), HasSubstr(broker.Address));
+    target->Close();
+
+    // The TCP connection is made (the system accepts it), the broker's answer never comes.
+    const auto start = Clock::now();
+    EXPECT_FALSE(target->Open());
+    EXPECT_LT(Clock::now() - start, milliseconds(3000) + bound);
+    EXPECT_THAT(target->Error().toStdString(),
+                HasSubstr("El servidor MQTT " + broker.Address + " no responde"));
+    broker.Signal(SIGCONT);
+}
+
+TEST_F(MqttTarget, AFailedOpenNamesTheBrokerAndTheCause)
+{
+    const struct
+    {
+        std::string Address;
+        bool Secure;
+        std::string Message;
+    } rows[] = {
+        // Nobody listens on port 1.
+        {"127.0.0.1:1", false, "No se puede conectar con el servidor MQTT 127.0.0.1:1"},
+        // mqtts:// on a broker without TLS: no silent fall back to plain text.
+        {SharedBroker(), true,
+         "No se puede establecer una conexión segura con el servidor MQTT " + SharedBroker()},
+    };
+    for (const auto& row : rows) {
+        const auto target = MakeMqttTarget(Spec(row.Address, {"tira"}, row.Secure));
+        EXPECT_FALSE(target->Open()) << row.Address << (row.Secure ? ", TLS" : "");
+        EXPECT_THAT(target->Error().toStdString(), HasSubstr(row.Message)) << row.Address;
+    }
+}
+
+} // namespace

@@ -47,6 +47,14 @@ QStringList Expected(const QString& columns, const QStringList& topics)
     return messages;
 }
 
+// A target on one topic, open, with `word` written.
+std::unique_ptr<TOutputTarget> Opened(const std::string& address, std::uint8_t word)
+{
+    auto target = MakeMqttTarget(Spec(address, {"tira"}));
+    EXPECT_TRUE(target->Open() && target->Write(word, -1)) << target->Error().toStdString();
+    return target;
+}
+
 class MqttTarget : public ::testing::Test
 {
 protected:
@@ -97,9 +105,7 @@ TEST_F(MqttTarget, EachChangedOutputGetsItsCommandTopic)
 TEST_F(MqttTarget, ALostBrokerIsReportedAndAnOpenAfterItsReturnSendsEveryOutput)
 {
     TPrivateBroker broker;
-    const auto target = MakeMqttTarget(Spec(broker.Address, {"tira"}));
-    ASSERT_TRUE(target->Open()) << target->Error().toStdString();
-    ASSERT_TRUE(target->Write(0b000011, -1));
+    const auto target = Opened(broker.Address, 0b000011);
 
     ASSERT_TRUE(broker.Signal(SIGKILL));
     EXPECT_TRUE(WaitFor([&] { return !target->Service(); }));
@@ -120,9 +126,7 @@ TEST_F(MqttTarget, ALostBrokerIsReportedAndAnOpenAfterItsReturnSendsEveryOutput)
 TEST_F(MqttTarget, AFrozenBrokerNeverHoldsTheCallerAndIsLostWithinTwoKeepAlives)
 {
     TPrivateBroker broker;
-    const auto target = MakeMqttTarget(Spec(broker.Address, {"tira"}));
-    ASSERT_TRUE(target->Open()) << target->Error().toStdString();
-    ASSERT_TRUE(target->Write(0, -1));
+    const auto target = Opened(broker.Address, 0);
     ASSERT_TRUE(broker.Signal(SIGSTOP));
 
     // Each call only hands bytes to the socket or reads what is there: a few microseconds.

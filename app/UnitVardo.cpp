@@ -4,6 +4,7 @@
 #include "core/ErrorReport.h"
 #include "core/Meter.h"
 #include "core/ScheduleFile.h"
+#include "outputs/Outputs.h"
 #include "platform/Fonts.h"
 #include "platform/TrackBarStyle.h"
 
@@ -567,7 +568,11 @@ void TFormVardo::RepaintScheduleGrids()
         ScheduleGrid(p)->Invalidate();
 }
 
-void TFormVardo::WritePort(std::uint8_t) {}
+void TFormVardo::WritePort(std::uint8_t value)
+{
+    if (Outputs != nullptr)
+        Outputs->Write(value);
+}
 
 void TFormVardo::TemporizTimer(QObject*)
 {

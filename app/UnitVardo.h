@@ -45,6 +45,8 @@
 #include <array>
 #include <cstdint>
 
+class TOutputs;
+
 class TFormVardo : public QWidget
 {
     Q_OBJECT
@@ -112,6 +114,8 @@ public:
     // the window shows them (none in a window made without them).
     TAboutBox* AboutBox = nullptr;
     TAboutBox1* AboutBox1 = nullptr;
+    // Where WritePort's word goes; none without targets. Not owned.
+    TOutputs* Outputs = nullptr;
     TTickTimer* Temporiz = nullptr;
     // Brings the window's repaints to the screen at most once per display frame: the clock's
     // 1 ms ticks change labels, grids and lamps far more often than a screen shows.
@@ -193,8 +197,8 @@ public:
     // x = 400), the LCD number, and the level meter on WritePort and the lamps D0 to D5.
     void DibujarOnda(std::uint8_t v);
 
-    // Hands a six-bit switching word to the power strip. Driving real hardware is outside the
-    // program: it does nothing.
+    // Hands a six-bit switching word to the power strip: to the outputs the user named, if any
+    // (Outputs; it never waits), else nowhere.
     virtual void WritePort(std::uint8_t value);
 
 protected:

@@ -22,9 +22,10 @@ QString OutputsUsage(const QString& program, const QString& files)
                "  --help           muestra esta ayuda\n"
                "  --version        muestra la versión\n"
                "\n"
-               "Sin --output, las salidas de la sección [outputs] de %3 (output = SALIDA, una por\n"
-               "línea; password = la contraseña MQTT, en un archivo que solo su dueño pueda "
-               "leer).\n")
+               "Sin --output, las salidas de la sección [outputs] del archivo\n"
+               "  %3\n"
+               "(output = SALIDA, una por línea; password = la contraseña MQTT, en un archivo\n"
+               "que solo su dueño pueda leer).\n")
         .arg(program, files.isEmpty() ? QString() : files + u' ', OutputSettingsPath());
 }
 

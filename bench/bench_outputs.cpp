@@ -1,0 +1,212 @@
+// What the outputs cost the window, and how soon a word reaches real counterparts, measured in
+// one run: a serial target on a pseudo-terminal and an MQTT target on a private mosquitto broker
+// (scripts/mqtt-broker).
+//
+//   WritePort on the GUI thread, as a share of the 1 ms clock tick (goal: at most 1 %), with the
+//   broker answering and with the broker stopped (SIGSTOP);
+//   from WritePort to the byte at the pseudo-terminal and to the message at a subscriber, median
+//   and 95th percentile (goal: median under 5 ms).
+
+#include "outputs/Outputs.h"
+#include "outputs/Targets.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <mosquitto.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+QString Broker(const QString& dir, const char* command)
+{
+    QProcess script;
+    script.start(QStringLiteral(PRVARDO_SOURCE_DIR "/scripts/mqtt-broker"),
+                 {QString::fromLatin1(command), dir});
+    script.waitForFinished(15000);
+    return QString::fromUtf8(script.readAllStandardOutput()).trimmed();
+}
+
+void SignalBroker(const QString& dir, int signal)
+{
+    QFile pid(dir + QStringLiteral("/broker.pid"));
+    if (pid.open(QIODevice::ReadOnly))
+        ::kill(pid.readAll().trimmed().toInt(), signal);
+}
+
+// Every message of cmnd/#, with the time it came.
+struct TSubscriber
+{
+    mosquitto* Client = nullptr;
+    std::mutex Lock;
+    std::vector<Clock::time_point> Arrived;
+
+    explicit TSubscriber(const QString& address)
+    {
+        Client = mosquitto_new(nullptr, true, this);
+        mosquitto_message_callback_set(Client,
+                                       [](mosquitto*, void* self, const mosquitto_message*) {
+                                           auto& s = *static_cast<TSubscriber*>(self);
+                                           const std::lock_guard lock(s.Lock);
+                                           s.Arrived.push_back(Clock::now());
+                                       });
+        const qsizetype colon = address.lastIndexOf(u':');
+        mosquitto_connect(Client, address.left(colon).toUtf8().constData(),
+                          address.mid(colon + 1).toInt(), 60);
+        mosquitto_subscribe(Client, nullptr, "cmnd/#", 1);
+        mosquitto_loop_start(Client);
+    }
+    ~TSubscriber()
+    {
+        mosquitto_disconnect(Client);
+        mosquitto_loop_stop(Client, true);
+        mosquitto_destroy(Client);
+    }
+    std::size_t Count()
+    {
+        const std::lock_guard lock(Lock);
+        return Arrived.size();
+    }
+};
+
+// Spins the event loop until `done` or the deadline.
+template <class F> bool Until(F done, std::chrono::milliseconds limit)
+{
+    const auto deadline = Clock::now() + limit;
+    while (!done() && Clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    return done();
+}
+
+double WriteShare(TOutputs& outputs)
+{
+    constexpr int calls = 200000;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < calls; ++i)
+        outputs.Write(static_cast<std::uint8_t>(i & 1 ? 0x15 : 0x2A));
+    const double perCall = double(timer.nsecsElapsed()) / calls;
+    QCoreApplication::processEvents();
+    return perCall / 1e6; // of a 1 ms tick
+}
+
+double Quantile(std::vector<double> values, double q)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(q * double(values.size() - 1))];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    std::signal(SIGPIPE, SIG_IGN);
+    mosquitto_lib_init();
+    QTemporaryDir dir;
+    const QString address = Broker(dir.path(), "start");
+    if (address.isEmpty()) {
+        std::fprintf(stderr, "bench_outputs: the private MQTT broker did not start\n");
+        return 1;
+    }
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        std::fprintf(stderr, "bench_outputs: no pseudo-terminal\n");
+        return 1;
+    }
+    TSubscriber subscriber(address);
+
+    QString error;
+    TTargetSpec serial;
+    TTargetSpec mqtt;
+    ParseTarget(QStringLiteral("serial:%1").arg(QString::fromLatin1(name)), serial, error);
+    ParseTarget(QStringLiteral("mqtt://%1/regleta").arg(address), mqtt, error);
+    std::vector<std::unique_ptr<TOutputTarget>> targets;
+    targets.push_back(MakeTarget(serial));
+    targets.push_back(MakeTarget(mqtt));
+    TOutputs outputs(std::move(targets));
+    outputs.Start();
+    // Both open: the serial all-off byte and six OFF messages.
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    char byte = 1;
+    bool opened = false;
+    Until(
+        [&] {
+            opened = opened || ::read(master, &byte, 1) == 1;
+            return opened && subscriber.Count() >= 6;
+        },
+        std::chrono::seconds(5));
+
+    const double share = WriteShare(outputs);
+    // Let the last words go out, then empty the pseudo-terminal.
+    Until([] { return false; }, std::chrono::milliseconds(300));
+    while (::read(master, &byte, 1) == 1) {
+    }
+
+    std::vector<double> toSerial;
+    std::vector<double> toBroker;
+    for (int i = 0; i < 200; ++i) {
+        const std::size_t before = subscriber.Count();
+        const auto word = static_cast<std::uint8_t>(i & 1 ? 0x01 : 0x00); // D0 changes: one message
+        const auto start = Clock::now();
+        outputs.Write(word);
+        bool gotByte = false;
+        Until(
+            [&] {
+                if (!gotByte && ::read(master, &byte, 1) == 1) {
+                    gotByte = true;
+                    toSerial.push_back(
+                        std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+                }
+                return gotByte && subscriber.Count() > before;
+            },
+            std::chrono::seconds(2));
+        {
+            const std::lock_guard lock(subscriber.Lock);
+            if (subscriber.Arrived.size() > before)
+                toBroker.push_back(
+                    std::chrono::duration<double, std::milli>(subscriber.Arrived[before] - start)
+                        .count());
+        }
+    }
+
+    SignalBroker(dir.path(), SIGSTOP);
+    const double stoppedShare = WriteShare(outputs);
+    SignalBroker(dir.path(), SIGCONT);
+
+    std::printf("WritePort on the GUI thread: %.5f of a 1 ms tick (%.3f %%), broker stopped: "
+                "%.5f (%.3f %%); goal at most 1 %%\n",
+                share, share * 100, stoppedShare, stoppedShare * 100);
+    std::printf("WritePort to the byte at the pseudo-terminal: median %.2f ms, p95 %.2f ms "
+                "(%zu words); median vs the 5 ms goal: %.2f\n",
+                Quantile(toSerial, 0.5), Quantile(toSerial, 0.95), toSerial.size(),
+                Quantile(toSerial, 0.5) / 5.0);
+    std::printf("WritePort to the message at a subscriber: median %.2f ms, p95 %.2f ms "
+                "(%zu words); median vs the 5 ms goal: %.2f\n",
+                Quantile(toBroker, 0.5), Quantile(toBroker, 0.95), toBroker.size(),
+                Quantile(toBroker, 0.5) / 5.0);
+    outputs.Stop();
+    Broker(dir.path(), "stop");
+    ::close(slave);
+    ::close(master);
+    return 0;
+}

@@ -19,6 +19,7 @@ QString OutputsUsage(const QString& program, const QString& files)
                "      mqtt://SERVIDOR/T0,T1,T2,T3,T4,T5        un enchufe por salida: "
                "cmnd/Tn/POWER\n"
                "      mqtts://...                              lo mismo con TLS\n"
+               "%4"
                "  --help           muestra esta ayuda\n"
                "  --version        muestra la versión\n"
                "\n"
@@ -26,7 +27,10 @@ QString OutputsUsage(const QString& program, const QString& files)
                "  %3\n"
                "(output = SALIDA, una por línea; password = la contraseña MQTT, en un archivo\n"
                "que solo su dueño pueda leer).\n")
-        .arg(program, files.isEmpty() ? QString() : files + u' ', OutputSettingsPath());
+        .arg(program, files.isEmpty() ? QString() : files + u' ', OutputSettingsPath(),
+             files.isEmpty() ? QString()
+                             : QStringLiteral("  --dry-run        muestra cuándo conmutará en las "
+                                              "próximas 24 horas, y termina\n"));
 }
 
 bool ParseCommandLine(const QStringList& arguments, bool takesFiles, TCommandLine& line,
@@ -39,6 +43,8 @@ bool ParseCommandLine(const QStringList& arguments, bool takesFiles, TCommandLin
             line.Help = true;
         } else if (argument == QLatin1String("--version")) {
             line.Version = true;
+        } else if (takesFiles && argument == QLatin1String("--dry-run")) {
+            line.DryRun = true;
         } else if (argument == QLatin1String("--output")) {
             if (i + 1 == arguments.size()) {
                 error = QStringLiteral("falta la salida tras --output");
@@ -72,6 +78,7 @@ struct TSettings
 {
     QStringList Outputs;
     QString Password;
+    QString Schedule;
 };
 
 // The [outputs] section: "key = value" lines; '#' and ';' start comments.
@@ -84,24 +91,26 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
         error = QStringLiteral("no se puede leer %1: %2").arg(path, file.errorString());
         return false;
     }
-    bool inOutputs = false;
+    QString section;
     while (!file.atEnd()) {
         const QString line = QString::fromUtf8(file.readLine(4096)).trimmed();
         if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[')) {
-            inOutputs = line == QLatin1String("[outputs]");
+            section = line;
             continue;
         }
         const qsizetype equals = line.indexOf(u'=');
-        if (!inOutputs || equals < 0)
+        if (equals < 0)
             continue;
-        const QString key = line.left(equals).trimmed();
+        const QString key = section + line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
-        if (key == QLatin1String("output"))
+        if (key == QLatin1String("[outputs]output"))
             settings.Outputs << value;
-        else if (key == QLatin1String("password"))
+        else if (key == QLatin1String("[outputs]password"))
             settings.Password = value;
+        else if (key == QLatin1String("[timer]schedule"))
+            settings.Schedule = value;
     }
     if (!settings.Password.isEmpty()) {
         struct stat status
@@ -119,6 +128,13 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
 }
 
 } // namespace
+
+QString TimerScheduleFromSettings(const QString& settingsPath)
+{
+    TSettings settings;
+    QString error;
+    return ReadSettings(settingsPath, settings, error) ? settings.Schedule : QString();
+}
 
 bool OutputTargets(const TCommandLine& line, const QString& settingsPath,
                    std::vector<TTargetSpec>& specs, QString& error)

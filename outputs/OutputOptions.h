@@ -27,6 +27,7 @@ struct TCommandLine
     QStringList Files;   // arguments that are not options (prvardo-timer's schedule)
     bool Help = false;
     bool Version = false;
+    bool DryRun = false; // --dry-run, taken with files only
 };
 
 // Parses the arguments after the program's name. False, with a one-line Spanish error that names
@@ -39,6 +40,10 @@ QString OutputsUsage(const QString& program, const QString& files = {});
 
 // Where the settings file is.
 QString OutputSettingsPath();
+
+// The schedule file the settings file names for the timer ([timer] schedule = PATH); empty when
+// none.
+QString TimerScheduleFromSettings(const QString& settingsPath);
 
 // The targets to drive: the command line's if it names any, else the settings file's (none when
 // there is no file), each parsed, MQTT targets with the file's password. False with a Spanish

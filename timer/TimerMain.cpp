@@ -1,0 +1,248 @@
+// prvardo-timer: a schedule file switching the outputs by the wall clock, without a window.
+//
+//   prvardo-timer [FILE.tem] [--output TARGET]... [--dry-run]
+//
+// The file and the targets may come from the settings file instead ([timer] schedule = PATH,
+// [outputs] output = TARGET), as the systemd user unit runs it.
+// At start, and at every slot start of local time, the word of the current slot goes to the
+// targets (when it changed). A clock set by hand, a step of the time service or a resume from
+// suspend is noticed at once: the timer waits on the real-time clock with a timer that the kernel
+// cancels when that clock jumps, and an absolute timer that came due while the machine slept
+// fires on resume. The file is read again when it changes on disk (its folder is watched, since a
+// save replaces the file) and on SIGHUP; SIGTERM and SIGINT set every output off and end.
+
+#include "core/Schedule.h"
+#include "core/ScheduleFile.h"
+#include "outputs/OutputOptions.h"
+#include "outputs/Outputs.h"
+#include "timer/WallClock.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QSocketNotifier>
+
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+void Print(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+}
+
+QString OutputsOf(std::uint8_t word)
+{
+    QStringList on;
+    for (int n = 0; n < 6; ++n)
+        if (word & (1u << n))
+            on << QStringLiteral("D%1").arg(n);
+    return on.isEmpty() ? QStringLiteral("todas apagadas") : on.join(u' ');
+}
+
+// SIGHUP, SIGTERM and SIGINT: read from a signal descriptor on the main thread, so blocked in
+// every thread, which must be before any thread starts.
+sigset_t HandledSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGHUP, SIGTERM, SIGINT})
+        sigaddset(&signals, s);
+    return signals;
+}
+
+bool Load(const QString& path, TSchedule& schedule, QString& error)
+{
+    try {
+        schedule.Assign(ReadScheduleFile(QFile::encodeName(path).toStdString()));
+        return true;
+    } catch (const EInOutError& e) {
+        error = QString::fromLocal8Bit(e.what());
+        return false;
+    }
+}
+
+class TWallTimer : public QObject
+{
+public:
+    TWallTimer(QString path, TSchedule schedule, TOutputs& outputs)
+        : FPath(std::move(path)), FSchedule(schedule), FOutputs(outputs)
+    {
+        FClock = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+        FClockNotifier = new QSocketNotifier(FClock, QSocketNotifier::Read, this);
+        connect(FClockNotifier, &QSocketNotifier::activated, this, [this] { ClockDue(); });
+
+        const sigset_t signals = HandledSignals();
+        FSignals = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+        FSignalNotifier = new QSocketNotifier(FSignals, QSocketNotifier::Read, this);
+        connect(FSignalNotifier, &QSocketNotifier::activated, this, [this] { SignalCame(); });
+
+        const QFileInfo file(FPath);
+        FWatcher.addPath(file.absolutePath());
+        FWatcher.addPath(file.absoluteFilePath());
+        connect(&FWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { Reload(false); });
+        connect(&FWatcher, &QFileSystemWatcher::fileChanged, this, [this] { Reload(false); });
+    }
+    ~TWallTimer() override
+    {
+        ::close(FClock);
+        ::close(FSignals);
+    }
+
+    void Apply()
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QTimeZone zone = QTimeZone::systemTimeZone();
+        const TDaySlot slot = SlotAt(now, zone);
+        const std::uint8_t word = WordOf(FSchedule, slot);
+        if (word != FWord) {
+            LogOutputs(QStringLiteral("%1:%2 palabra 0x%3 (%4)")
+                           .arg(slot.Hour, 2, 10, QLatin1Char('0'))
+                           .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
+                           .arg(word, 2, 16, QLatin1Char('0'))
+                           .arg(OutputsOf(word)));
+            FWord = word;
+        }
+        FOutputs.Write(word);
+        Arm(NextSlotStart(now, zone));
+    }
+
+private:
+    void Arm(const QDateTime& at)
+    {
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(at.toSecsSinceEpoch());
+        ::timerfd_settime(FClock, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when, nullptr);
+    }
+
+    void ClockDue()
+    {
+        std::uint64_t expirations = 0;
+        // ECANCELED: the clock jumped; either way the slot is looked at again now.
+        if (::read(FClock, &expirations, sizeof expirations) < 0 && errno == ECANCELED)
+            LogOutputs(QStringLiteral("la hora del sistema ha cambiado"));
+        Apply();
+    }
+
+    void SignalCame()
+    {
+        signalfd_siginfo info{};
+        while (::read(FSignals, &info, sizeof info) == sizeof info) {
+            if (info.ssi_signo == SIGHUP) {
+                Reload(true);
+            } else {
+                LogOutputs(QStringLiteral("fin: todas las salidas apagadas"));
+                FOutputs.Stop();
+                QCoreApplication::exit(0);
+            }
+        }
+    }
+
+    void Reload(bool asked)
+    {
+        // A save that replaces the file drops it from the watch: watch it again.
+        const QFileInfo file(FPath);
+        if (!FWatcher.files().contains(file.absoluteFilePath()) && file.exists())
+            FWatcher.addPath(file.absoluteFilePath());
+        TSchedule schedule;
+        QString error;
+        if (!Load(FPath, schedule, error)) {
+            LogOutputs(QStringLiteral("%1 no se puede leer (%2); sigue el horario anterior")
+                           .arg(FPath, error));
+            return;
+        }
+        if (!asked && schedule.Flags() == FSchedule.Flags())
+            return;
+        FSchedule = schedule;
+        LogOutputs(QStringLiteral("horario leído de nuevo de %1").arg(FPath));
+        Apply();
+    }
+
+    QString FPath;
+    TSchedule FSchedule;
+    TOutputs& FOutputs;
+    int FWord = -1;
+    int FClock = -1;
+    int FSignals = -1;
+    QSocketNotifier* FClockNotifier = nullptr;
+    QSocketNotifier* FSignalNotifier = nullptr;
+    QFileSystemWatcher FWatcher;
+};
+
+const QString Usage = QStringLiteral("[ARCHIVO.tem] [--dry-run]");
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    TCommandLine line;
+    QString error;
+    std::vector<TTargetSpec> specs;
+    const auto refuse = [](const QString& why) {
+        Print(stderr, QStringLiteral("prvardo-timer: %1\n").arg(why));
+        return 2;
+    };
+    if (!ParseCommandLine(arguments, true, line, error))
+        return refuse(error);
+    if (line.Help) {
+        Print(stdout, OutputsUsage(QStringLiteral("prvardo-timer"), Usage));
+        return 0;
+    }
+    if (line.Version) {
+        Print(stdout, QStringLiteral("prvardo-timer %1\n").arg(QStringLiteral(PRVARDO_VERSION)));
+        return 0;
+    }
+    // The schedule: the one named, or the settings file's ([timer] schedule = PATH).
+    const QString path = line.Files.size() == 1 ? line.Files.front()
+                                                : TimerScheduleFromSettings(OutputSettingsPath());
+    if (line.Files.size() > 1 || path.isEmpty())
+        return refuse(QStringLiteral("hace falta un archivo de horario (.tem), y uno solo"));
+    if (!OutputTargets(line, OutputSettingsPath(), specs, error))
+        return refuse(error);
+    if (specs.empty() && !line.DryRun)
+        return refuse(QStringLiteral("ninguna salida: nombre al menos una con --output, o pruebe "
+                                     "--dry-run"));
+
+    const sigset_t handled = HandledSignals();
+    ::pthread_sigmask(SIG_BLOCK, &handled, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication application(argc, argv);
+    TSchedule schedule;
+    if (!Load(path, schedule, error))
+        return refuse(QStringLiteral("%1: %2").arg(path, error));
+
+    if (line.DryRun) {
+        for (const TSwitch& change :
+             DayPlan(schedule, QDateTime::currentDateTime(), QTimeZone::systemTimeZone()))
+            Print(stdout, QStringLiteral("%1  0x%2  %3\n")
+                              .arg(change.At.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
+                              .arg(change.Word, 2, 16, QLatin1Char('0'))
+                              .arg(OutputsOf(change.Word)));
+        return 0;
+    }
+
+    std::vector<std::unique_ptr<TOutputTarget>> targets;
+    for (const TTargetSpec& spec : specs)
+        targets.push_back(MakeTarget(spec));
+    TOutputs outputs(std::move(targets));
+    QObject::connect(&outputs, &TOutputs::Trouble, &outputs, [](const QString&) {
+        // Already on standard error, with the time: no window to show it in.
+    });
+    outputs.Start();
+    TWallTimer timer(path, schedule, outputs);
+    LogOutputs(QStringLiteral("horario %1").arg(path));
+    timer.Apply();
+    return QCoreApplication::exec();
+}

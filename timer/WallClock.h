@@ -1,0 +1,42 @@
+#pragma once
+// The schedule against the wall clock: which 5-minute slot of the day local time is in, when the
+// next slot starts, and what the outputs do over the next day.
+//
+// Local time is taken as it is at each instant, so the slot follows daylight saving and every
+// clock change: the hour skipped in spring has no slot, the hour repeated in autumn has its slots
+// twice. Slots start when local time's minute is a multiple of 5.
+
+#include "core/Schedule.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+#include <cstdint>
+#include <vector>
+
+struct TDaySlot
+{
+    int Hour = 0; // 0 to 23
+    int Slot = 0; // 0 to 11: minute div 5
+    bool operator==(const TDaySlot&) const = default;
+};
+
+// The slot local time is in at `instant`.
+TDaySlot SlotAt(const QDateTime& instant, const QTimeZone& zone);
+
+// The first instant after `instant` at which a slot starts.
+QDateTime NextSlotStart(const QDateTime& instant, const QTimeZone& zone);
+
+// The six outputs the schedule gives a slot: bit n is output Dn.
+std::uint8_t WordOf(const TSchedule& schedule, TDaySlot slot);
+
+struct TSwitch
+{
+    QDateTime At;
+    std::uint8_t Word = 0;
+};
+
+// What the outputs do in the day from `from`: the word at `from`, then every slot start at which
+// the word changes, up to 24 hours later.
+std::vector<TSwitch> DayPlan(const TSchedule& schedule, const QDateTime& from,
+                             const QTimeZone& zone);

@@ -34,7 +34,7 @@ public:
     // not known (right after an open), so a target that sends per output sends every output then.
     // False, with Error() set, when the target is lost.
     virtual bool Write(std::uint8_t word, int previous) = 0;
-    // Called about every 50 ms while the target is open: keeps a connection alive, notices a
+    // Called every 50 ms to 2 s while the target is open: keeps a connection alive, notices a
     // loss. False, with Error() set, when the target is lost.
     virtual bool Service() { return true; }
     // Waits until what was written has left, at most until `deadline` (at quit).

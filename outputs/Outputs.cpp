@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr std::chrono::milliseconds ServicePeriod{50};
 constexpr std::chrono::milliseconds FirstRetry{500};
 constexpr std::chrono::milliseconds LongestRetry{5000};
 
@@ -51,7 +50,9 @@ public:
         QTimer* Retry = nullptr;
     };
 
-    explicit TOutputWorker(std::vector<std::unique_ptr<TOutputTarget>> targets)
+    TOutputWorker(std::vector<std::unique_ptr<TOutputTarget>> targets,
+                  std::chrono::milliseconds servicePeriod)
+        : FServicePeriod(servicePeriod)
     {
         for (auto& target : targets)
             FSlots.push_back(TSlot{std::move(target)});
@@ -64,7 +65,7 @@ public:
     void Begin()
     {
         FService = new QTimer(this);
-        FService->setInterval(ServicePeriod);
+        FService->setInterval(FServicePeriod);
         connect(FService, &QTimer::timeout, this, [this] { ServiceAll(); });
         FService->start();
         for (TSlot& slot : FSlots) {
@@ -172,17 +173,19 @@ private:
     }
 
     std::vector<TSlot> FSlots;
+    std::chrono::milliseconds FServicePeriod;
     QTimer* FService = nullptr;
 };
 
-TOutputs::TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets, QObject* parent)
+TOutputs::TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets, QObject* parent,
+                   std::chrono::milliseconds servicePeriod)
     : QObject(parent), FCount(targets.size())
 {
     if (FCount == 0)
         return;
     FThread = std::make_unique<QThread>();
     FThread->setObjectName(QStringLiteral("Salidas"));
-    FWorker = new TOutputWorker(std::move(targets));
+    FWorker = new TOutputWorker(std::move(targets), servicePeriod);
     FWorker->moveToThread(FThread.get());
     connect(FThread.get(), &QThread::finished, FWorker, &QObject::deleteLater);
     connect(FWorker, &TOutputWorker::Trouble, this, &TOutputs::Trouble, Qt::QueuedConnection);

@@ -5,8 +5,9 @@
 // keeps the word and wakes the worker thread, so a target's trouble never reaches the clock or the
 // meter and nothing waits on a device or the network there. On the worker, every open target gets
 // the word when it differs from what the target shows (a repeated word sends nothing), and a
-// service call about every 50 ms. Start() opens every target and sets it all off; Stop() sets
-// every open target all off, flushes and closes it, within a bound for all of them together.
+// service call every service period (50 ms unless asked otherwise). Start() opens every target and
+// sets it all off; Stop() sets every open target all off, flushes and closes it, within a bound for
+// all of them together.
 //
 // A target that cannot be opened, or is lost later, is closed and opened again after a pause that
 // grows to 5 s; once it is back it gets the current word at once. Trouble() is emitted once per
@@ -30,8 +31,11 @@ class TOutputs : public QObject
 {
     Q_OBJECT
 public:
+    // `servicePeriod`: how often open targets are looked after (a connection kept alive, a loss
+    // noticed); a program that mostly waits asks less often.
     explicit TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets,
-                      QObject* parent = nullptr);
+                      QObject* parent = nullptr,
+                      std::chrono::milliseconds servicePeriod = std::chrono::milliseconds(50));
     ~TOutputs() override;
     Q_DISABLE_COPY_MOVE(TOutputs)
 

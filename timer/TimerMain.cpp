@@ -236,7 +236,9 @@ int main(int argc, char** argv)
     std::vector<std::unique_ptr<TOutputTarget>> targets;
     for (const TTargetSpec& spec : specs)
         targets.push_back(MakeTarget(spec));
-    TOutputs outputs(std::move(targets));
+    // Between slot starts the timer sleeps: its targets are looked after every 2 s, well within
+    // an MQTT connection's keep-alive.
+    TOutputs outputs(std::move(targets), nullptr, std::chrono::seconds(2));
     QObject::connect(&outputs, &TOutputs::Trouble, &outputs, [](const QString&) {
         // Already on standard error, with the time: no window to show it in.
     });

@@ -105,11 +105,18 @@ public:
         const TDaySlot slot = SlotAt(now, zone);
         const std::uint8_t word = WordOf(FSchedule, slot);
         if (word != FWord) {
-            LogOutputs(QStringLiteral("%1:%2 palabra 0x%3 (%4)")
+            // The outputs that changed: all six at start.
+            const auto changed = static_cast<std::uint8_t>(FWord < 0 ? 0x3F : (word ^ FWord));
+            QStringList turned;
+            for (int n = 0; n < 6; ++n)
+                if (changed & (1u << n))
+                    turned << QStringLiteral("D%1 %2").arg(n).arg(
+                        word & (1u << n) ? QStringLiteral("enciende") : QStringLiteral("apaga"));
+            LogOutputs(QStringLiteral("%1:%2 palabra 0x%3 (%4); %5")
                            .arg(slot.Hour, 2, 10, QLatin1Char('0'))
                            .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
                            .arg(word, 2, 16, QLatin1Char('0'))
-                           .arg(OutputsOf(word)));
+                           .arg(OutputsOf(word), turned.join(QStringLiteral(", "))));
             FWord = word;
         }
         FOutputs.Write(word);

@@ -1,16 +1,19 @@
 // prvardo-timer as a user runs it, with a serial target on a pseudo-terminal: all off and then
-// the current slot at once, a schedule saved again (by rename) picked up, SIGTERM ending with
-// every output off and status 0; the dry run and bad usage.
+// the current slot at once, a schedule saved again (by rename) picked up, a file that cannot be
+// read leaving the last schedule, SIGHUP reading the file again, SIGTERM ending with every output
+// off and status 0; the dry run and bad usage.
 
 #include "core/ScheduleFile.h"
 #include "tests/support/CoreSupport.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -67,6 +70,22 @@ TEST(TimerProgram, SwitchesAtOnceFollowsTheFileAndEndsAllOff)
 
     SaveAllDay(schedule, 0x02); // a save replaces the file
     EXPECT_TRUE(WaitFor([&] { return receivedEndsWith("\x02"); }));
+
+    // A file that cannot be read leaves the last schedule in force, and says why; SIGHUP reads
+    // the file again.
+    QByteArray log;
+    const auto logged = [&](const char* text) {
+        log += timer.readAllStandardError();
+        return log.contains(text);
+    };
+    ASSERT_TRUE(QFile::remove(schedule));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(schedule).constData(), 0600), 0);
+    EXPECT_TRUE(WaitFor([&] { return logged("sigue el horario anterior"); }));
+    ASSERT_TRUE(QFile::remove(schedule));
+    SaveAllDay(schedule, 0x02);
+    log.clear();
+    ::kill(static_cast<pid_t>(timer.processId()), SIGHUP);
+    EXPECT_TRUE(WaitFor([&] { return logged("horario leído de nuevo"); }));
 
     timer.terminate(); // SIGTERM
     ASSERT_TRUE(timer.waitForFinished(5000));

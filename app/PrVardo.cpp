@@ -51,6 +51,7 @@ int main(int argc, char** argv)
     // Sound goes through the desktop's sound server; it is reached when first needed.
     TScopedWaveDriver sound(std::make_unique<TPulseAudioDriver>());
     std::vector<std::unique_ptr<TOutputTarget>> targets;
+    targets.reserve(specs.size());
     for (const TTargetSpec& spec : specs)
         targets.push_back(MakeTarget(spec));
     TOutputs outputs(std::move(targets));

@@ -96,7 +96,7 @@ void TLCDControl::SetNumberType(TNumberType value)
 
 QString TLCDControl::NumberText() const
 {
-    const QString digits = QString::number(FNumber);
+    QString digits = QString::number(FNumber);
     switch (FNumberType) {
     case ntCharK:
         return digits + QStringLiteral(" K");

@@ -92,7 +92,7 @@ bool ParseTarget(const QString& text, TTargetSpec& spec, QString& error)
     if (text.startsWith(QLatin1String("mqtt://")) || text.startsWith(QLatin1String("mqtts://")))
         return ParseMqtt(text, spec, error);
     const QStringList parts = text.split(u':');
-    const QString kind = parts.front();
+    const QString& kind = parts.front();
     if (kind == QLatin1String("gpio"))
         return ParseGpio(text, parts, spec, error);
     if (kind == QLatin1String("parport")) {

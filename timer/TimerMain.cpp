@@ -241,6 +241,7 @@ int main(int argc, char** argv)
     }
 
     std::vector<std::unique_ptr<TOutputTarget>> targets;
+    targets.reserve(specs.size());
     for (const TTargetSpec& spec : specs)
         targets.push_back(MakeTarget(spec));
     // Between slot starts the timer sleeps: its targets are looked after every 2 s, well within

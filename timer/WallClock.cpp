@@ -32,7 +32,7 @@ std::vector<TSwitch> DayPlan(const TSchedule& schedule, const QDateTime& from,
                              const QTimeZone& zone)
 {
     std::vector<TSwitch> plan{{from, WordOf(schedule, SlotAt(from, zone))}};
-    const QDateTime end = from.addSecs(24 * 3600);
+    const QDateTime end = from.addSecs(qint64{24} * 3600);
     for (QDateTime at = NextSlotStart(from, zone); at <= end; at = NextSlotStart(at, zone)) {
         const std::uint8_t word = WordOf(schedule, SlotAt(at, zone));
         if (word != plan.back().Word)

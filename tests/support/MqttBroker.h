@@ -93,7 +93,7 @@ public:
     QStringList Take(qsizetype count)
     {
         WaitFor([&] { return Loop() && FReceived.size() >= count; });
-        const QStringList taken = FReceived.mid(0, count);
+        QStringList taken = FReceived.mid(0, count);
         FReceived.remove(0, taken.size());
         return taken;
     }

@@ -154,3 +154,34 @@ bool OutputTargets(const TCommandLine& line, const QString& settingsPath,
     }
     return true;
 }
+
+void PrintText(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+}
+
+std::optional<int> ReadCommandLine(const QString& program, int argc, char** argv,
+                                   const QString& files, TCommandLine& line,
+                                   std::vector<TTargetSpec>& specs)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QString error;
+    if (ParseCommandLine(arguments, !files.isEmpty(), line, error)) {
+        if (line.Help) {
+            PrintText(stdout, OutputsUsage(program, files));
+            return 0;
+        }
+        if (line.Version) {
+            PrintText(stdout,
+                      QStringLiteral("%1 %2\n").arg(program, QStringLiteral(PRVARDO_VERSION)));
+            return 0;
+        }
+        if (OutputTargets(line, OutputSettingsPath(), specs, error))
+            return std::nullopt;
+    }
+    PrintText(stderr, QStringLiteral("%1: %2\n").arg(program, error));
+    return 2;
+}

@@ -19,6 +19,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+#include <optional>
 #include <vector>
 
 struct TCommandLine
@@ -44,6 +46,17 @@ QString OutputSettingsPath();
 // The schedule file the settings file names for the timer ([timer] schedule = PATH); empty when
 // none.
 QString TimerScheduleFromSettings(const QString& settingsPath);
+
+// Writes text to a standard stream in the locale's encoding.
+void PrintText(std::FILE* stream, const QString& text);
+
+// What both programs do first with their command line: --help and --version answered on standard
+// output, a bad command line or target refused with one line on standard error; the status to end
+// with then. Otherwise nothing, with the line and the targets to drive (the command line's or the
+// settings file's). `files` is the usage of the file arguments a program takes (none: empty).
+std::optional<int> ReadCommandLine(const QString& program, int argc, char** argv,
+                                   const QString& files, TCommandLine& line,
+                                   std::vector<TTargetSpec>& specs);
 
 // The targets to drive: the command line's if it names any, else the settings file's (none when
 // there is no file), each parsed, MQTT targets with the file's password. False with a Spanish

@@ -14,6 +14,8 @@ namespace {
 constexpr std::chrono::milliseconds FirstRetry{500};
 constexpr std::chrono::milliseconds LongestRetry{5000};
 
+} // namespace
+
 QString OutputsOf(std::uint8_t word)
 {
     QStringList on;
@@ -22,8 +24,6 @@ QString OutputsOf(std::uint8_t word)
             on << QStringLiteral("D%1").arg(n);
     return on.isEmpty() ? QStringLiteral("todas apagadas") : on.join(u' ');
 }
-
-} // namespace
 
 void LogOutputs(const QString& line)
 {

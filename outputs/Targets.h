@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 enum class TTargetKind : std::uint8_t
 {
@@ -50,6 +51,7 @@ bool ParseTarget(const QString& text, TTargetSpec& spec, QString& error);
 
 // The target a spec describes, closed.
 std::unique_ptr<TOutputTarget> MakeTarget(const TTargetSpec& spec);
+std::vector<std::unique_ptr<TOutputTarget>> MakeTargets(const std::vector<TTargetSpec>& specs);
 
 // The factory of each kind (their own files).
 std::unique_ptr<TOutputTarget> MakeParportTarget(const TTargetSpec& spec);

@@ -34,21 +34,6 @@
 
 namespace {
 
-void Print(std::FILE* stream, const QString& text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-}
-
-QString OutputsOf(std::uint8_t word)
-{
-    QStringList on;
-    for (int n = 0; n < 6; ++n)
-        if (word & (1u << n))
-            on << QStringLiteral("D%1").arg(n);
-    return on.isEmpty() ? QStringLiteral("todas apagadas") : on.join(u' ');
-}
-
 // SIGHUP, SIGTERM and SIGINT: read from a signal descriptor on the main thread, so blocked in
 // every thread, which must be before any thread starts.
 sigset_t HandledSignals()
@@ -191,33 +176,20 @@ const QString Usage = QStringLiteral("[ARCHIVO.tem] [--dry-run]");
 
 int main(int argc, char** argv)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
     TCommandLine line;
-    QString error;
     std::vector<TTargetSpec> specs;
+    if (const auto status =
+            ReadCommandLine(QStringLiteral("prvardo-timer"), argc, argv, Usage, line, specs))
+        return *status;
     const auto refuse = [](const QString& why) {
-        Print(stderr, QStringLiteral("prvardo-timer: %1\n").arg(why));
+        PrintText(stderr, QStringLiteral("prvardo-timer: %1\n").arg(why));
         return 2;
     };
-    if (!ParseCommandLine(arguments, true, line, error))
-        return refuse(error);
-    if (line.Help) {
-        Print(stdout, OutputsUsage(QStringLiteral("prvardo-timer"), Usage));
-        return 0;
-    }
-    if (line.Version) {
-        Print(stdout, QStringLiteral("prvardo-timer %1\n").arg(QStringLiteral(PRVARDO_VERSION)));
-        return 0;
-    }
     // The schedule: the one named, or the settings file's ([timer] schedule = PATH).
     const QString path = line.Files.size() == 1 ? line.Files.front()
                                                 : TimerScheduleFromSettings(OutputSettingsPath());
     if (line.Files.size() > 1 || path.isEmpty())
         return refuse(QStringLiteral("hace falta un archivo de horario (.tem), y uno solo"));
-    if (!OutputTargets(line, OutputSettingsPath(), specs, error))
-        return refuse(error);
     if (specs.empty() && !line.DryRun)
         return refuse(QStringLiteral("ninguna salida: nombre al menos una con --output, o pruebe "
                                      "--dry-run"));
@@ -227,26 +199,23 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication application(argc, argv);
     TSchedule schedule;
+    QString error;
     if (!Load(path, schedule, error))
         return refuse(QStringLiteral("%1: %2").arg(path, error));
 
     if (line.DryRun) {
         for (const TSwitch& change :
              DayPlan(schedule, QDateTime::currentDateTime(), QTimeZone::systemTimeZone()))
-            Print(stdout, QStringLiteral("%1  0x%2  %3\n")
-                              .arg(change.At.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
-                              .arg(change.Word, 2, 16, QLatin1Char('0'))
-                              .arg(OutputsOf(change.Word)));
+            PrintText(stdout, QStringLiteral("%1  0x%2  %3\n")
+                                  .arg(change.At.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
+                                  .arg(change.Word, 2, 16, QLatin1Char('0'))
+                                  .arg(OutputsOf(change.Word)));
         return 0;
     }
 
-    std::vector<std::unique_ptr<TOutputTarget>> targets;
-    targets.reserve(specs.size());
-    for (const TTargetSpec& spec : specs)
-        targets.push_back(MakeTarget(spec));
     // Between slot starts the timer sleeps: its targets are looked after every 2 s, well within
     // an MQTT connection's keep-alive.
-    TOutputs outputs(std::move(targets), nullptr, std::chrono::seconds(2));
+    TOutputs outputs(MakeTargets(specs), nullptr, std::chrono::seconds(2));
     QObject::connect(&outputs, &TOutputs::Trouble, &outputs, [](const QString&) {
         // Already on standard error, with the time: no window to show it in.
     });

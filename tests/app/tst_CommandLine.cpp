@@ -18,8 +18,9 @@ TEST(CommandLine, HelpVersionAndBadUsage)
     } rows[] = {
         {{"--help"}, 0, "mqtts://", ""},
         {{"--version"}, 0, "PrVardo 0.1", ""},
+        // The texts of each refusal are the command line's own (tst_OutputOptions); here: that
+        // they end the program before a window could open, on standard error, with status 2.
         {{"--salidas"}, 2, "", "PrVardo: opción desconocida: --salidas\n"},
-        {{"--output"}, 2, "", "PrVardo: falta la salida tras --output\n"},
         {{"--output", "serial:/dev/ttyUSB0:lento"},
          2,
          "",

@@ -116,6 +116,26 @@ private:
     QByteArray FBytes;
 };
 
+// The window echoing into a server of the test's own, whose sink's monitor is recorded.
+struct EchoOnOwnServer
+{
+    OwnServer Server;
+    SinkMonitor Monitor{Server.Address};
+    TScopedWaveDriver Driver{std::make_unique<TPulseAudioDriver>(Server.Address)};
+    std::unique_ptr<RecordingForm> Form;
+
+    // "Abrir", once the monitor gives data (a new recording of a null sink's monitor takes about
+    // a second to get any); false when it gives none.
+    bool Open()
+    {
+        if (!WaitFor([&] { return Monitor.Samples() > 0; }, 10000))
+            return false;
+        Form = MakeForm(14, 37);
+        QTest::mouseClick(Form->BtOpen, Qt::LeftButton);
+        return true;
+    }
+};
+
 class FormMicrophonePulse : public ::testing::Test
 {
 protected:
@@ -235,12 +255,11 @@ TEST_F(FormMicrophonePulse, LoudspeakerRemovedUnderTheEchoGivesOneReportAndTheEc
 // once it answers again the echo is as loud as the last press says (50%: on).
 TEST_F(FormMicrophonePulse, EcoPressesOnAFrozenServerNeitherWaitNorGetLost)
 {
-    OwnServer server;
-    SinkMonitor monitor(server.Address);
-    ASSERT_TRUE(WaitFor([&] { return monitor.Samples() > 0; }, 10000));
-    TScopedWaveDriver driver(std::make_unique<TPulseAudioDriver>(server.Address));
-    auto form = MakeForm(14, 37);
-    QTest::mouseClick(form->BtOpen, Qt::LeftButton);
+    EchoOnOwnServer echo;
+    ASSERT_TRUE(echo.Open());
+    OwnServer& server = echo.Server;
+    SinkMonitor& monitor = echo.Monitor;
+    auto& form = echo.Form;
     ASSERT_TRUE(WaitFor([&] { return form->AudioRedirector1->AudioOut()->Active(); }));
 
     server.Signal(SIGSTOP);
@@ -261,13 +280,10 @@ TEST_F(FormMicrophonePulse, EcoPressesOnAFrozenServerNeitherWaitNorGetLost)
 
 TEST_F(FormMicrophonePulse, EchoReachesTheSinkAsLoudAsEcoSaysAndCerrarStopsIt)
 {
-    OwnServer server;
-    SinkMonitor monitor(server.Address);
-    // A new recording of a null sink's monitor takes about a second to get data.
-    ASSERT_TRUE(WaitFor([&] { return monitor.Samples() > 0; }, 10000));
-    TScopedWaveDriver driver(std::make_unique<TPulseAudioDriver>(server.Address));
-    auto form = MakeForm(14, 37);
-    QTest::mouseClick(form->BtOpen, Qt::LeftButton);
+    EchoOnOwnServer echo;
+    ASSERT_TRUE(echo.Open());
+    SinkMonitor& monitor = echo.Monitor;
+    auto& form = echo.Form;
 
     // The output's volume is linear in amplitude: 75% until the first press of "ECO on/off",
     // then 50%, 2%, 50%. Peaks are taken over 100 ms (44 periods of the sine).

@@ -29,13 +29,10 @@ int main(int argc, char** argv)
     // the window was closed.
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &outputs,
                      [&outputs] { outputs.Stop(); });
-    TFormVardo FormVardo;
+    const std::unique_ptr<TFormVardo> FormVardo = MakeMainWindow();
     if (!outputs.Empty())
-        FormVardo.Outputs = &outputs;
-    // The two information dialogs, hidden until the window shows them; the window owns them.
-    FormVardo.AboutBox = new TAboutBox(&FormVardo);
-    FormVardo.AboutBox1 = new TAboutBox1(&FormVardo);
+        FormVardo->Outputs = &outputs;
     outputs.Start();
-    FormVardo.show();
+    FormVardo->show();
     return application.exec();
 }

@@ -103,6 +103,14 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
     Guard(this, [this] { FormCreate(); });
 }
 
+std::unique_ptr<TFormVardo> MakeMainWindow()
+{
+    auto form = std::make_unique<TFormVardo>();
+    form->AboutBox = new TAboutBox(form.get());
+    form->AboutBox1 = new TAboutBox1(form.get());
+    return form;
+}
+
 TFormVardo::~TFormVardo()
 {
     // Switching the echo off dispatches the devices' last notifications; none of them may find

@@ -44,6 +44,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 class TOutputs;
 
@@ -230,6 +231,10 @@ private:
 
     bool FPlaced = false;
 };
+
+// The window as the program opens it: the main window with its two information dialogs, made
+// hidden; the window owns them.
+std::unique_ptr<TFormVardo> MakeMainWindow();
 
 // The colour of the window, its top panel and the microphone bar graph: RGB(54, 75, 86).
 inline constexpr TColor FormColor = 5655350;

@@ -80,10 +80,17 @@ QPushButton* TDialogForm::MakeOKButton(const QRect& geometry)
 
 TImage::TImage(QWidget* parent, const QString& name, const QRect& geometry, const QString& resource,
                bool stretch)
-    : QWidget(parent), FPicture(resource), FStretch(stretch)
+    : QWidget(parent), FResource(resource), FStretch(stretch)
 {
     setObjectName(name);
     setGeometry(geometry);
+}
+
+QSvgRenderer& TImage::Picture() const
+{
+    if (!FPicture)
+        FPicture = std::make_unique<QSvgRenderer>(FResource);
+    return *FPicture;
 }
 
 QRect TImage::Target() const
@@ -100,7 +107,7 @@ void TImage::paintEvent(QPaintEvent*)
         FCache = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         FCache.fill(Qt::transparent);
         QPainter render(&FCache);
-        FPicture.render(&render, QRectF(QPointF(), QSizeF(pixels)));
+        Picture().render(&render, QRectF(QPointF(), QSizeF(pixels)));
         FCache.setDevicePixelRatio(ratio);
     }
     QPainter painter(this);

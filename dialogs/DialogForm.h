@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 
 class QPushButton;
 
@@ -64,7 +65,7 @@ public:
            bool stretch);
     Q_DISABLE_COPY_MOVE(TImage)
 
-    QSize PictureSize() const { return FPicture.defaultSize(); }
+    QSize PictureSize() const { return Picture().defaultSize(); }
     bool Stretch() const { return FStretch; }
 
     QSize sizeHint() const override { return size(); }
@@ -75,8 +76,12 @@ protected:
 
 private:
     QRect Target() const;
+    // The picture, read from its resource when first needed: a dialog made hidden at start
+    // reads none.
+    QSvgRenderer& Picture() const;
 
-    QSvgRenderer FPicture;
+    QString FResource;
+    mutable std::unique_ptr<QSvgRenderer> FPicture;
     bool FStretch;
     // The picture rendered at the device pixel ratio it was last painted at.
     QImage FCache;

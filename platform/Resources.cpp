@@ -1,6 +1,7 @@
 #include "Resources.h"
 
 #include <QFile>
+#include <QImageReader>
 
 QImage LoadBitmapResource(const QString& name)
 {
@@ -12,7 +13,11 @@ QImage LoadBitmapResource(const QString& name)
     for (const char* suffix : suffixes) {
         const QString path = base + QLatin1String(suffix);
         if (QFile::exists(path)) {
-            QImage image(path);
+            // Read by the format its suffix names: a guess would load every image format
+            // plug-in to ask it.
+            QImageReader reader(path, suffix + 1);
+            reader.setAutoDetectImageFormat(false);
+            const QImage image = reader.read();
             if (!image.isNull())
                 return image;
         }

@@ -8,10 +8,13 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QThread>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace Artwork {
@@ -144,6 +147,29 @@ QImage Transparent(int w, int h)
     return image;
 }
 
+// The board, its hidden twin and the eight lamp strips share one sheet.
+struct TSheets
+{
+    QImage sheet;
+    // The sheet being drawn, and the ratio it is drawn at. A QThread, not a plain thread: the
+    // text drawn on the sheet keeps its fonts in a cache that needs a Qt thread.
+    std::unique_ptr<QThread> drawing;
+    int drawingRatio = 0;
+    QImage drawn;
+
+    ~TSheets()
+    {
+        if (drawing)
+            drawing->wait();
+    }
+};
+
+TSheets& Sheets()
+{
+    static TSheets sheets;
+    return sheets;
+}
+
 } // namespace
 
 int Ratio()
@@ -159,24 +185,44 @@ QRect LampPlace(int k)
     return (k >= 0 && k < 8) ? LampPlaces[size_t(k)] : QRect();
 }
 
+QImage DrawBoardSheet(int ratio)
+{
+    const QImage plain = PlainBoard(ratio);
+    QImage image = Picture(BoardWidth, 2 * BoardHeight, ratio, QImage::Format_RGB32);
+    QPainter p(&image);
+    for (int row = 0; row < 2; ++row) {
+        p.drawImage(0, row * BoardHeight, plain);
+        for (int k = 0; k < 8; ++k)
+            PaintLamp(p, LampCentre(k) + QPointF(0, row * BoardHeight), row == 1);
+    }
+    p.end();
+    return image;
+}
+
+void PrepareBoardSheet()
+{
+    TSheets& s = Sheets();
+    const int ratio = Ratio();
+    if (s.drawing || (!s.sheet.isNull() && std::lround(s.sheet.devicePixelRatio()) == ratio))
+        return;
+    s.drawingRatio = ratio;
+    s.drawing.reset(QThread::create([&s, ratio] { s.drawn = DrawBoardSheet(ratio); }));
+    s.drawing->start();
+}
+
 QImage BoardSheet()
 {
-    // Drawn once for each ratio; the board, its hidden twin and the eight lamp strips use it.
-    static QImage sheet;
+    TSheets& s = Sheets();
     const int ratio = Ratio();
-    if (sheet.isNull() || int(std::lround(sheet.devicePixelRatio())) != ratio) {
-        const QImage plain = PlainBoard(ratio);
-        QImage image = Picture(BoardWidth, 2 * BoardHeight, ratio, QImage::Format_RGB32);
-        QPainter p(&image);
-        for (int row = 0; row < 2; ++row) {
-            p.drawImage(0, row * BoardHeight, plain);
-            for (int k = 0; k < 8; ++k)
-                PaintLamp(p, LampCentre(k) + QPointF(0, row * BoardHeight), row == 1);
-        }
-        p.end();
-        sheet = image;
+    if (s.drawing) {
+        s.drawing->wait();
+        s.drawing.reset();
+        if (s.drawingRatio == ratio)
+            s.sheet = std::exchange(s.drawn, QImage());
     }
-    return sheet;
+    if (s.sheet.isNull() || std::lround(s.sheet.devicePixelRatio()) != ratio)
+        s.sheet = DrawBoardSheet(ratio);
+    return s.sheet;
 }
 
 QImage LampStrip(int k)

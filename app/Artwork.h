@@ -22,8 +22,15 @@ inline constexpr QRect BoardPlace{39, 470, 619, 105};
 QRect LampPlace(int k);
 
 // The board sheet, 619 x 210: a wooden board with eight round lamps marked D7, D6, ..., D0 from
-// left to right; the upper picture shows them dark, the lower one lit.
+// left to right; the upper picture shows them dark, the lower one lit. Drawn once per ratio.
 QImage BoardSheet();
+
+// The board sheet drawn anew at `ratio` device pixels per logical pixel; callable on any thread.
+QImage DrawBoardSheet(int ratio);
+
+// Starts drawing the board sheet at the current ratio on a thread of its own, so that the window
+// is made meanwhile; BoardSheet() waits for it. Call from the GUI thread.
+void PrepareBoardSheet();
 
 // The two-frame strip of lamp Dk: frame 1 the lamp lit, frame 2 dark, each cut from the board
 // exactly where the lamp picture lies, so that it covers the board's lamp seamlessly.

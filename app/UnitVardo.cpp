@@ -71,6 +71,9 @@ constexpr int BarWrap = 400;
 
 TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
 {
+    // The lamp board is drawn on a thread of its own while the controls are made; its pictures
+    // go in last.
+    Artwork::PrepareBoardSheet();
     setObjectName(QStringLiteral("FormVardo"));
     setWindowTitle(QStringLiteral("Control de Brelom"));
     setWindowIcon(QIcon(QStringLiteral(":/ProgramIcon.svg")));
@@ -85,6 +88,7 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
     CreateMicrophoneControls();
     CreateComponents();
     CreateRedirector();
+    PlaceArtwork();
     SetAccessibleNames();
 
     // Keyboard order: the page control, then the top panel's controls, then "active"; on the
@@ -134,11 +138,9 @@ static void SetUpBoard(TAnimatedBitmap* board, const QImage& sheet)
 
 void TFormVardo::CreateBoard()
 {
-    const QImage sheet = Artwork::BoardSheet();
     AnimatedBitmap3 = new TAnimatedBitmap(this);
     AnimatedBitmap3->setObjectName(QStringLiteral("AnimatedBitmap3"));
     AnimatedBitmap3->setGeometry(Artwork::BoardPlace);
-    SetUpBoard(AnimatedBitmap3, sheet);
 
     Label4 = new TLabel(this, QStringLiteral("Label4"), QRect(9, 502, 16, 37), QStringLiteral("1"),
                         clYellow, MakeFont(QStringLiteral("MS Sans Serif"), 32));
@@ -153,10 +155,20 @@ void TFormVardo::CreateLamps()
         auto* lamp = new TPlayFrame(this);
         lamp->setObjectName(QStringLiteral("D%1").arg(k));
         lamp->move(Artwork::LampPlace(k).topLeft());
+        *lamps[k] = lamp;
+    }
+}
+
+void TFormVardo::PlaceArtwork()
+{
+    const QImage sheet = Artwork::BoardSheet();
+    SetUpBoard(AnimatedBitmap3, sheet);
+    SetUpBoard(AnimatedBitmap2, sheet);
+    for (int k = 0; k < 8; ++k) {
+        TPlayFrame* lamp = Lamp(k);
         lamp->SetImagenBMP(TBitmap(Artwork::LampStrip(k)));
         lamp->SetNFrames(2);
         lamp->SetFrameActual(2);
-        *lamps[k] = lamp;
     }
 }
 
@@ -360,7 +372,6 @@ void TFormVardo::CreatePages()
             AnimatedBitmap2 = new TAnimatedBitmap(page);
             AnimatedBitmap2->setObjectName(QStringLiteral("AnimatedBitmap2"));
             AnimatedBitmap2->setGeometry(-53, 290, 619, 105);
-            SetUpBoard(AnimatedBitmap2, Artwork::BoardSheet());
         }
         *grids[p] = CreateScheduleGrid(page, QStringLiteral("BSSGrid%1").arg(p + 1));
     }

@@ -213,6 +213,8 @@ private:
     void CreateTitles();
     void CreatePanel();
     void CreateLamps();
+    // The board's two pictures and the lamps' strips, once the board sheet is drawn.
+    void PlaceArtwork();
     void CreatePages();
     void CreateMicrophonePage();
     void CreateMicrophoneControls();

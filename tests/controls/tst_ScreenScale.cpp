@@ -13,10 +13,12 @@
 #include "tests/support/TestSupport.h"
 
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -166,6 +168,21 @@ TEST_F(ScreenScaleTest, PointerEllipseFillsItsBox)
         EXPECT_EQ(AtClient(shot, b, beyond.x(), beyond.y()), ground)
             << "beyond at " << beyond.x() << "," << beyond.y();
     }
+}
+
+// The window draws its board on a thread of its own while it makes its controls: the picture,
+// the lamps' names included, must be the one the GUI thread draws.
+TEST_F(ScreenScaleTest, BoardDrawnOnAThreadOfItsOwnIsTheSamePicture)
+{
+    const int ratio = Artwork::Ratio();
+    QImage drawn;
+    std::unique_ptr<QThread> thread(
+        QThread::create([&drawn, ratio] { drawn = Artwork::DrawBoardSheet(ratio); }));
+    thread->start();
+    ASSERT_TRUE(thread->wait(QDeadlineTimer(30000)));
+    const QImage here = Artwork::DrawBoardSheet(ratio);
+    ASSERT_FALSE(here.isNull());
+    EXPECT_EQ(drawn, here);
 }
 
 TEST_F(ScreenScaleTest, LampsLieOverTheBoardsLamps)

@@ -2,8 +2,8 @@
 // bare Qt window measured in the same run. Each sample is a fresh process, timed from its start
 // until it reports its first painted window (the report is read as it arrives; what the process
 // does after, its exit, is not timed; a last line gives the ratio of whole processes, start to
-// exit, as this benchmark measured them before). Two sets: on the offscreen platform, and on an Xvfb
-// server of the benchmark's own (the xcb platform, where users start the program).
+// exit, as this benchmark measured them before). Two sets: on the offscreen platform, and on an
+// Xvfb server of the benchmark's own (the xcb platform, where users start the program).
 //
 //   bench_startup [google benchmark options]
 //                                 runs the benchmark and prints the ratios of both sets
@@ -135,10 +135,9 @@ public:
 void Register(const std::string& set)
 {
     for (const char* kind : {"bare", "label", "form"})
-        benchmark::RegisterBenchmark(("StartWindow/" + set + "/" + kind).c_str(),
-                                     [set, kind](benchmark::State& state) {
-                                         StartWindow(state, set, kind);
-                                     })
+        benchmark::RegisterBenchmark(
+            ("StartWindow/" + set + "/" + kind).c_str(),
+            [set, kind](benchmark::State& state) { StartWindow(state, set, kind); })
             ->UseManualTime()
             ->Iterations(10)
             ->Repetitions(7)

@@ -112,6 +112,8 @@ std::unique_ptr<TFormVardo> MakeMainWindow()
     auto form = std::make_unique<TFormVardo>();
     form->AboutBox = new TAboutBox(form.get());
     form->AboutBox1 = new TAboutBox1(form.get());
+    // The information dialog shows right after start: its picture is rendered meanwhile.
+    form->AboutBox1->PreparePictures();
     return form;
 }
 

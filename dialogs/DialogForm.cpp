@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QWindow>
 
 TDialogForm::TDialogForm(QWidget* mainWindow, const QString& name, const QString& caption,
@@ -62,6 +63,12 @@ void TDialogForm::ShowDialog()
     activateWindow();
 }
 
+void TDialogForm::PreparePictures()
+{
+    for (TImage* image : findChildren<TImage*>())
+        image->Prepare(image->devicePixelRatioF());
+}
+
 void TDialogForm::OKButtonClick()
 {
     accept();
@@ -78,12 +85,75 @@ QPushButton* TDialogForm::MakeOKButton(const QRect& geometry)
     return button;
 }
 
+namespace {
+
+// `picture` rendered into `pixels` device pixels, for a screen of `ratio`.
+QImage Render(QSvgRenderer& picture, QSize pixels, qreal ratio)
+{
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter render(&image);
+    picture.render(&render, QRectF(QPointF(), QSizeF(pixels)));
+    render.end();
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+} // namespace
+
+// A rendering under way on its own thread; the thread writes the picture's size and image, the
+// control reads them once the thread has finished.
+struct TImage::TRendering
+{
+    std::unique_ptr<QThread> thread;
+    QSize pictureSize;
+    QImage image;
+};
+
 TImage::TImage(QWidget* parent, const QString& name, const QRect& geometry, const QString& resource,
                bool stretch)
     : QWidget(parent), FResource(resource), FStretch(stretch)
 {
     setObjectName(name);
     setGeometry(geometry);
+}
+
+TImage::~TImage()
+{
+    if (FRendering)
+        FRendering->thread->wait();
+}
+
+void TImage::Prepare(qreal ratio)
+{
+    if (FRendering || !FCache.isNull())
+        return;
+    FRendering = std::make_unique<TRendering>();
+    TRendering* rendering = FRendering.get();
+    // A stretched picture fills the control; another one has its own size, known once read.
+    const QSize stretched = FStretch ? size() : QSize();
+    rendering->thread.reset(QThread::create([rendering, resource = FResource, stretched, ratio] {
+        QSvgRenderer picture(resource);
+        rendering->pictureSize = picture.defaultSize();
+        const QSize target = stretched.isValid() ? stretched : rendering->pictureSize;
+        rendering->image = Render(picture, (QSizeF(target) * ratio).toSize(), ratio);
+    }));
+    rendering->thread->start();
+}
+
+void TImage::TakeRendering()
+{
+    if (!FRendering)
+        return;
+    FRendering->thread->wait();
+    FPictureSize = FRendering->pictureSize;
+    FCache = std::move(FRendering->image);
+    FRendering.reset();
+}
+
+QSize TImage::PictureSize() const
+{
+    return FPictureSize.isValid() ? FPictureSize : Picture().defaultSize();
 }
 
 QSvgRenderer& TImage::Picture() const
@@ -100,16 +170,12 @@ QRect TImage::Target() const
 
 void TImage::paintEvent(QPaintEvent*)
 {
+    TakeRendering();
     const qreal ratio = devicePixelRatioF();
     const QRect target = Target();
     const QSize pixels = (QSizeF(target.size()) * ratio).toSize();
-    if (FCache.size() != pixels) {
-        FCache = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
-        FCache.fill(Qt::transparent);
-        QPainter render(&FCache);
-        Picture().render(&render, QRectF(QPointF(), QSizeF(pixels)));
-        FCache.setDevicePixelRatio(ratio);
-    }
+    if (FCache.size() != pixels)
+        FCache = Render(Picture(), pixels, ratio);
     QPainter painter(this);
     painter.drawImage(target.topLeft(), FCache);
 }

@@ -12,6 +12,7 @@
 #include <memory>
 
 class QPushButton;
+class QThread;
 
 class TDialogForm : public QDialog
 {
@@ -36,6 +37,10 @@ public:
     // Shows the dialog without making it modal, raises it and makes it the active window. The
     // dialog keeps its place, its texts and its focus from one showing to the next.
     void ShowDialog();
+
+    // Starts rendering the dialog's pictures for its screen on threads of their own: for a
+    // dialog shown right after start.
+    void PreparePictures();
 
     // The OK button's click: hides the dialog with the result OK. The dialog object stays.
     void OKButtonClick();
@@ -63,9 +68,14 @@ class TImage : public QWidget
 public:
     TImage(QWidget* parent, const QString& name, const QRect& geometry, const QString& resource,
            bool stretch);
+    ~TImage() override;
     Q_DISABLE_COPY_MOVE(TImage)
 
-    QSize PictureSize() const { return Picture().defaultSize(); }
+    // Starts reading and rendering the picture for a screen of `ratio` on a thread of its own,
+    // so that it is ready when the control is first painted.
+    void Prepare(qreal ratio);
+
+    QSize PictureSize() const;
     bool Stretch() const { return FStretch; }
 
     QSize sizeHint() const override { return size(); }
@@ -75,14 +85,21 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct TRendering;
+
     QRect Target() const;
     // The picture, read from its resource when first needed: a dialog made hidden at start
     // reads none.
     QSvgRenderer& Picture() const;
+    // Takes what Prepare() rendered, waiting for it if need be.
+    void TakeRendering();
 
     QString FResource;
     mutable std::unique_ptr<QSvgRenderer> FPicture;
     bool FStretch;
+    // The picture's own size, once known from a rendering made by Prepare().
+    QSize FPictureSize;
+    std::unique_ptr<TRendering> FRendering;
     // The picture rendered at the device pixel ratio it was last painted at.
     QImage FCache;
 };

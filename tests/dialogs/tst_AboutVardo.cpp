@@ -108,6 +108,19 @@ TEST_F(AboutVardoTest, EachPictureInItsPlace)
                       });
 }
 
+// Pictures rendered ahead on threads of their own, stretched and at their own size, paint as the
+// ones rendered at the first paint.
+TEST_F(AboutVardoTest, PicturesPreparedAheadPaintTheSame)
+{
+    auto* prepared = new TAboutBox(&mainWindow);
+    prepared->PreparePictures();
+    ShowAndWait(prepared);
+    const QImage ahead = prepared->grab().toImage();
+    prepared->hide();
+    ShowAndWait(box);
+    EXPECT_EQ(ahead, box->grab().toImage());
+}
+
 TEST_F(AboutVardoTest, EnterAddsALineInTheTextAndHidesTheDialogOnceTheFocusLeftIt)
 {
     ASSERT_TRUE(ShowAndActivate(box));

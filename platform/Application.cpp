@@ -9,12 +9,19 @@
 #include <QStyleFactory>
 #include <QTranslator>
 
+#include <future>
+
 namespace {
+
+// The fonts' configuration, read while the toolkit starts.
+std::future<void> FontConfiguration;
 
 // Settings the window system connection reads when it is made, so made before it connects; a
 // variable the environment already has is left as it is.
 int& PrepareEnvironment(int& argc)
 {
+    // Read before anything asks the font library for a font; the toolkit's own start needs none.
+    FontConfiguration = std::async(std::launch::async, LoadFontConfiguration);
     // On X11 the window's repaints are small (a clock label, a grid cell, a lamp) and come up to
     // once a frame. Through shared memory each one first waits for the server to be done with
     // the last, a round trip per frame; sent over the connection, they need none. (The toolkit
@@ -28,6 +35,7 @@ int& PrepareEnvironment(int& argc)
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(PrepareEnvironment(argc), argv)
 {
+    FontConfiguration.get();
     SetUpApplication();
     InstallExceptionReporter([](QObject*, const QString& message) { ShowErrorBox(message); });
 }

@@ -1,5 +1,7 @@
 #include "Fonts.h"
 
+#include <fontconfig/fontconfig.h>
+
 namespace {
 
 struct Substitute
@@ -45,4 +47,28 @@ void InstallFontSubstitutions()
 {
     for (const Substitute& s : Substitutes)
         QFont::insertSubstitution(QLatin1String(s.asked), QLatin1String(s.installed));
+}
+
+void LoadFontConfiguration()
+{
+    static bool loaded = false;
+    if (loaded)
+        return;
+    loaded = true;
+    FcConfig* config = FcConfigCreate();
+    if (config == nullptr)
+        return;
+    // The configuration file the font library would read (FONTCONFIG_FILE or the system's), with
+    // all it includes; its fonts from their caches.
+    FcStrList* cacheDirs = nullptr;
+    bool usable = FcConfigParseAndLoad(config, nullptr, FcTrue) != FcFalse;
+    if (usable) {
+        // Without a cache folder the library's own start would add one: leave it to that.
+        cacheDirs = FcConfigGetCacheDirs(config);
+        usable = cacheDirs != nullptr && FcStrListNext(cacheDirs) != nullptr;
+        FcStrListDone(cacheDirs);
+    }
+    if (usable && FcConfigBuildFonts(config) != FcFalse)
+        FcConfigSetCurrent(config);
+    FcConfigDestroy(config);
 }

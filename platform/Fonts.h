@@ -21,3 +21,10 @@ QFont DefaultFont();
 // Maps the Windows font names the windows ask for onto installed fonts with close metrics.
 // Called once by the application object; safe to call again.
 void InstallFontSubstitutions();
+
+// Reads the fonts' configuration, as the system and the user set it, and the installed fonts;
+// without the parse of every configuration file the system merely offers, which the font
+// library's own start does for its listing tools (about half of that start). Called by the
+// application object before the toolkit starts, when nothing has asked for a font yet; a second
+// call does nothing. When the configuration cannot be read, the font library starts as usual.
+void LoadFontConfiguration();

@@ -60,13 +60,13 @@ void LoadFontConfiguration()
         return;
     // The configuration file the font library would read (FONTCONFIG_FILE or the system's), with
     // all it includes; its fonts from their caches.
-    FcStrList* cacheDirs = nullptr;
     bool usable = FcConfigParseAndLoad(config, nullptr, FcTrue) != FcFalse;
     if (usable) {
         // Without a cache folder the library's own start would add one: leave it to that.
-        cacheDirs = FcConfigGetCacheDirs(config);
+        FcStrList* cacheDirs = FcConfigGetCacheDirs(config);
         usable = cacheDirs != nullptr && FcStrListNext(cacheDirs) != nullptr;
-        FcStrListDone(cacheDirs);
+        if (cacheDirs != nullptr)
+            FcStrListDone(cacheDirs);
     }
     if (usable && FcConfigBuildFonts(config) != FcFalse)
         FcConfigSetCurrent(config);

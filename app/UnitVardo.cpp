@@ -185,6 +185,7 @@ void TFormVardo::CreateComponents()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1);
+    FMade.start();
     connect(Timer1, &QTimer::timeout, this,
             [this] { Guard(this, [this] { Timer1Timer(Timer1); }); });
     Timer1->start();
@@ -822,6 +823,7 @@ void TFormVardo::BSSGrid6SelectCell(QObject*, int ACol, int ARow, bool&)
 
 void TFormVardo::paintEvent(QPaintEvent*)
 {
+    FPainted = true;
     QPainter p(this);
     p.fillRect(rect(), ToQColor(FormColor));
 }
@@ -851,6 +853,11 @@ void TFormVardo::BitBtn1Click(QObject*)
 
 void TFormVardo::Timer1Timer(QObject*)
 {
+    // As on Windows, where a timer's tick waits while a paint is due, the window shows first and
+    // the dialog then opens over it. A shown window that does not paint (one started minimised)
+    // holds the dialog back a second at most.
+    if (isVisible() && !FPainted && FMade.elapsed() < 1000)
+        return;
     if (AboutBox1 != nullptr)
         AboutBox1->ShowDialog();
     Timer1->stop();

@@ -33,6 +33,7 @@
 #include "platform/StdControls.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -232,6 +233,10 @@ private:
     void ToggleSlot(int plane, int col, int row);
 
     bool FPlaced = false;
+    // Whether the window has painted, and since when it exists: the information dialog opens
+    // over a painted window.
+    bool FPainted = false;
+    QElapsedTimer FMade;
 };
 
 // The window as the program opens it: the main window with its two information dialogs, made

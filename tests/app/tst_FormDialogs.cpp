@@ -6,6 +6,9 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 namespace {
 
 // The window as the program entry makes it: the dialogs made hidden right after it.
@@ -17,6 +20,24 @@ std::unique_ptr<RecordingForm> MakeFormWithDialogs()
     ShowAndWait(form.get());
     return form;
 }
+
+// Calls `seen` with each event `watched` receives.
+class TEventSpy : public QObject
+{
+public:
+    TEventSpy(QObject* watched, std::function<void(QEvent*)> seen) : FSeen(std::move(seen))
+    {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        FSeen(event);
+        return false;
+    }
+
+private:
+    std::function<void(QEvent*)> FSeen;
+};
 
 int VisibleAboutBoxes()
 {
@@ -38,6 +59,24 @@ TEST(FormDialogs, InformationDialogOpensOnceRightAfterStart)
     QApplication::processEvents();
     EXPECT_FALSE(form->AboutBox1->isVisible());
     EXPECT_FALSE(form->Timer1->isActive());
+}
+
+// The window shows first and the dialog opens over it: the window has painted when the dialog
+// shows.
+TEST(FormDialogs, InformationDialogOpensOverThePaintedWindow)
+{
+    RecordingForm form;
+    form.AboutBox1 = new TAboutBox1(&form);
+    int paints = 0;
+    int paintsWhenShown = -1;
+    TEventSpy formPaints(&form, [&](QEvent* e) { paints += e->type() == QEvent::Paint; });
+    TEventSpy dialogShows(form.AboutBox1, [&](QEvent* e) {
+        if (e->type() == QEvent::Show && paintsWhenShown < 0)
+            paintsWhenShown = paints;
+    });
+    form.show();
+    ASSERT_TRUE(WaitFor([&] { return form.AboutBox1->isVisible(); }));
+    EXPECT_GT(paintsWhenShown, 0);
 }
 
 TEST(FormDialogs, QuestionMarkShowsOneAboutDialogHoweverOftenPressed)

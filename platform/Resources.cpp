@@ -17,7 +17,7 @@ QImage LoadBitmapResource(const QString& name)
             // plug-in to ask it.
             QImageReader reader(path, suffix + 1);
             reader.setAutoDetectImageFormat(false);
-            const QImage image = reader.read();
+            QImage image = reader.read();
             if (!image.isNull())
                 return image;
         }

@@ -52,14 +52,14 @@ QString Matched(FcConfig* config, const char* request)
     FcPatternGetInteger(match, FC_RGBA, 0, &rgba);
     FcPatternGetBool(match, FC_ANTIALIAS, 0, &antialias);
     FcPatternGetBool(match, FC_HINTING, 0, &hinting);
-    const QString text = QStringLiteral("%1 hintstyle %2 lcdfilter %3 rgba %4 antialias %5 "
-                                        "hinting %6")
-                             .arg(QString::fromUtf8(reinterpret_cast<const char*>(file)))
-                             .arg(hintStyle)
-                             .arg(filter)
-                             .arg(rgba)
-                             .arg(antialias)
-                             .arg(hinting);
+    QString text = QStringLiteral("%1 hintstyle %2 lcdfilter %3 rgba %4 antialias %5 "
+                                  "hinting %6")
+                       .arg(QString::fromUtf8(reinterpret_cast<const char*>(file)))
+                       .arg(hintStyle)
+                       .arg(filter)
+                       .arg(rgba)
+                       .arg(antialias)
+                       .arg(hinting);
     FcPatternDestroy(match);
     return text;
 }

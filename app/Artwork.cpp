@@ -1,5 +1,6 @@
 #include "Artwork.h"
 
+#include "core/PoolTask.h"
 #include "platform/Colors.h"
 #include "platform/Fonts.h"
 
@@ -8,12 +9,11 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
-#include <QThread>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <memory>
+#include <future>
 #include <utility>
 #include <vector>
 
@@ -151,16 +151,14 @@ QImage Transparent(int w, int h)
 struct TSheets
 {
     QImage sheet;
-    // The sheet being drawn, and the ratio it is drawn at. A QThread, not a plain thread: the
-    // text drawn on the sheet keeps its fonts in a cache that needs a Qt thread.
-    std::unique_ptr<QThread> drawing;
+    // The sheet being drawn, and the ratio it is drawn at.
+    std::future<QImage> drawing;
     int drawingRatio = 0;
-    QImage drawn;
 
     ~TSheets()
     {
-        if (drawing)
-            drawing->wait();
+        if (drawing.valid())
+            drawing.wait();
     }
 };
 
@@ -203,22 +201,21 @@ void PrepareBoardSheet()
 {
     TSheets& s = Sheets();
     const int ratio = Ratio();
-    if (s.drawing || (!s.sheet.isNull() && std::lround(s.sheet.devicePixelRatio()) == ratio))
+    if (s.drawing.valid() ||
+        (!s.sheet.isNull() && std::lround(s.sheet.devicePixelRatio()) == ratio))
         return;
     s.drawingRatio = ratio;
-    s.drawing.reset(QThread::create([&s, ratio] { s.drawn = DrawBoardSheet(ratio); }));
-    s.drawing->start();
+    s.drawing = RunOnPool([ratio] { return DrawBoardSheet(ratio); });
 }
 
 QImage BoardSheet()
 {
     TSheets& s = Sheets();
     const int ratio = Ratio();
-    if (s.drawing) {
-        s.drawing->wait();
-        s.drawing.reset();
+    if (s.drawing.valid()) {
+        QImage drawn = s.drawing.get();
         if (s.drawingRatio == ratio)
-            s.sheet = std::exchange(s.drawn, QImage());
+            s.sheet = std::move(drawn);
     }
     if (s.sheet.isNull() || std::lround(s.sheet.devicePixelRatio()) != ratio)
         s.sheet = DrawBoardSheet(ratio);

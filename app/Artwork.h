@@ -28,8 +28,8 @@ QImage BoardSheet();
 // The board sheet drawn anew at `ratio` device pixels per logical pixel; callable on any thread.
 QImage DrawBoardSheet(int ratio);
 
-// Starts drawing the board sheet at the current ratio on a thread of its own, so that the window
-// is made meanwhile; BoardSheet() waits for it. Call from the GUI thread.
+// Starts drawing the board sheet at the current ratio on a thread of the application's pool, so
+// that the window is made meanwhile; BoardSheet() waits for it. Call from the GUI thread.
 void PrepareBoardSheet();
 
 // The two-frame strip of lamp Dk: frame 1 the lamp lit, frame 2 dark, each cut from the board

@@ -1,12 +1,12 @@
 #include "DialogForm.h"
 
 #include "core/ErrorReport.h"
+#include "core/PoolTask.h"
 
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-#include <QThread>
 #include <QWindow>
 
 TDialogForm::TDialogForm(QWidget* mainWindow, const QString& name, const QString& caption,
@@ -101,15 +101,6 @@ QImage Render(QSvgRenderer& picture, QSize pixels, qreal ratio)
 
 } // namespace
 
-// A rendering under way on its own thread; the thread writes the picture's size and image, the
-// control reads them once the thread has finished.
-struct TImage::TRendering
-{
-    std::unique_ptr<QThread> thread;
-    QSize pictureSize;
-    QImage image;
-};
-
 TImage::TImage(QWidget* parent, const QString& name, const QRect& geometry, const QString& resource,
                bool stretch)
     : QWidget(parent), FResource(resource), FStretch(stretch)
@@ -120,35 +111,31 @@ TImage::TImage(QWidget* parent, const QString& name, const QRect& geometry, cons
 
 TImage::~TImage()
 {
-    if (FRendering)
-        FRendering->thread->wait();
+    if (FRendering.valid())
+        FRendering.wait();
 }
 
 void TImage::Prepare(qreal ratio)
 {
-    if (FRendering || !FCache.isNull())
+    if (FRendering.valid() || !FCache.isNull())
         return;
-    FRendering = std::make_unique<TRendering>();
-    TRendering* rendering = FRendering.get();
     // A stretched picture fills the control; another one has its own size, known once read.
     const QSize stretched = FStretch ? size() : QSize();
-    rendering->thread.reset(QThread::create([rendering, resource = FResource, stretched, ratio] {
+    FRendering = RunOnPool([resource = FResource, stretched, ratio] {
         QSvgRenderer picture(resource);
-        rendering->pictureSize = picture.defaultSize();
-        const QSize target = stretched.isValid() ? stretched : rendering->pictureSize;
-        rendering->image = Render(picture, (QSizeF(target) * ratio).toSize(), ratio);
-    }));
-    rendering->thread->start();
+        const QSize own = picture.defaultSize();
+        const QSize target = stretched.isValid() ? stretched : own;
+        return TRendered{own, Render(picture, (QSizeF(target) * ratio).toSize(), ratio)};
+    });
 }
 
 void TImage::TakeRendering()
 {
-    if (!FRendering)
+    if (!FRendering.valid())
         return;
-    FRendering->thread->wait();
-    FPictureSize = FRendering->pictureSize;
-    FCache = std::move(FRendering->image);
-    FRendering.reset();
+    TRendered rendered = FRendering.get();
+    FPictureSize = rendered.pictureSize;
+    FCache = std::move(rendered.image);
 }
 
 QSize TImage::PictureSize() const

@@ -9,10 +9,10 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <future>
 #include <memory>
 
 class QPushButton;
-class QThread;
 
 class TDialogForm : public QDialog
 {
@@ -38,8 +38,8 @@ public:
     // dialog keeps its place, its texts and its focus from one showing to the next.
     void ShowDialog();
 
-    // Starts rendering the dialog's pictures for its screen on threads of their own: for a
-    // dialog shown right after start.
+    // Starts rendering the dialog's pictures for its screen on the application's thread pool:
+    // for a dialog shown right after start.
     void PreparePictures();
 
     // The OK button's click: hides the dialog with the result OK. The dialog object stays.
@@ -71,8 +71,8 @@ public:
     ~TImage() override;
     Q_DISABLE_COPY_MOVE(TImage)
 
-    // Starts reading and rendering the picture for a screen of `ratio` on a thread of its own,
-    // so that it is ready when the control is first painted.
+    // Starts reading and rendering the picture for a screen of `ratio` on a thread of the
+    // application's pool, so that it is ready when the control is first painted.
     void Prepare(qreal ratio);
 
     QSize PictureSize() const;
@@ -85,7 +85,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    struct TRendering;
+    // A picture rendered ahead: its own size and its image.
+    struct TRendered
+    {
+        QSize pictureSize;
+        QImage image;
+    };
 
     QRect Target() const;
     // The picture, read from its resource when first needed: a dialog made hidden at start
@@ -99,7 +104,7 @@ private:
     bool FStretch;
     // The picture's own size, once known from a rendering made by Prepare().
     QSize FPictureSize;
-    std::unique_ptr<TRendering> FRendering;
+    std::future<TRendered> FRendering;
     // The picture rendered at the device pixel ratio it was last painted at.
     QImage FCache;
 };

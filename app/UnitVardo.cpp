@@ -76,7 +76,6 @@ TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
     Artwork::PrepareBoardSheet();
     setObjectName(QStringLiteral("FormVardo"));
     setWindowTitle(QStringLiteral("Control de Brelom"));
-    setWindowIcon(QIcon(QStringLiteral(":/ProgramIcon.svg")));
     resize(ClientWidth, ClientHeight);
     Pacer = new TFramePacer(this);
 
@@ -823,7 +822,14 @@ void TFormVardo::BSSGrid6SelectCell(QObject*, int ACol, int ARow, bool&)
 
 void TFormVardo::paintEvent(QPaintEvent*)
 {
-    FPainted = true;
+    if (!FPainted) {
+        FPainted = true;
+        // The icon is drawn from vector artwork at every size the window system may show, a few
+        // milliseconds: it follows the window's first paint instead of holding it back.
+        QMetaObject::invokeMethod(
+            this, [this] { setWindowIcon(QIcon(QStringLiteral(":/ProgramIcon.svg"))); },
+            Qt::QueuedConnection);
+    }
     QPainter p(this);
     p.fillRect(rect(), ToQColor(FormColor));
 }

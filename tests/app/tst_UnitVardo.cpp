@@ -68,6 +68,8 @@ struct FormTest : ::testing::Test
 TEST_F(FormTest, WindowFrame)
 {
     EXPECT_EQ(form.windowTitle(), "Control de Brelom");
+    // The program's icon, set once the window has painted.
+    EXPECT_TRUE(WaitFor([&] { return !form.windowIcon().pixmap(32).isNull(); }));
     EXPECT_EQ(form.size(), QSize(664, 575));
     EXPECT_EQ(PixelOf(Grab(&form), 20, 560), RGBColor(54, 75, 86));
     EXPECT_EQ(form.PageControl1->geometry(), QRect(100, 74, 485, 391));

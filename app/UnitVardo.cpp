@@ -824,11 +824,8 @@ void TFormVardo::paintEvent(QPaintEvent*)
 {
     if (!FPainted) {
         FPainted = true;
-        // The icon is drawn from vector artwork at every size the window system may show, a few
-        // milliseconds: it follows the window's first paint instead of holding it back.
         QMetaObject::invokeMethod(
-            this, [this] { setWindowIcon(QIcon(QStringLiteral(":/ProgramIcon.svg"))); },
-            Qt::QueuedConnection);
+            this, [this] { SetProgramIcon(); }, Qt::QueuedConnection);
     }
     QPainter p(this);
     p.fillRect(rect(), ToQColor(FormColor));
@@ -857,6 +854,17 @@ void TFormVardo::BitBtn1Click(QObject*)
         AboutBox->ShowDialog();
 }
 
+void TFormVardo::SetProgramIcon()
+{
+    // Drawn from vector artwork at every size the window system may show, a few milliseconds:
+    // it follows the window's first paint (or the information dialog, for a window that does
+    // not paint) instead of holding the first paint back.
+    if (FIconSet)
+        return;
+    FIconSet = true;
+    setWindowIcon(QIcon(QStringLiteral(":/ProgramIcon.svg")));
+}
+
 void TFormVardo::Timer1Timer(QObject*)
 {
     // As on Windows, where a timer's tick waits while a paint is due, the window shows first and
@@ -864,6 +872,7 @@ void TFormVardo::Timer1Timer(QObject*)
     // holds the dialog back a second at most.
     if (isVisible() && !FPainted && FMade.elapsed() < 1000)
         return;
+    SetProgramIcon();
     if (AboutBox1 != nullptr)
         AboutBox1->ShowDialog();
     Timer1->stop();

@@ -216,6 +216,8 @@ private:
     void CreateLamps();
     // The board's two pictures and the lamps' strips, once the board sheet is drawn.
     void PlaceArtwork();
+    // The window's icon, once: after the first paint, or when the information dialog opens.
+    void SetProgramIcon();
     void CreatePages();
     void CreateMicrophonePage();
     void CreateMicrophoneControls();
@@ -236,6 +238,7 @@ private:
     // Whether the window has painted, and since when it exists: the information dialog opens
     // over a painted window.
     bool FPainted = false;
+    bool FIconSet = false;
     QElapsedTimer FMade;
 };
 

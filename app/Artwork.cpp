@@ -14,7 +14,6 @@
 #include <array>
 #include <cmath>
 #include <future>
-#include <utility>
 #include <vector>
 
 namespace Artwork {
@@ -151,9 +150,8 @@ QImage Transparent(int w, int h)
 struct TSheets
 {
     QImage sheet;
-    // The sheet being drawn, and the ratio it is drawn at.
+    // The sheet being drawn.
     std::future<QImage> drawing;
-    int drawingRatio = 0;
 
     ~TSheets()
     {
@@ -204,7 +202,6 @@ void PrepareBoardSheet()
     if (s.drawing.valid() ||
         (!s.sheet.isNull() && std::lround(s.sheet.devicePixelRatio()) == ratio))
         return;
-    s.drawingRatio = ratio;
     s.drawing = RunOnPool([ratio] { return DrawBoardSheet(ratio); });
 }
 
@@ -212,11 +209,9 @@ QImage BoardSheet()
 {
     TSheets& s = Sheets();
     const int ratio = Ratio();
-    if (s.drawing.valid()) {
-        QImage drawn = s.drawing.get();
-        if (s.drawingRatio == ratio)
-            s.sheet = std::move(drawn);
-    }
+    // A sheet drawn ahead for another ratio is drawn again below.
+    if (s.drawing.valid())
+        s.sheet = s.drawing.get();
     if (s.sheet.isNull() || std::lround(s.sheet.devicePixelRatio()) != ratio)
         s.sheet = DrawBoardSheet(ratio);
     return s.sheet;

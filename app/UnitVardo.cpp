@@ -71,8 +71,8 @@ constexpr int BarWrap = 400;
 
 TFormVardo::TFormVardo(QWidget* parent) : QWidget(parent)
 {
-    // The lamp board is drawn on a thread of its own while the controls are made; its pictures
-    // go in last.
+    // The lamp board is drawn on the application's thread pool while the controls are made;
+    // its pictures go in last.
     Artwork::PrepareBoardSheet();
     setObjectName(QStringLiteral("FormVardo"));
     setWindowTitle(QStringLiteral("Control de Brelom"));
@@ -822,11 +822,7 @@ void TFormVardo::BSSGrid6SelectCell(QObject*, int ACol, int ARow, bool&)
 
 void TFormVardo::paintEvent(QPaintEvent*)
 {
-    if (!FPainted) {
-        FPainted = true;
-        QMetaObject::invokeMethod(
-            this, [this] { SetProgramIcon(); }, Qt::QueuedConnection);
-    }
+    FPainted = true;
     QPainter p(this);
     p.fillRect(rect(), ToQColor(FormColor));
 }
@@ -854,17 +850,6 @@ void TFormVardo::BitBtn1Click(QObject*)
         AboutBox->ShowDialog();
 }
 
-void TFormVardo::SetProgramIcon()
-{
-    // Drawn from vector artwork at every size the window system may show, a few milliseconds:
-    // it follows the window's first paint (or the information dialog, for a window that does
-    // not paint) instead of holding the first paint back.
-    if (FIconSet)
-        return;
-    FIconSet = true;
-    setWindowIcon(QIcon(QStringLiteral(":/ProgramIcon.svg")));
-}
-
 void TFormVardo::Timer1Timer(QObject*)
 {
     // As on Windows, where a timer's tick waits while a paint is due, the window shows first and
@@ -872,7 +857,9 @@ void TFormVardo::Timer1Timer(QObject*)
     // holds the dialog back a second at most.
     if (isVisible() && !FPainted && FMade.elapsed() < 1000)
         return;
-    SetProgramIcon();
+    // The icon too: drawn from vector artwork at every size the window system may show, a few
+    // milliseconds, it would hold the first paint back.
+    setWindowIcon(QIcon(QStringLiteral(":/ProgramIcon.svg")));
     if (AboutBox1 != nullptr)
         AboutBox1->ShowDialog();
     Timer1->stop();

@@ -216,8 +216,6 @@ private:
     void CreateLamps();
     // The board's two pictures and the lamps' strips, once the board sheet is drawn.
     void PlaceArtwork();
-    // The window's icon, once: after the first paint, or when the information dialog opens.
-    void SetProgramIcon();
     void CreatePages();
     void CreateMicrophonePage();
     void CreateMicrophoneControls();
@@ -235,10 +233,9 @@ private:
     void ToggleSlot(int plane, int col, int row);
 
     bool FPlaced = false;
-    // Whether the window has painted, and since when it exists: the information dialog opens
-    // over a painted window.
+    // Whether the window has painted, and since when it exists: the information dialog and the
+    // icon come after the first paint.
     bool FPainted = false;
-    bool FIconSet = false;
     QElapsedTimer FMade;
 };
 

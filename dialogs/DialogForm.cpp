@@ -123,24 +123,15 @@ void TImage::Prepare(qreal ratio)
     const QSize stretched = FStretch ? size() : QSize();
     FRendering = RunOnPool([resource = FResource, stretched, ratio] {
         QSvgRenderer picture(resource);
-        const QSize own = picture.defaultSize();
-        const QSize target = stretched.isValid() ? stretched : own;
-        return TRendered{own, Render(picture, (QSizeF(target) * ratio).toSize(), ratio)};
+        const QSize target = stretched.isValid() ? stretched : picture.defaultSize();
+        return Render(picture, (QSizeF(target) * ratio).toSize(), ratio);
     });
 }
 
 void TImage::TakeRendering()
 {
-    if (!FRendering.valid())
-        return;
-    TRendered rendered = FRendering.get();
-    FPictureSize = rendered.pictureSize;
-    FCache = std::move(rendered.image);
-}
-
-QSize TImage::PictureSize() const
-{
-    return FPictureSize.isValid() ? FPictureSize : Picture().defaultSize();
+    if (FRendering.valid())
+        FCache = FRendering.get();
 }
 
 QSvgRenderer& TImage::Picture() const

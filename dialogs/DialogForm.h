@@ -75,7 +75,7 @@ public:
     // application's pool, so that it is ready when the control is first painted.
     void Prepare(qreal ratio);
 
-    QSize PictureSize() const;
+    QSize PictureSize() const { return Picture().defaultSize(); }
     bool Stretch() const { return FStretch; }
 
     QSize sizeHint() const override { return size(); }
@@ -85,13 +85,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // A picture rendered ahead: its own size and its image.
-    struct TRendered
-    {
-        QSize pictureSize;
-        QImage image;
-    };
-
     QRect Target() const;
     // The picture, read from its resource when first needed: a dialog made hidden at start
     // reads none.
@@ -102,9 +95,8 @@ private:
     QString FResource;
     mutable std::unique_ptr<QSvgRenderer> FPicture;
     bool FStretch;
-    // The picture's own size, once known from a rendering made by Prepare().
-    QSize FPictureSize;
-    std::future<TRendered> FRendering;
+    // The picture being rendered by Prepare().
+    std::future<QImage> FRendering;
     // The picture rendered at the device pixel ratio it was last painted at.
     QImage FCache;
 };

@@ -63,13 +63,13 @@ public:
         : FPath(std::move(path)), FSchedule(schedule), FOutputs(outputs)
     {
         FClock = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-        FClockNotifier = new QSocketNotifier(FClock, QSocketNotifier::Read, this);
-        connect(FClockNotifier, &QSocketNotifier::activated, this, [this] { ClockDue(); });
+        auto* clockDue = new QSocketNotifier(FClock, QSocketNotifier::Read, this);
+        connect(clockDue, &QSocketNotifier::activated, this, [this] { ClockDue(); });
 
         const sigset_t signals = HandledSignals();
         FSignals = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-        FSignalNotifier = new QSocketNotifier(FSignals, QSocketNotifier::Read, this);
-        connect(FSignalNotifier, &QSocketNotifier::activated, this, [this] { SignalCame(); });
+        auto* signalCame = new QSocketNotifier(FSignals, QSocketNotifier::Read, this);
+        connect(signalCame, &QSocketNotifier::activated, this, [this] { SignalCame(); });
 
         const QFileInfo file(FPath);
         FWatcher.addPath(file.absolutePath());
@@ -165,8 +165,6 @@ private:
     int FWord = -1;
     int FClock = -1;
     int FSignals = -1;
-    QSocketNotifier* FClockNotifier = nullptr;
-    QSocketNotifier* FSignalNotifier = nullptr;
     QFileSystemWatcher FWatcher;
 };
 

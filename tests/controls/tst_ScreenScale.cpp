@@ -9,16 +9,17 @@
 #include "controls/JCheck.h"
 #include "controls/JLAniBmp.h"
 #include "controls/LCDControl.h"
+#include "core/PoolTask.h"
 #include "platform/Resources.h"
 #include "tests/support/TestSupport.h"
 
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
-#include <memory>
+#include <future>
 #include <set>
 #include <utility>
 
@@ -170,16 +171,14 @@ TEST_F(ScreenScaleTest, PointerEllipseFillsItsBox)
     }
 }
 
-// The window draws its board on a thread of its own while it makes its controls: the picture,
-// the lamps' names included, must be the one the GUI thread draws.
+// The window draws its board on the application's thread pool while it makes its controls: the
+// picture, the lamps' names included, must be the one the GUI thread draws.
 TEST_F(ScreenScaleTest, BoardDrawnOnAThreadOfItsOwnIsTheSamePicture)
 {
     const int ratio = Artwork::Ratio();
-    QImage drawn;
-    std::unique_ptr<QThread> thread(
-        QThread::create([&drawn, ratio] { drawn = Artwork::DrawBoardSheet(ratio); }));
-    thread->start();
-    ASSERT_TRUE(thread->wait(QDeadlineTimer(30000)));
+    std::future<QImage> drawing = RunOnPool([ratio] { return Artwork::DrawBoardSheet(ratio); });
+    ASSERT_EQ(drawing.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const QImage drawn = drawing.get();
     const QImage here = Artwork::DrawBoardSheet(ratio);
     ASSERT_FALSE(here.isNull());
     EXPECT_EQ(drawn, here);

@@ -13,18 +13,29 @@
 //   bench_startup --child label             a bare window with one line of text: the first
 //                                 text a process draws loads the font database, which a window
 //                                 without text never does
+//   bench_startup --child text FILE         a bare window with the texts the program's window
+//                                 shows at its first paint: for each font it uses, one label with
+//                                 every character it shows in that font. The font work any window
+//                                 showing those texts has to do, whatever else it draws.
+//   bench_startup --child form FILE         (internal) the program's window, which writes those
+//                                 fonts and characters to FILE once painted
 //
 // Goal: start-up at most 1.3 times the bare window and memory at most 1.25 times, on both
 // platforms.
 
 #include "app/UnitVardo.h"
 #include "platform/Application.h"
+#include "platform/StringGrid.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QProcess>
+#include <QTabBar>
+#include <QTemporaryFile>
 #include <QWidget>
 #include <benchmark/benchmark.h>
 
@@ -71,30 +82,108 @@ public:
     bool done = false;
 };
 
-int RunChild(int argc, char** argv, const char* kind)
+// A font as the font library resolved it (family, pixel size, weight, italic): the same font in
+// a plain application, which has none of the program's family substitutions.
+QString ResolvedFont(const QFont& font)
+{
+    const QFontInfo info(font);
+    return QStringLiteral("%1\t%2\t%3\t%4")
+        .arg(info.family())
+        .arg(info.pixelSize())
+        .arg(info.weight())
+        .arg(int(info.italic()));
+}
+
+// The characters each font of the shown window draws, as lines "family, pixel size, weight,
+// italic, characters" separated by tabs. Labels, buttons, tabs and grid cells: the window's texts
+// but the board's, which is drawn on another thread.
+QByteArray ShownTexts(const QWidget& window)
+{
+    std::map<QString, QString> shown;
+    const auto add = [&](const QFont& font, const QString& text) {
+        QString& characters = shown[ResolvedFont(font)];
+        for (const QChar c : text)
+            if (c.isPrint() && c != QLatin1Char('\t') && !characters.contains(c))
+                characters += c;
+    };
+    for (const QWidget* w : window.findChildren<QWidget*>()) {
+        if (w->window() != &window || !w->isVisibleTo(&window))
+            continue;
+        if (const auto* label = qobject_cast<const QLabel*>(w))
+            add(label->font(), label->text());
+        else if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+            add(button->font(), button->text());
+        else if (const auto* tabs = qobject_cast<const QTabBar*>(w))
+            for (int i = 0; i < tabs->count(); ++i)
+                add(tabs->font(), tabs->tabText(i));
+        else if (const auto* grid = qobject_cast<const TStringGrid*>(w))
+            for (int row = 0; row < grid->RowCount(); ++row)
+                for (int col = 0; col < grid->ColCount(); ++col)
+                    add(grid->CellFont(), grid->Cells(col, row));
+    }
+    QByteArray lines;
+    for (const auto& [font, characters] : shown)
+        if (!characters.isEmpty())
+            lines += (font + QLatin1Char('\t') + characters + QLatin1Char('\n')).toUtf8();
+    return lines;
+}
+
+// The window of `kind`; `texts`, for the text window, as the program's window wrote them.
+std::unique_ptr<QWidget> MakeWindow(const char* kind, const QByteArray& texts)
+{
+    if (std::strcmp(kind, "form") == 0)
+        return MakeMainWindow();
+    auto window = std::make_unique<QWidget>();
+    window->resize(664, 575);
+    if (std::strcmp(kind, "label") == 0)
+        new QLabel(QStringLiteral("Control de Brelom"), window.get());
+    int y = 0;
+    for (const QByteArray& line : texts.split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 5)
+            continue;
+        QFont font(QString::fromUtf8(fields[0]));
+        font.setPixelSize(fields[1].toInt());
+        font.setWeight(QFont::Weight(fields[2].toInt()));
+        font.setItalic(fields[3].toInt() != 0);
+        auto* label = new QLabel(QString::fromUtf8(fields[4]), window.get());
+        label->setFont(font);
+        label->move(0, y);
+        y += fields[1].toInt();
+    }
+    return window;
+}
+
+int RunChild(int argc, char** argv, const char* kind, const char* textsFile)
 {
     const bool form = std::strcmp(kind, "form") == 0;
     // The references are bare Qt, a plain application object; the program's window starts with
     // the program's own, whose set-up (fonts, style, translations) is part of its start.
     const std::unique_ptr<QApplication> app = form ? std::make_unique<TApplication>(argc, argv)
                                                    : std::make_unique<QApplication>(argc, argv);
-    FirstPaint watcher;
-    std::unique_ptr<QWidget> window;
-    if (form) {
-        window = MakeMainWindow();
-    } else {
-        window = std::make_unique<QWidget>();
-        window->resize(664, 575);
-        if (std::strcmp(kind, "label") == 0)
-            new QLabel(QStringLiteral("Control de Brelom"), window.get());
+    QByteArray texts;
+    if (!form && textsFile != nullptr) {
+        QFile file(QString::fromLocal8Bit(textsFile));
+        if (!file.open(QIODevice::ReadOnly))
+            return 1;
+        texts = file.readAll();
     }
+    FirstPaint watcher;
+    const std::unique_ptr<QWidget> window = MakeWindow(kind, texts);
     window->installEventFilter(&watcher);
     window->show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    if (form && textsFile != nullptr) {
+        QFile file(QString::fromLocal8Bit(textsFile));
+        if (!file.open(QIODevice::WriteOnly) || file.write(ShownTexts(*window)) <= 0)
+            return 1;
+    }
+    return status;
 }
 
 std::string SelfPath;
 QProcessEnvironment ChildEnvironment;
+QString TextsFile; // the program window's texts, for the text window
 
 // What the starts of one kind of window measured.
 struct TStarts
@@ -121,7 +210,10 @@ bool StartOne(const std::string& set, const char* kind)
     child.setProcessEnvironment(ChildEnvironment);
     QElapsedTimer timer;
     timer.start();
-    child.start(QString::fromStdString(SelfPath), {QStringLiteral("--child"), kind});
+    QStringList arguments = {QStringLiteral("--child"), QString::fromLatin1(kind)};
+    if (std::strcmp(kind, "text") == 0)
+        arguments << TextsFile;
+    child.start(QString::fromStdString(SelfPath), arguments);
     bool reported = child.waitForStarted(30000);
     while (reported && !child.canReadLine())
         reported = child.waitForReadyRead(30000);
@@ -135,16 +227,26 @@ bool StartOne(const std::string& set, const char* kind)
     return true;
 }
 
-// Each iteration starts the three kinds once, in an order that turns from one iteration to the
-// next, so that the machine's changing speed falls on all three alike; the iteration's time is
-// the program window's.
+// Each iteration starts every kind once, in an order that turns from one iteration to the next,
+// so that the machine's changing speed falls on all of them alike; the iteration's time is the
+// program window's.
 void StartWindows(benchmark::State& state, const std::string& set)
 {
-    static const char* const kinds[] = {"bare", "label", "form"};
+    static const char* const kinds[] = {"bare", "label", "text", "form"};
+    constexpr size_t count = std::size(kinds);
+    // What the text window shows, from the program's window on this platform.
+    QProcess form;
+    form.setProcessEnvironment(ChildEnvironment);
+    form.start(QString::fromStdString(SelfPath),
+               {QStringLiteral("--child"), QStringLiteral("form"), TextsFile});
+    if (!form.waitForFinished(30000) || form.exitCode() != 0) {
+        state.SkipWithError("the program's window did not report its texts");
+        return;
+    }
     size_t turn = 0;
     for (auto _ : state) {
-        for (size_t i = 0; i < 3; ++i)
-            if (!StartOne(set, kinds[(turn + i) % 3])) {
+        for (size_t i = 0; i < count; ++i)
+            if (!StartOne(set, kinds[(turn + i) % count])) {
                 state.SkipWithError("a child did not start its window");
                 return;
             }
@@ -185,6 +287,13 @@ void PrintRatios(const std::string& set)
                 set.c_str(), time("form") / time("label"));
     std::printf("%s: memory ratio (main window / bare window with one label):   %.2f\n",
                 set.c_str(), memory("form") / memory("label"));
+    // The least any window showing the same texts needs.
+    std::printf("%s: start-up ratio (window of the same texts / bare window): %.2f  (%.1f ms)\n",
+                set.c_str(), time("text") / time("bare"), time("text"));
+    std::printf("%s: memory ratio (window of the same texts / bare window):   %.2f  (%.0f kB)\n",
+                set.c_str(), memory("text") / memory("bare"), memory("text"));
+    std::printf("%s: start-up ratio (main window / window of the same texts): %.2f\n",
+                set.c_str(), time("form") / time("text"));
     // As this benchmark measured before it stopped at the report: to the end of the process.
     const auto whole = [&](const char* kind) {
         return time(kind) + Median(Starts[set + "/" + kind].exitMs);
@@ -215,10 +324,14 @@ QString StartXvfb(QProcess& xvfb)
 int main(int argc, char** argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "--child") == 0)
-        return RunChild(argc, argv, argv[2]);
+        return RunChild(argc, argv, argv[2], argc >= 4 ? argv[3] : nullptr);
 
     QCoreApplication app(argc, argv);
     SelfPath = QCoreApplication::applicationFilePath().toStdString();
+    QTemporaryFile texts;
+    if (!texts.open())
+        return 1;
+    TextsFile = texts.fileName();
     benchmark::Initialize(&argc, argv);
     benchmark::ConsoleReporter reporter;
 

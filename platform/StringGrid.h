@@ -74,6 +74,7 @@ public:
     void SetFixedColor(TColor c);
     // The cell font and its colour.
     void SetCellFont(const QFont& font, TColor color);
+    const QFont& CellFont() const { return FCellFont; }
 
     QString Cells(int col, int row) const;
     // Stores the text and repaints that cell.

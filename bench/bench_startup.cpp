@@ -106,7 +106,7 @@ QByteArray ShownTexts(const QWidget& window)
     const auto add = [&](const QFont& font, const QString& text) {
         QString& characters = shown[ResolvedFont(font)];
         for (const QChar c : text)
-            if (c.isPrint() && c != QLatin1Char('\t') && !characters.contains(c))
+            if (c.isPrint() && !characters.contains(c))
                 characters += c;
     };
     for (const QWidget* w : window.findChildren<QWidget*>()) {

@@ -6,6 +6,9 @@
 #include <array>
 #include <cstdint>
 
+// The bits of a switching word that are outputs: D0 to D5 in bits 0 to 5.
+constexpr std::uint8_t OutputsMask = 0x3F;
+
 class TSchedule
 {
 public:

@@ -2,13 +2,16 @@
 // gets "ON" or "OFF" (QoS 1, not retained) on cmnd/TOPIC/POWERn, or on cmnd/Tn/POWER with six
 // topics.
 //
-// libmosquitto's network loop runs inside this target's own calls, on the owner's worker thread;
-// the library starts no thread, so nothing here needs a lock:
-//   Open     TCP connect and CONNECT (mosquitto_connect; the system's own connect timeout for a
-//            host that does not answer at all), then turns of the loop until the broker's CONNACK,
-//            at most KConnectBound
+// libmosquitto's network loop runs inside this target's own calls and its socket's notifiers, on
+// the target's thread (which runs an event loop); the library starts no thread, so nothing here
+// needs a lock:
+//   Open     a TCP connect that does not block, and CONNECT, then turns of the loop until the
+//            broker's CONNACK, at most KConnectBound from the start (a host that never answers, a
+//            broker that is stopped) and never past the program's end
 //   Write    one PUBLISH per changed output; what the socket cannot take now stays queued in the
-//            library, nothing waits for the broker
+//            library and leaves as soon as the socket takes it; nothing waits for the broker
+//   (socket) PUBACKs read as they come, so the library's window of unacknowledged messages never
+//            holds a new one back
 //   Service  one turn of the loop that does not wait: sends what is queued, reads PUBACKs, pings
 //            the broker; one that stops answering is lost within two keep-alives
 //   Flush    turns of the loop until every PUBLISH has its PUBACK or the deadline passes
@@ -19,6 +22,7 @@
 #include <mosquitto.h>
 
 #include <QByteArray>
+#include <QSocketNotifier>
 
 #include <algorithm>
 #include <array>
@@ -61,6 +65,7 @@ public:
     bool Service() override;
     void Flush(Clock::time_point deadline) override;
     void Close() override;
+    bool Delivered() const override;
 
 private:
     // Connects the client made by Open and waits for the broker's answer.
@@ -70,6 +75,12 @@ private:
     // Fails with the cause of `rc` for a connection that was working.
     bool Lost(int rc);
     QString Address() const;
+    // The socket watched by the thread's event loop: what the broker sends is read at once, and
+    // what the socket could not take is sent once it can.
+    void Watch();
+    void Readable();
+    void Writable();
+    void WantWrite();
 
     static void OnConnect(mosquitto*, void* self, int result);
     static void OnDisconnect(mosquitto*, void* self, int rc);
@@ -83,9 +94,12 @@ private:
     std::array<QByteArray, KOutputs> FTopics;
 
     std::unique_ptr<mosquitto, TClientDeleter> FClient;
+    std::unique_ptr<QSocketNotifier> FReadable;
+    std::unique_ptr<QSocketNotifier> FWritable;
     int FConnack = -1;       // the broker's answer to CONNECT; -1 until it came
     int FDisconnect = -1;    // why the connection went down; -1 while it is up
     int FUnacknowledged = 0; // PUBLISHes still waiting for their PUBACK
+    bool FAcknowledged = false; // a PUBACK came on this connection
 };
 
 void InitLibrary()
@@ -155,13 +169,19 @@ bool TMqttTarget::Open()
 bool TMqttTarget::Connect()
 {
     mosquitto* client = FClient.get();
+    const auto deadline = Clock::now() + KConnectBound;
     errno = 0;
-    int rc = mosquitto_connect(client, FHost.constData(), FPort, KKeepAlive);
+    int rc = mosquitto_connect_async(client, FHost.constData(), FPort, KKeepAlive);
     if (rc != MOSQ_ERR_SUCCESS)
         return CannotConnect(rc);
-    const auto deadline = Clock::now() + KConnectBound;
     while (FConnack < 0) {
         const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+        if (StopRequested()) {
+            Close();
+            return Fail(QString("No se llegó a conectar con el servidor MQTT %1 antes del final "
+                                "del programa.")
+                            .arg(Address()));
+        }
         if (left <= milliseconds(0)) {
             Close();
             return Fail(QString("El servidor MQTT %1 no responde. Compruebe que está en marcha y "
@@ -170,11 +190,13 @@ bool TMqttTarget::Connect()
         }
         errno = 0;
         rc = mosquitto_loop(client, int(std::min(left, KLoopSlice).count()), 1);
-        if (rc != MOSQ_ERR_SUCCESS)
+        if (rc != MOSQ_ERR_SUCCESS && FConnack < 0)
             return CannotConnect(rc);
     }
-    if (FConnack == 0)
+    if (FConnack == 0) {
+        Watch();
         return true;
+    }
     const int refusal = FConnack;
     Close();
     switch (refusal) {
@@ -188,6 +210,48 @@ bool TMqttTarget::Connect()
                             "configuración.")
                         .arg(Address(), QString::fromUtf8(mosquitto_connack_string(refusal))));
     }
+}
+
+void TMqttTarget::Watch()
+{
+    const int socket = mosquitto_socket(FClient.get());
+    if (socket < 0)
+        return;
+    FReadable = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
+    QObject::connect(FReadable.get(), &QSocketNotifier::activated, FReadable.get(),
+                     [this] { Readable(); });
+    FWritable = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Write);
+    FWritable->setEnabled(false);
+    QObject::connect(FWritable.get(), &QSocketNotifier::activated, FWritable.get(),
+                     [this] { Writable(); });
+}
+
+void TMqttTarget::Readable()
+{
+    const int rc = mosquitto_loop_read(FClient.get(), 1);
+    if (rc != MOSQ_ERR_SUCCESS && FDisconnect < 0)
+        FDisconnect = rc;
+    if (FDisconnect >= 0) {
+        // Lost: the next Service says so; the socket is not watched any more.
+        FReadable->setEnabled(false);
+        FWritable->setEnabled(false);
+        return;
+    }
+    WantWrite();
+}
+
+void TMqttTarget::Writable()
+{
+    const int rc = mosquitto_loop_write(FClient.get(), 1);
+    if (rc != MOSQ_ERR_SUCCESS && FDisconnect < 0)
+        FDisconnect = rc;
+    WantWrite();
+}
+
+void TMqttTarget::WantWrite()
+{
+    if (FWritable)
+        FWritable->setEnabled(FDisconnect < 0 && mosquitto_want_write(FClient.get()));
 }
 
 bool TMqttTarget::CannotConnect(int rc)
@@ -232,6 +296,7 @@ bool TMqttTarget::Write(std::uint8_t word, int previous)
             return Lost(rc);
         ++FUnacknowledged;
     }
+    WantWrite();
     return FDisconnect < 0 || Lost(FDisconnect);
 }
 
@@ -241,6 +306,7 @@ bool TMqttTarget::Service()
         return Lost(MOSQ_ERR_NO_CONN);
     errno = 0;
     const int rc = mosquitto_loop(FClient.get(), 0, 1);
+    WantWrite();
     if (FDisconnect >= 0)
         return Lost(FDisconnect != MOSQ_ERR_SUCCESS ? FDisconnect : MOSQ_ERR_CONN_LOST);
     return rc == MOSQ_ERR_SUCCESS || Lost(rc);
@@ -258,14 +324,23 @@ void TMqttTarget::Flush(Clock::time_point deadline)
     }
 }
 
+bool TMqttTarget::Delivered() const
+{
+    return FAcknowledged && FUnacknowledged == 0;
+}
+
 void TMqttTarget::Close()
 {
+    // The notifiers go before the socket they watch.
+    FReadable.reset();
+    FWritable.reset();
     if (FClient && FConnack == 0 && FDisconnect < 0)
         mosquitto_disconnect(FClient.get());
     FClient.reset();
     FConnack = -1;
     FDisconnect = -1;
     FUnacknowledged = 0;
+    FAcknowledged = false;
 }
 
 void TMqttTarget::OnConnect(mosquitto*, void* self, int result)
@@ -275,12 +350,20 @@ void TMqttTarget::OnConnect(mosquitto*, void* self, int result)
 
 void TMqttTarget::OnDisconnect(mosquitto*, void* self, int rc)
 {
-    static_cast<TMqttTarget*>(self)->FDisconnect = rc;
+    auto* target = static_cast<TMqttTarget*>(self);
+    target->FDisconnect = rc;
+    // The library closes the socket: it is not watched any more.
+    if (target->FReadable) {
+        target->FReadable->setEnabled(false);
+        target->FWritable->setEnabled(false);
+    }
 }
 
 void TMqttTarget::OnPublish(mosquitto*, void* self, int)
 {
-    --static_cast<TMqttTarget*>(self)->FUnacknowledged;
+    auto* target = static_cast<TMqttTarget*>(self);
+    --target->FUnacknowledged;
+    target->FAcknowledged = true;
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 #pragma once
 // One place the switching word goes: a parallel port, GPIO lines, a serial relay board, smart
 // plugs over MQTT. The program's outputs (TOutputs) keep a list of them and drive each one from a
-// worker thread of their own, so a target may wait on its device or the network: nothing here
-// runs on the GUI thread.
+// thread of its own, so a target may wait on its device or the network: nothing here runs on the
+// GUI thread, and a target that hangs holds up no other.
 //
-// Life of a target, on the worker thread:
+// Life of a target, on its thread:
 //   Open() --true--> Write(word, previous) ... Service() ... --> Flush(deadline) --> Close()
 //   Open() --false--> (Error() says why) Open() again later, with a growing pause (up to 5 s)
 //   Write() or Service() --false--> lost: Close(), then Open() again later; after a successful
@@ -13,6 +13,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <utility>
@@ -41,6 +42,15 @@ public:
     virtual void Flush(std::chrono::steady_clock::time_point /*deadline*/) {}
     // Closes the device or the connection; nothing is sent.
     virtual void Close() = 0;
+    // True once what was written has reached the device as far as the target can tell (for MQTT:
+    // the broker acknowledged it). A loss is taken as over only then, so that a target that opens
+    // and fails again at once is not reported again.
+    virtual bool Delivered() const { return true; }
+
+    // Asked from any thread when the program ends: a wait inside Open (a connection being made)
+    // gives up at once.
+    void RequestStop() { FStopRequested = true; }
+    bool StopRequested() const { return FStopRequested; }
 
 protected:
     explicit TOutputTarget(QString name) : FName(std::move(name)) {}
@@ -52,6 +62,7 @@ protected:
     }
 
 private:
+    std::atomic<bool> FStopRequested{false};
     QString FName;
     QString FError;
 };

@@ -1,5 +1,7 @@
 #include "Outputs.h"
 
+#include "core/Schedule.h"
+
 #include <QMetaObject>
 #include <QThread>
 #include <QTime>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -34,211 +37,257 @@ void LogOutputs(const QString& line)
     std::fflush(stderr);
 }
 
-// Runs on the outputs' thread; owns the targets.
-class TOutputWorker : public QObject
+// Drives one target, on a thread of its own: a target that hangs in a call (a broker that
+// never answers, a port that another program holds) holds up no other.
+class TTargetDriver : public QObject
 {
     Q_OBJECT
 public:
-    struct TSlot
+    TTargetDriver(std::unique_ptr<TOutputTarget> target, std::chrono::milliseconds servicePeriod)
+        : FTarget(std::move(target)), FServicePeriod(servicePeriod)
     {
-        std::unique_ptr<TOutputTarget> Target;
-        bool Open = false;
-        bool Reported = false; // this loss has been reported
-        bool EverOpen = false;
-        int Shown = -1; // the word the target shows; -1 unknown
-        std::chrono::milliseconds Pause = FirstRetry;
-        QTimer* Retry = nullptr;
-    };
-
-    TOutputWorker(std::vector<std::unique_ptr<TOutputTarget>> targets,
-                  std::chrono::milliseconds servicePeriod)
-        : FServicePeriod(servicePeriod)
-    {
-        for (auto& target : targets)
-            FSlots.push_back(TSlot{std::move(target)});
     }
 
     std::atomic<int> Wanted{0};
     std::atomic<bool> ApplyPosted{false};
 
-    // Opens every target, all off.
+    TOutputTarget& Target() { return *FTarget; }
+
+    // Opens the target, all off.
     void Begin()
     {
         FService = new QTimer(this);
         FService->setInterval(FServicePeriod);
-        connect(FService, &QTimer::timeout, this, [this] { ServiceAll(); });
+        connect(FService, &QTimer::timeout, this, [this] { Service(); });
         FService->start();
-        for (TSlot& slot : FSlots) {
-            slot.Retry = new QTimer(this);
-            slot.Retry->setSingleShot(true);
-            connect(slot.Retry, &QTimer::timeout, this, [this, &slot] { TryOpen(slot); });
-            TryOpen(slot);
-        }
+        FRetry = new QTimer(this);
+        FRetry->setSingleShot(true);
+        connect(FRetry, &QTimer::timeout, this, [this] { TryOpen(); });
+        TryOpen();
     }
 
     void Apply()
     {
         ApplyPosted = false;
         const auto word = static_cast<std::uint8_t>(Wanted.load());
-        for (TSlot& slot : FSlots)
-            if (slot.Open && slot.Shown != word)
-                Send(slot, word);
+        if (FOpen && FShown != word)
+            Send(word);
     }
 
-    // All off, flushed and closed, by the deadline.
-    void End(std::chrono::steady_clock::time_point deadline)
+    // All off, flushed and closed, by the deadline. False when the target may still show an
+    // output on.
+    bool End(std::chrono::steady_clock::time_point deadline)
     {
         if (FService != nullptr)
             FService->stop();
-        for (TSlot& slot : FSlots) {
-            if (slot.Retry != nullptr)
-                slot.Retry->stop();
-            if (!slot.Open)
-                continue;
-            if (slot.Shown != 0)
-                Send(slot, 0);
+        if (FRetry != nullptr)
+            FRetry->stop();
+        if (FOpen && FShown != 0)
+            Send(0);
+        if (FOpen) {
+            FTarget->Flush(deadline);
+            // What did not reach the device by the deadline may not have switched it off.
+            FOff = FOff && FTarget->Delivered();
+            FTarget->Close();
+            FOpen = false;
         }
-        for (TSlot& slot : FSlots)
-            if (slot.Open)
-                slot.Target->Flush(deadline);
-        for (TSlot& slot : FSlots)
-            if (slot.Open) {
-                slot.Target->Close();
-                slot.Open = false;
-            }
+        if (!FOff)
+            LogOutputs(QStringLiteral("Salida %1: no se pudo apagar; puede quedar encendida")
+                           .arg(FTarget->Name()));
+        return FOff;
     }
 
 Q_SIGNALS:
     void Trouble(const QString& message);
 
 private:
-    void TryOpen(TSlot& slot)
+    void TryOpen()
     {
-        if (!slot.Target->Open()) {
-            Lost(slot, false);
+        if (!FTarget->Open()) {
+            Lost(false);
             return;
         }
-        slot.Open = true;
-        slot.Pause = FirstRetry;
-        if (slot.Reported)
-            LogOutputs(QStringLiteral("%1: de nuevo disponible").arg(slot.Target->Name()));
-        slot.Reported = false;
+        FOpen = true;
         // Right after an open the target's state is not known: every output is set. The first
         // time that is all off (nothing switches before the program says so); after a loss, the
         // current word at once.
         const auto wanted = static_cast<std::uint8_t>(Wanted.load());
-        Send(slot, slot.EverOpen ? wanted : 0, true);
-        slot.EverOpen = true;
-        if (slot.Open && slot.Shown != wanted)
-            Send(slot, wanted);
+        Send(FEverOpen ? wanted : 0, true);
+        FEverOpen = true;
+        if (FOpen && FShown != wanted)
+            Send(wanted);
     }
 
-    void Send(TSlot& slot, std::uint8_t word, bool unknown = false)
+    void Send(std::uint8_t word, bool unknown = false)
     {
-        if (!slot.Target->Write(word, unknown ? -1 : slot.Shown)) {
-            Lost(slot, true);
+        if (!FTarget->Write(word, unknown ? -1 : FShown)) {
+            Lost(true);
             return;
         }
-        slot.Shown = word;
+        FShown = word;
+        FOff = word == 0;
+        FConfirming = FReported || FPause != FirstRetry;
         LogOutputs(QStringLiteral("%1: 0x%2 (%3)")
-                       .arg(slot.Target->Name())
+                       .arg(FTarget->Name())
                        .arg(word, 2, 16, QLatin1Char('0'))
                        .arg(OutputsOf(word)));
+        Confirm();
     }
 
-    void ServiceAll()
+    void Service()
     {
-        for (TSlot& slot : FSlots)
-            if (slot.Open && !slot.Target->Service())
-                Lost(slot, true);
+        if (!FOpen)
+            return;
+        if (!FTarget->Service())
+            Lost(true);
+        else
+            Confirm();
+    }
+
+    // A loss is over once a write has gone through: only then is a new one reported again, and
+    // only then does the pause before the next attempt start short again.
+    void Confirm()
+    {
+        if (!FConfirming || !FTarget->Delivered())
+            return;
+        FConfirming = false;
+        FPause = FirstRetry;
+        if (FReported)
+            LogOutputs(QStringLiteral("%1: de nuevo disponible").arg(FTarget->Name()));
+        FReported = false;
     }
 
     // The target failed to open, or was lost: closed, reported once, opened again later.
-    void Lost(TSlot& slot, bool wasOpen)
+    void Lost(bool wasOpen)
     {
         if (wasOpen) {
-            slot.Target->Close();
-            slot.Open = false;
+            FTarget->Close();
+            FOpen = false;
         }
-        slot.Shown = -1;
+        FShown = -1;
+        FConfirming = false;
+        // A connection given up because the program ends is no loss to report.
+        if (FTarget->StopRequested())
+            return;
         const QString message =
-            QStringLiteral("Salida %1: %2").arg(slot.Target->Name(), slot.Target->Error());
-        if (!slot.Reported) {
-            slot.Reported = true;
+            QStringLiteral("Salida %1: %2").arg(FTarget->Name(), FTarget->Error());
+        if (!FReported) {
+            FReported = true;
             LogOutputs(message);
             Q_EMIT Trouble(message);
         }
-        slot.Retry->start(slot.Pause);
-        slot.Pause = std::min(slot.Pause * 2, LongestRetry);
+        FRetry->start(FPause);
+        FPause = std::min(FPause * 2, LongestRetry);
     }
 
-    std::vector<TSlot> FSlots;
+    std::unique_ptr<TOutputTarget> FTarget;
     std::chrono::milliseconds FServicePeriod;
     QTimer* FService = nullptr;
+    QTimer* FRetry = nullptr;
+    bool FOpen = false;
+    bool FReported = false;   // this loss has been reported
+    bool FConfirming = false; // back after a loss: waiting for a write to go through
+    bool FEverOpen = false;
+    int FShown = -1;  // the word the target shows; -1 unknown
+    bool FOff = true; // false while the target may show an output on (a loss keeps what it was)
+    std::chrono::milliseconds FPause = FirstRetry;
+};
+
+struct TOutputs::TDriven
+{
+    std::unique_ptr<QThread> Thread;
+    TTargetDriver* Driver = nullptr; // lives on Thread, deleted when it ends
+    std::atomic<bool> SwitchedOff{false};
 };
 
 TOutputs::TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets, QObject* parent,
                    std::chrono::milliseconds servicePeriod)
-    : QObject(parent), FCount(targets.size())
+    : QObject(parent)
 {
-    if (FCount == 0)
-        return;
-    FThread = std::make_unique<QThread>();
-    FThread->setObjectName(QStringLiteral("Salidas"));
-    FWorker = new TOutputWorker(std::move(targets), servicePeriod);
-    FWorker->moveToThread(FThread.get());
-    connect(FThread.get(), &QThread::finished, FWorker, &QObject::deleteLater);
-    connect(FWorker, &TOutputWorker::Trouble, this, &TOutputs::Trouble, Qt::QueuedConnection);
+    for (auto& target : targets) {
+        auto driven = std::make_unique<TDriven>();
+        driven->Thread = std::make_unique<QThread>();
+        driven->Driver = new TTargetDriver(std::move(target), servicePeriod);
+        driven->Thread->setObjectName(QStringLiteral("Salida"));
+        driven->Driver->moveToThread(driven->Thread.get());
+        connect(driven->Thread.get(), &QThread::finished, driven->Driver, &QObject::deleteLater);
+        connect(driven->Driver, &TTargetDriver::Trouble, this, &TOutputs::Trouble,
+                Qt::QueuedConnection);
+        FDriven.push_back(std::move(driven));
+    }
 }
 
 TOutputs::~TOutputs()
 {
     Stop();
+    for (auto& driven : FDriven)
+        if (driven->Thread && !driven->Thread->wait(QDeadlineTimer(250))) {
+            // A thread still in a call to its device goes with the process.
+            (void)driven->Thread.release();
+            (void)driven.release(); // its End may still write to SwitchedOff
+        }
 }
 
 void TOutputs::Start()
 {
-    if (FWorker == nullptr || FThread->isRunning() || FStopped)
+    if (FStarted || FStopped)
         return;
-    FThread->start();
-    QMetaObject::invokeMethod(
-        FWorker, [worker = FWorker] { worker->Begin(); }, Qt::QueuedConnection);
+    FStarted = true;
+    for (const auto& driven : FDriven) {
+        driven->Thread->start();
+        QMetaObject::invokeMethod(
+            driven->Driver, [driver = driven->Driver] { driver->Begin(); }, Qt::QueuedConnection);
+    }
 }
 
 void TOutputs::Write(std::uint8_t word)
 {
-    if (FWorker == nullptr || FStopped)
+    if (FStopped)
         return;
-    FWorker->Wanted = word & 0x3F;
-    if (!FWorker->ApplyPosted.exchange(true))
-        QMetaObject::invokeMethod(
-            FWorker, [worker = FWorker] { worker->Apply(); }, Qt::QueuedConnection);
+    for (const auto& driven : FDriven) {
+        TTargetDriver* driver = driven->Driver;
+        driver->Wanted = word & OutputsMask;
+        if (!driver->ApplyPosted.exchange(true))
+            QMetaObject::invokeMethod(driver, [driver] { driver->Apply(); }, Qt::QueuedConnection);
+    }
 }
 
-void TOutputs::Stop(std::chrono::milliseconds bound)
+bool TOutputs::Stop(std::chrono::milliseconds bound)
 {
-    if (FWorker == nullptr || FStopped)
-        return;
+    if (FStopped)
+        return FAllOff;
     FStopped = true;
-    if (!FThread->isRunning()) {
-        delete FWorker; // never started
-        FWorker = nullptr;
-        return;
+    if (!FStarted) {
+        for (const auto& driven : FDriven)
+            delete driven->Driver; // never started
+        FDriven.clear();
+        return FAllOff;
     }
     const auto deadline = std::chrono::steady_clock::now() + bound;
-    QMetaObject::invokeMethod(
-        FWorker,
-        [worker = FWorker, deadline] {
-            worker->End(deadline);
-            QThread::currentThread()->quit();
-        },
-        Qt::QueuedConnection);
-    // A little beyond the bound: what the targets were told to be done with by then.
-    if (!FThread->wait(QDeadlineTimer(bound + std::chrono::milliseconds(250)))) {
-        LogOutputs(QStringLiteral("las salidas no terminaron a tiempo; pueden quedar encendidas"));
-        // A thread still running cannot be destroyed; the process ends without it.
-        (void)FThread.release();
+    for (const auto& driven : FDriven) {
+        driven->Driver->Target().RequestStop();
+        QMetaObject::invokeMethod(
+            driven->Driver,
+            [driver = driven->Driver, off = &driven->SwitchedOff, deadline] {
+                *off = driver->End(deadline);
+                QThread::currentThread()->quit();
+            },
+            Qt::QueuedConnection);
     }
+    // A little beyond the bound: what the targets were told to be done with by then.
+    const QDeadlineTimer waited(deadline + std::chrono::milliseconds(250));
+    for (const auto& driven : FDriven) {
+        if (driven->Thread->wait(waited)) {
+            FAllOff = FAllOff && driven->SwitchedOff;
+            continue;
+        }
+        // Still inside a call to its device: the thread cannot be ended. It is left to finish, or
+        // to end with the process.
+        LogOutputs(QStringLiteral("Salida %1: no responde; puede quedar encendida")
+                       .arg(driven->Driver->Target().Name()));
+        FAllOff = false;
+    }
+    return FAllOff;
 }
 
 #include "Outputs.moc"

@@ -1,13 +1,13 @@
 #pragma once
-// The user's targets and the thread that drives them.
+// The user's targets and the threads that drive them, one per target.
 //
 // Write() is called on the GUI thread at every clock tick and every level of the meter: it only
-// keeps the word and wakes the worker thread, so a target's trouble never reaches the clock or the
-// meter and nothing waits on a device or the network there. On the worker, every open target gets
-// the word when it differs from what the target shows (a repeated word sends nothing), and a
-// service call every service period (50 ms unless asked otherwise). Start() opens every target and
-// sets it all off; Stop() sets every open target all off, flushes and closes it, within a bound for
-// all of them together.
+// keeps the word and wakes the targets' threads, so a target's trouble never reaches the clock or
+// the meter and nothing waits on a device or the network there. On its thread, every open target
+// gets the word when it differs from what the target shows (a repeated word sends nothing), and a
+// service call every service period (50 ms unless asked otherwise); a target that hangs in a call
+// to its device delays no other. Start() opens every target and sets it all off; Stop() sets every
+// open target all off, flushes and closes it, within a bound for all of them together.
 //
 // A target that cannot be opened, or is lost later, is closed and opened again after a pause that
 // grows to 5 s; once it is back it gets the current word at once. Trouble() is emitted once per
@@ -24,8 +24,6 @@
 #include <memory>
 #include <vector>
 
-class QThread;
-class TOutputWorker;
 
 class TOutputs : public QObject
 {
@@ -39,25 +37,29 @@ public:
     ~TOutputs() override;
     Q_DISABLE_COPY_MOVE(TOutputs)
 
-    bool Empty() const { return FCount == 0; }
+    bool Empty() const { return FDriven.empty(); }
 
     // Starts the worker: every target is opened and set all off.
     void Start();
     // Keeps the word (bits 0 to 5) for the targets. Never waits.
     void Write(std::uint8_t word);
-    // Every open target all off, flushed and closed, the worker ended: at most `bound` in all.
-    // Safe to call more than once; the destructor calls it.
-    void Stop(std::chrono::milliseconds bound = std::chrono::seconds(1));
+    // Every open target all off, flushed and closed, its thread ended: at most `bound` in all
+    // (and a quarter of a second more for a target that does not answer). False, with the
+    // targets named in the log, when a target may still show an output on: it could not be
+    // reached, or it still hangs in a call to its device (its thread is left to the process's
+    // end). Safe to call more than once; the destructor calls it.
+    bool Stop(std::chrono::milliseconds bound = std::chrono::seconds(1));
 
 Q_SIGNALS:
     // A target could not be opened or was lost: its name, the cause and the remedy, in Spanish.
     void Trouble(const QString& message);
 
 private:
-    std::size_t FCount = 0;
+    struct TDriven;
+    std::vector<std::unique_ptr<TDriven>> FDriven;
+    bool FStarted = false;
     bool FStopped = false;
-    std::unique_ptr<QThread> FThread;
-    TOutputWorker* FWorker = nullptr; // lives on FThread
+    bool FAllOff = true;
 };
 
 // A line on standard error, after the time of day ("14:35:02.417 ...").

@@ -2,11 +2,15 @@
 
 #include "DeviceErrors.h"
 #include "Targets.h"
+#include "core/Schedule.h"
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +26,49 @@ TParportCalls& ParportCalls()
     };
     return calls;
 }
+
+// How long a claim waits for another driver (lp printing) to let the port go.
+constexpr long ClaimBoundMs = 2000;
+
+// The claim waits in the kernel, where a signal interrupts it: a timer of the claiming thread
+// sends one when the bound has passed. The signal does nothing else.
+class TClaimBound
+{
+public:
+    TClaimBound()
+    {
+        static const bool installed = [] {
+            struct sigaction action{};
+            action.sa_handler = [](int) {};
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = 0; // no SA_RESTART: the claim returns EINTR
+            return ::sigaction(Signal(), &action, nullptr) == 0;
+        }();
+        sigevent event{};
+        event.sigev_notify = SIGEV_THREAD_ID;
+        event.sigev_signo = Signal();
+        event._sigev_un._tid = static_cast<pid_t>(::syscall(SYS_gettid));
+        if (!installed || ::timer_create(CLOCK_MONOTONIC, &event, &FTimer) != 0)
+            return;
+        FArmed = true;
+        itimerspec when{};
+        when.it_value.tv_sec = ClaimBoundMs / 1000;
+        when.it_value.tv_nsec = (ClaimBoundMs % 1000) * 1000000;
+        ::timer_settime(FTimer, 0, &when, nullptr);
+    }
+    ~TClaimBound()
+    {
+        if (FArmed)
+            ::timer_delete(FTimer);
+    }
+    TClaimBound(const TClaimBound&) = delete;
+    TClaimBound& operator=(const TClaimBound&) = delete;
+
+private:
+    static int Signal() { return SIGRTMIN + 2; }
+    timer_t FTimer{};
+    bool FArmed = false;
+};
 
 const TDeviceWords ParportWords{
     QStringLiteral("el puerto paralelo"), QStringLiteral("lp"),
@@ -46,9 +93,15 @@ public:
         const int fd = FCalls.Open(FDevice.constData(), O_RDWR | O_CLOEXEC);
         if (fd < 0)
             return Fail(DeviceOpenError(ParportWords, errno));
-        // Another driver (lp printing) may hold the port for a moment; the claim waits for it.
-        if (FCalls.Ioctl(fd, PPCLAIM, nullptr) < 0) {
-            const int error = errno;
+        // Another driver (lp printing) may hold the port for a moment; the claim waits for it,
+        // but not for ever.
+        int claimed = -1;
+        {
+            const TClaimBound bound;
+            claimed = FCalls.Ioctl(fd, PPCLAIM, nullptr);
+        }
+        if (claimed < 0) {
+            const int error = errno == EINTR ? EBUSY : errno;
             FCalls.Close(fd);
             return Fail(DeviceOpenError(ParportWords, error));
         }
@@ -60,7 +113,8 @@ public:
     {
         if (FFd < 0)
             return Fail(QStringLiteral("el puerto paralelo no está abierto"));
-        unsigned char data = word & OutputBits;
+        // The six outputs; data lines D6 and D7 stay low.
+        unsigned char data = word & OutputsMask;
         if (FCalls.Ioctl(FFd, PPWDATA, &data) < 0)
             return Fail(SystemError(QStringLiteral("escribir en el puerto paralelo"), errno));
         return true;
@@ -76,9 +130,6 @@ public:
     }
 
 private:
-    // The six outputs; data lines D6 and D7 stay low.
-    static constexpr unsigned char OutputBits = 0x3F;
-
     QByteArray FDevice;
     TParportCalls FCalls;
     int FFd = -1;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <linux/ppdev.h>
 #include <map>
+#include <poll.h>
 #include <set>
 #include <sys/ioctl.h>
 
@@ -54,6 +55,9 @@ struct TFakePort
                 EXPECT_TRUE(Open && fd == Fd);
                 if (request == PPCLAIM && !Failure.At(TStep::Take))
                     return int(Claimed = true);
+                // A claim that waits for a port another driver holds, until a signal comes.
+                if (request == PPCLAIM && Failure.Error == EINTR)
+                    return ::poll(nullptr, 0, 60000);
                 if (request == PPRELEASE)
                     return int(Claimed = false);
                 if (request != PPWDATA || !Claimed || Failure.At(TStep::Write))
@@ -201,7 +205,7 @@ TEST(DeviceTargets, ARefusalNamesTheCauseAndTheRemedy)
         {Port, TStep::Open, ENOENT, "el puerto paralelo no existe; compruebe la tarjeta y que"},
         {Port, TStep::Open, ENXIO, "el puerto paralelo no existe; compruebe la tarjeta y que"},
         {Port, TStep::Take, EBUSY, "el puerto paralelo está ocupado por otro programa; ciérrelo"},
-        {Port, TStep::Take, EINTR, "no se pudo abrir el puerto paralelo: "},
+        {Port, TStep::Take, EINTR, "el puerto paralelo está ocupado por otro programa"},
         {Port, TStep::Write, EIO, "no se pudo escribir en el puerto paralelo: "},
         {Gpio, TStep::Open, EACCES,
          "sin permiso para abrir el chip GPIO; añada su usuario al grupo gpio y vuelva a entrar "

@@ -1,0 +1,220 @@
+// One target that hangs beside a relay board on a pseudo-terminal: the board gets every change as
+// if it were alone, and all off at the end within the bound, whatever the other one does. The
+// hanging ones are real: a listener whose queue is full (a connect that is never answered), a
+// stopped broker (SIGSTOP) before and after the connection, and a device that never takes a word.
+
+#include "outputs/Outputs.h"
+#include "outputs/Targets.h"
+#include "tests/support/CoreSupport.h"
+#include "tests/support/MqttBroker.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// A TCP listener that answers no connection: its queue is filled, so the next SYN is dropped.
+class TNeverAccepts
+{
+public:
+    TNeverAccepts()
+    {
+        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(FListener, reinterpret_cast<sockaddr*>(&address), length), 0);
+        EXPECT_EQ(::listen(FListener, 0), 0);
+        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
+        Port = ntohs(address.sin_port);
+        // Connections until one is left unanswered.
+        for (bool answered = true; answered && FClients.size() < 8;) {
+            const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            FClients.push_back(client);
+            ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            pollfd done{client, POLLOUT, 0};
+            answered = ::poll(&done, 1, 300) > 0;
+        }
+        EXPECT_LT(FClients.size(), 8U) << "the listener's queue never filled";
+    }
+    ~TNeverAccepts()
+    {
+        for (const int client : FClients)
+            ::close(client);
+        ::close(FListener);
+    }
+    TNeverAccepts(const TNeverAccepts&) = delete;
+    TNeverAccepts& operator=(const TNeverAccepts&) = delete;
+
+    std::uint16_t Port = 0;
+
+private:
+    int FListener = -1;
+    std::vector<int> FClients;
+};
+
+// A device that takes its first word and then never returns from a write, until released.
+class TStuckDevice : public TOutputTarget
+{
+public:
+    struct TGate
+    {
+        std::mutex Lock;
+        std::condition_variable Changed;
+        bool Released = false;
+        int Writes = 0;
+        void Release()
+        {
+            const std::lock_guard lock(Lock);
+            Released = true;
+            Changed.notify_all();
+        }
+    };
+    explicit TStuckDevice(TGate& gate) : TOutputTarget(QStringLiteral("atascada")), FGate(gate) {}
+    bool Open() override { return true; }
+    bool Write(std::uint8_t, int) override
+    {
+        std::unique_lock lock(FGate.Lock);
+        if (FGate.Writes++ > 0)
+            FGate.Changed.wait(lock, [this] { return FGate.Released; });
+        return true;
+    }
+    void Close() override {}
+
+private:
+    TGate& FGate;
+};
+
+// The relay board: the far side of a pseudo-terminal.
+class TBoard
+{
+public:
+    TBoard()
+    {
+        char name[256] = {};
+        EXPECT_EQ(::openpty(&FBoard, &FTerminal, name, nullptr, nullptr), 0);
+        ::fcntl(FBoard, F_SETFL, O_NONBLOCK);
+        Device = QString::fromLocal8Bit(name);
+    }
+    ~TBoard()
+    {
+        ::close(FBoard);
+        ::close(FTerminal);
+    }
+    TBoard(const TBoard&) = delete;
+    TBoard& operator=(const TBoard&) = delete;
+
+    // True once the last byte the board got is `word`.
+    bool Shows(char word)
+    {
+        char bytes[64];
+        for (ssize_t n; (n = ::read(FBoard, bytes, sizeof bytes)) > 0;)
+            FLast = bytes[n - 1];
+        return FLast == word;
+    }
+
+    QString Device;
+
+private:
+    int FBoard = -1;
+    int FTerminal = -1;
+    int FLast = -1;
+};
+
+std::unique_ptr<TOutputTarget> Mqtt(const std::string& host, int port)
+{
+    TTargetSpec spec;
+    QString error;
+    EXPECT_TRUE(ParseTarget(QString("mqtt://%1:%2/tira").arg(QString::fromStdString(host)).arg(port),
+                            spec, error))
+        << error.toStdString();
+    return MakeTarget(spec);
+}
+
+std::unique_ptr<TOutputTarget> Mqtt(const std::string& address)
+{
+    const auto colon = address.rfind(':');
+    return Mqtt(address.substr(0, colon), std::stoi(address.substr(colon + 1)));
+}
+
+} // namespace
+
+TEST(OutputsHanging, AHangingTargetHoldsUpNoOtherAndQuitReachesTheRest)
+{
+    TNeverAccepts listener;
+    TPrivateBroker stoppedFirst;
+    stoppedFirst.Signal(SIGSTOP);
+    TPrivateBroker stoppedLater;
+    TSubscriber watching(stoppedLater.Address);
+    TStuckDevice::TGate gate;
+    const struct
+    {
+        const char* What;
+        std::function<std::unique_ptr<TOutputTarget>()> Make;
+        std::function<void()> Hang; // once both targets are started (the board is all off)
+        bool MayStayOn;             // Stop says the hanging one may still be on
+        std::function<void()> After = [] {};
+    } rows[] = {
+        {"hangs in open: a listener that never accepts",
+         [&] { return Mqtt("127.0.0.1", listener.Port); }, [] {}, false},
+        {"hangs in open: a stopped broker", [&] { return Mqtt(stoppedFirst.Address); }, [] {},
+         false},
+        {"hangs in write: a broker stopped after the connection",
+         [&] { return Mqtt(stoppedLater.Address); },
+         [&] {
+             ASSERT_EQ(watching.Take(6).size(), 6) << "the target's all off at start";
+             stoppedLater.Signal(SIGSTOP);
+         },
+         true},
+        {"hangs in write: a device that never takes the word",
+         [&] { return std::make_unique<TStuckDevice>(gate); }, [] {}, true,
+         [&] { gate.Release(); }}, // its thread may end now
+    };
+    for (const auto& row : rows) {
+        TBoard board;
+        std::vector<std::unique_ptr<TOutputTarget>> targets;
+        TTargetSpec serial;
+        QString error;
+        ASSERT_TRUE(ParseTarget("serial:" + board.Device, serial, error));
+        targets.push_back(MakeTarget(serial));
+        targets.push_back(row.Make());
+        TOutputs outputs(std::move(targets));
+        outputs.Start();
+        ASSERT_TRUE(WaitFor([&] { return board.Shows(0); })) << row.What << ": all off first";
+        row.Hang();
+
+        for (const char word : {0x15, 0x2a}) {
+            const auto written = Clock::now();
+            outputs.Write(static_cast<std::uint8_t>(word));
+            ASSERT_TRUE(WaitFor([&] { return board.Shows(word); })) << row.What;
+            // Far less than any of the hangs (3 s for a connection, for ever for the device).
+            EXPECT_LT(Clock::now() - written, 1s) << row.What << ": the board waited";
+        }
+
+        const auto quit = Clock::now();
+        EXPECT_EQ(outputs.Stop(1s), !row.MayStayOn) << row.What;
+        EXPECT_LT(Clock::now() - quit, 1500ms) << row.What;
+        EXPECT_TRUE(board.Shows(0)) << row.What << ": the board all off at the end";
+        row.After();
+    }
+    stoppedFirst.Signal(SIGCONT);
+    stoppedLater.Signal(SIGCONT);
+}

@@ -79,6 +79,8 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int Get() const { return FFd; }
+    // Gives the descriptor up without closing it.
+    void Release() { FFd = -1; }
     void Reset(int fd)
     {
         if (FFd >= 0)
@@ -192,11 +194,14 @@ TScheduleFlags ParseScheduleText(std::string_view text)
     return flags;
 }
 
-TScheduleFlags ReadScheduleFile(const std::string& path)
+namespace {
+
+// Opens a schedule file for reading. Non-blocking, so that opening a FIFO or a device never
+// waits; only regular files are read.
+int OpenForReading(const std::string& path)
 {
     if (path.empty())
         throw EInOutError(2);
-    // Non-blocking, so that opening a FIFO or a device never waits; only regular files are read.
     Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.Get() < 0)
         ThrowReadError(errno);
@@ -210,7 +215,16 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
     const int flagsNow = ::fcntl(fd.Get(), F_GETFL);
     if (flagsNow >= 0)
         (void)::fcntl(fd.Get(), F_SETFL, flagsNow & ~O_NONBLOCK);
+    const int opened = fd.Get();
+    fd.Release();
+    return opened;
+}
 
+} // namespace
+
+TScheduleFlags ReadScheduleFile(const std::string& path)
+{
+    Fd fd(OpenForReading(path));
     TScheduleFlags flags{};
     FlagReader reader(flags);
     char buffer[16384];
@@ -236,6 +250,71 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
     if (const int err = fd.Close())
         ThrowReadError(err);
     return flags;
+}
+
+bool ParseWholeSchedule(std::string_view text, TScheduleFlags& flags, std::string& why)
+{
+    if (text.empty()) {
+        why = "el archivo está vacío";
+        return false;
+    }
+    std::size_t line = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        const bool ended = end != std::string_view::npos;
+        if (!ended)
+            end = text.size();
+        std::string_view flag = text.substr(at, end - at);
+        if (!flag.empty() && flag.back() == '\r')
+            flag.remove_suffix(1);
+        if (line == flags.size()) {
+            why = "tiene más líneas que las " + std::to_string(flags.size()) + " de un horario";
+            return false;
+        }
+        if (flag != "0" && flag != "1") {
+            why = "la línea " + std::to_string(line + 1) + " no es 0 ni 1";
+            return false;
+        }
+        flags[line++] = flag == "1" ? 1 : 0;
+        at = ended ? end + 1 : end;
+    }
+    if (line < flags.size()) {
+        why = "está incompleto: tiene " + std::to_string(line) + " de las " +
+              std::to_string(flags.size()) + " líneas de un horario";
+        return false;
+    }
+    return true;
+}
+
+TScheduleFlags ReadWholeScheduleFile(const std::string& path)
+{
+    Fd fd(OpenForReading(path));
+    // A whole schedule is at most 5184 bytes: a byte more says it is none.
+    constexpr std::size_t Longest = std::size_t{TSchedule::Size} * 3;
+    std::string text(Longest + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd.Get(), text.data() + got, text.size() - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowReadError(errno);
+        }
+        if (n == 0)
+            break;
+        got += std::size_t(n);
+    }
+    if (const int err = fd.Close())
+        ThrowReadError(err);
+    text.resize(got);
+    TScheduleFlags flags{};
+    std::string why;
+    if (got > Longest)
+        why = "es más largo que un horario";
+    else if (ParseWholeSchedule(text, flags, why))
+        return flags;
+    throw ENotASchedule(why);
 }
 
 std::string ScheduleText(const TScheduleFlags& flags)

@@ -59,6 +59,22 @@ TScheduleFlags ReadScheduleFile(const std::string& path);
 // The flags that a file's text gives.
 TScheduleFlags ParseScheduleText(std::string_view text);
 
+// A file that is not a whole schedule; what() says why, in Spanish ("está incompleto: ...").
+class ENotASchedule : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The flags of a text that is a whole schedule, as a save writes it: 1728 lines, each exactly
+// "0" or "1" (ended by CR LF or LF; the last line's end may be missing). False, with `why` in
+// Spanish, for anything else: empty, cut short, longer, or a line that is no flag.
+bool ParseWholeSchedule(std::string_view text, TScheduleFlags& flags, std::string& why);
+
+// Reads a schedule file that must be whole, for a program that switches by it with nobody
+// looking. Throws EInOutError when it cannot be read, ENotASchedule when it is not whole.
+TScheduleFlags ReadWholeScheduleFile(const std::string& path);
+
 // Writes a schedule file. The text goes to an unnamed file in the target's folder (a hidden
 // temporary file where the file system has none), which replaces the target only once all was
 // written, after which the folder is synced; on any failure the previous file is left as it

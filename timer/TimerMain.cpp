@@ -8,8 +8,11 @@
 // targets (when it changed). A clock set by hand, a step of the time service or a resume from
 // suspend is noticed at once: the timer waits on the real-time clock with a timer that the kernel
 // cancels when that clock jumps, and an absolute timer that came due while the machine slept
-// fires on resume. The file is read again when it changes on disk (its folder is watched, since a
-// save replaces the file) and on SIGHUP; SIGTERM and SIGINT set every output off and end.
+// fires on resume. The file is read again once a change to it is complete (closed after writing,
+// or renamed into place: its folder is watched, since a save replaces the file) and on SIGHUP;
+// SIGTERM and SIGINT set every output off and end. Only a whole schedule is ever applied: a file
+// cut short, empty or garbled leaves the last good schedule in force (and, at start, ends the
+// timer with status 2).
 
 #include "core/Schedule.h"
 #include "core/ScheduleFile.h"
@@ -19,10 +22,10 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QSocketNotifier>
 
 #include <pthread.h>
+#include <sys/inotify.h>
 #include <sys/signalfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -45,15 +48,18 @@ sigset_t HandledSignals()
     return signals;
 }
 
+// Reads the schedule only when the file holds a whole one.
 bool Load(const QString& path, TSchedule& schedule, QString& error)
 {
     try {
-        schedule.Assign(ReadScheduleFile(QFile::encodeName(path).toStdString()));
+        schedule.Assign(ReadWholeScheduleFile(QFile::encodeName(path).toStdString()));
         return true;
     } catch (const EInOutError& e) {
         error = QString::fromLocal8Bit(e.what());
-        return false;
+    } catch (const ENotASchedule& e) {
+        error = QString::fromUtf8(e.what());
     }
+    return false;
 }
 
 class TWallTimer : public QObject
@@ -71,16 +77,28 @@ public:
         auto* signalCame = new QSocketNotifier(FSignals, QSocketNotifier::Read, this);
         connect(signalCame, &QSocketNotifier::activated, this, [this] { SignalCame(); });
 
+        // The file's folder: a save that writes the file in place ends with its close, one that
+        // replaces it with its rename into place; a removal is noticed too.
         const QFileInfo file(FPath);
-        FWatcher.addPath(file.absolutePath());
-        FWatcher.addPath(file.absoluteFilePath());
-        connect(&FWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { Reload(false); });
-        connect(&FWatcher, &QFileSystemWatcher::fileChanged, this, [this] { Reload(false); });
+        FName = QFile::encodeName(file.fileName());
+        FChanges = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (FChanges >= 0 &&
+            ::inotify_add_watch(FChanges, QFile::encodeName(file.absolutePath()).constData(),
+                                IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM) >= 0) {
+            auto* changed = new QSocketNotifier(FChanges, QSocketNotifier::Read, this);
+            connect(changed, &QSocketNotifier::activated, this, [this] { FileChanged(); });
+        } else {
+            LogOutputs(QStringLiteral("no se pueden vigilar los cambios de %1 (%2); envíe SIGHUP "
+                                      "para leerlo de nuevo")
+                           .arg(FPath, qt_error_string(errno)));
+        }
     }
     ~TWallTimer() override
     {
         ::close(FClock);
         ::close(FSignals);
+        if (FChanges >= 0)
+            ::close(FChanges);
     }
 
     void Apply()
@@ -91,7 +109,7 @@ public:
         const std::uint8_t word = WordOf(FSchedule, slot);
         if (word != FWord) {
             // The outputs that changed: all six at start.
-            const auto changed = static_cast<std::uint8_t>(FWord < 0 ? 0x3F : (word ^ FWord));
+            const auto changed = static_cast<std::uint8_t>(FWord < 0 ? OutputsMask : (word ^ FWord));
             QStringList turned;
             for (int n = 0; n < 6; ++n)
                 if (changed & (1u << n))
@@ -131,20 +149,34 @@ private:
         while (::read(FSignals, &info, sizeof info) == sizeof info) {
             if (info.ssi_signo == SIGHUP) {
                 Reload(true);
-            } else {
-                LogOutputs(QStringLiteral("fin: todas las salidas apagadas"));
-                FOutputs.Stop();
+            } else if (!FEnding) {
+                FEnding = true;
+                LogOutputs(FOutputs.Stop()
+                               ? QStringLiteral("fin: todas las salidas apagadas")
+                               : QStringLiteral("fin: alguna salida puede quedar encendida"));
                 QCoreApplication::exit(0);
             }
         }
     }
 
+    // The folder's events since the last look: the file read again when one of them was its own.
+    void FileChanged()
+    {
+        alignas(inotify_event) char events[4096];
+        bool ours = false;
+        for (ssize_t n; (n = ::read(FChanges, events, sizeof events)) > 0;)
+            for (const char* at = events; at < events + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                if (event->len > 0 && FName == event->name)
+                    ours = true;
+                at += sizeof(inotify_event) + event->len;
+            }
+        if (ours)
+            Reload(false);
+    }
+
     void Reload(bool asked)
     {
-        // A save that replaces the file drops it from the watch: watch it again.
-        const QFileInfo file(FPath);
-        if (!FWatcher.files().contains(file.absoluteFilePath()) && file.exists())
-            FWatcher.addPath(file.absoluteFilePath());
         TSchedule schedule;
         QString error;
         if (!Load(FPath, schedule, error)) {
@@ -165,7 +197,9 @@ private:
     int FWord = -1;
     int FClock = -1;
     int FSignals = -1;
-    QFileSystemWatcher FWatcher;
+    int FChanges = -1;
+    QByteArray FName; // the file's name in its folder
+    bool FEnding = false;
 };
 
 const QString Usage = QStringLiteral("[ARCHIVO.tem] [--dry-run]");

@@ -8,15 +8,18 @@ TDaySlot SlotAt(const QDateTime& instant, const QTimeZone& zone)
 
 QDateTime NextSlotStart(const QDateTime& instant, const QTimeZone& zone)
 {
-    // Whole minutes of UTC are whole minutes of every local time in use, and a clock change moves
-    // local time by a multiple of 5 minutes: stepping minute by minute meets the next start
-    // within five steps.
-    const qint64 seconds = instant.toSecsSinceEpoch();
-    QDateTime next =
-        QDateTime::fromSecsSinceEpoch(seconds - (seconds % 60 + 60) % 60 + 60, Qt::UTC);
-    for (int step = 0; step < 60 && next.toTimeZone(zone).time().minute() % 5 != 0; ++step)
-        next = next.addSecs(60);
-    return next;
+    // A slot starts where local time (UTC plus the zone's offset, which may have seconds) is a
+    // multiple of 5 minutes, and wherever the offset changes: local time jumps there, and the
+    // slot with it.
+    constexpr qint64 SlotSeconds = 300;
+    const qint64 from = instant.toSecsSinceEpoch();
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(from, Qt::UTC);
+    const qint64 local = from + zone.offsetFromUtc(at);
+    const qint64 next = from + SlotSeconds - (local % SlotSeconds + SlotSeconds) % SlotSeconds;
+    const QTimeZone::OffsetData change = zone.nextTransition(at);
+    if (change.atUtc.isValid() && change.atUtc.toSecsSinceEpoch() < next)
+        return change.atUtc.toUTC();
+    return QDateTime::fromSecsSinceEpoch(next, Qt::UTC);
 }
 
 std::uint8_t WordOf(const TSchedule& schedule, TDaySlot slot)
@@ -31,12 +34,12 @@ std::uint8_t WordOf(const TSchedule& schedule, TDaySlot slot)
 std::vector<TSwitch> DayPlan(const TSchedule& schedule, const QDateTime& from,
                              const QTimeZone& zone)
 {
-    std::vector<TSwitch> plan{{from, WordOf(schedule, SlotAt(from, zone))}};
+    std::vector<TSwitch> plan{{from.toTimeZone(zone), WordOf(schedule, SlotAt(from, zone))}};
     const QDateTime end = from.addSecs(qint64{24} * 3600);
     for (QDateTime at = NextSlotStart(from, zone); at <= end; at = NextSlotStart(at, zone)) {
         const std::uint8_t word = WordOf(schedule, SlotAt(at, zone));
         if (word != plan.back().Word)
-            plan.push_back({at, word});
+            plan.push_back({at.toTimeZone(zone), word});
     }
     return plan;
 }

@@ -4,7 +4,8 @@
 //
 // Local time is taken as it is at each instant, so the slot follows daylight saving and every
 // clock change: the hour skipped in spring has no slot, the hour repeated in autumn has its slots
-// twice. Slots start when local time's minute is a multiple of 5.
+// twice. Slots start when local time is a multiple of 5 minutes, also in a zone whose offset has
+// seconds, and where the zone's offset changes (local time jumps there).
 
 #include "core/Schedule.h"
 
@@ -37,6 +38,6 @@ struct TSwitch
 };
 
 // What the outputs do in the day from `from`: the word at `from`, then every slot start at which
-// the word changes, up to 24 hours later.
+// the word changes, up to 24 hours later; the times in the zone's local time.
 std::vector<TSwitch> DayPlan(const TSchedule& schedule, const QDateTime& from,
                              const QTimeZone& zone);

@@ -168,6 +168,47 @@ TEST(ScheduleFileFormat, ReadingRules)
     }
 }
 
+// The strict reading of a program that switches with nobody looking: only a whole schedule.
+TEST(ScheduleFileFormat, WholeScheduleRules)
+{
+    TScheduleFlags some{};
+    for (std::size_t i = 0; i < some.size(); i += 7)
+        some[i] = 1;
+    const std::string crlf = ScheduleText(some);
+    std::string lf;
+    for (char ch : crlf)
+        if (ch != '\r')
+            lf += ch;
+    const struct
+    {
+        const char* What;
+        std::string Text;
+        const char* Why; // a key word of the reason; nullptr: whole
+    } cases[] = {
+        {"as a save writes it", crlf, nullptr},
+        {"LF line ends", lf, nullptr},
+        {"the last line end missing", crlf.substr(0, crlf.size() - 2), nullptr},
+        {"empty", "", "vacío"},
+        {"cut short by a line", crlf.substr(0, crlf.size() - 3), "incompleto"},
+        {"cut short within a line end", crlf.substr(0, crlf.size() / 2 + 1), "incompleto"},
+        {"a line more", crlf + "0\r\n", "más líneas"},
+        {"a blank line at the end", crlf + "\r\n", "más líneas"},
+        {"a flag with a blank", " 1\r\n" + crlf.substr(3), "línea 1 "},
+        {"a flag that is no 0 or 1", crlf.substr(0, 30) + "2\r\n" + crlf.substr(33), "línea 11 "},
+        {"binary bytes", std::string(3000, '\xff'), "línea 1 "},
+    };
+    for (const auto& c : cases) {
+        TScheduleFlags flags{};
+        std::string why;
+        const bool whole = ParseWholeSchedule(c.Text, flags, why);
+        EXPECT_EQ(whole, c.Why == nullptr) << c.What << ": " << why;
+        if (whole)
+            EXPECT_EQ(flags, some) << c.What;
+        else
+            EXPECT_NE(why.find(c.Why), std::string::npos) << c.What << ": " << why;
+    }
+}
+
 TEST(ScheduleFileFormat, LfAndCrLfFilesReadAlike)
 {
     TempDir dir;

@@ -1,5 +1,6 @@
 // prvardo-timer at a slot start of the real clock: the new slot's word leaves within a second of
-// it. The test waits for the next slot start, up to 5 minutes.
+// it. The program runs in a time zone chosen so that a slot start comes a few seconds after it
+// starts: an offset from UTC with seconds, as some zones had.
 
 #include "core/ScheduleFile.h"
 #include "tests/support/CoreSupport.h"
@@ -27,36 +28,42 @@ TEST(TimerBoundary, TheNextSlotStartSwitchesWithinASecond)
     int slave = -1;
     char name[256] = {};
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    // The offset that makes local time a multiple of 5 minutes `Ahead` seconds from now (POSIX
+    // writes an offset east of Greenwich with a minus; a name needs three letters).
+    constexpr qint64 Ahead = 8;
+    const qint64 boundary = QDateTime::currentSecsSinceEpoch() + Ahead;
+    const qint64 offset = (300 - boundary % 300) % 300;
+    const QString zone = QStringLiteral("XXX-0:%1:%2")
+                             .arg(offset / 60, 2, 10, QLatin1Char('0'))
+                             .arg(offset % 60, 2, 10, QLatin1Char('0'));
+    // The slot start's word: D0 is on in the even slots of the hour.
+    const char expected = ((boundary + offset) % 3600 / 300) % 2 == 0 ? 0x01 : 0x00;
+
     QProcess timer;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    environment.insert(QStringLiteral("TZ"), zone);
     timer.setProcessEnvironment(environment);
     timer.start(QStringLiteral(PRVARDO_TIMER), {path, QStringLiteral("--output"),
                                                 QStringLiteral("serial:") + QLatin1String(name)});
     char bytes[16];
     pollfd started{master, POLLIN, 0};
     ASSERT_GT(::poll(&started, 1, 5000), 0) << "nothing at start";
-    // What the start sent (all off, and the slot's word when D0 is on) is read away; a slot start
-    // less than a second ahead would mix with it, so the one after is waited for.
+    // What the start sent (all off, and the slot's word when D0 is on) is read away.
     for (pollfd more{master, POLLIN, 0}; ::poll(&more, 1, 300) > 0;)
         (void)::read(master, bytes, sizeof bytes);
-    qint64 now = QDateTime::currentMSecsSinceEpoch();
-    qint64 boundary = (now / 300000 + 1) * 300000;
-    if (boundary - now < 1000)
-        boundary += 300000;
-    // The slot start's word: D0 is on in the even slots of the hour.
-    const QTime local = QDateTime::fromMSecsSinceEpoch(boundary).time();
-    const char expected = (local.minute() / 5) % 2 == 0 ? 0x01 : 0x00;
+    const qint64 due = boundary * 1000;
+    ASSERT_GT(due - QDateTime::currentMSecsSinceEpoch(), 1000) << "started too slowly to tell";
 
-    pollfd due{master, POLLIN, 0};
-    ASSERT_GT(
-        ::poll(&due, 1, static_cast<int>(boundary - QDateTime::currentMSecsSinceEpoch()) + 1000), 0)
+    pollfd word{master, POLLIN, 0};
+    ASSERT_GT(::poll(&word, 1, static_cast<int>(due - QDateTime::currentMSecsSinceEpoch()) + 1000),
+              0)
         << "no word within a second of the slot start";
     const qint64 arrived = QDateTime::currentMSecsSinceEpoch();
     ASSERT_EQ(::read(master, bytes, 1), 1);
-    EXPECT_EQ(bytes[0], expected);
-    EXPECT_GE(arrived, boundary - 50) << "switched before the slot start";
-    EXPECT_LT(arrived - boundary, 1000);
+    EXPECT_EQ(bytes[0], expected) << zone.toStdString();
+    EXPECT_GE(arrived, due - 50) << "switched before the slot start";
+    EXPECT_LT(arrived - due, 1000);
     timer.terminate();
     EXPECT_TRUE(timer.waitForFinished(5000));
     ::close(slave);

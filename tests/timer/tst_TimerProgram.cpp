@@ -96,11 +96,124 @@ TEST(TimerProgram, SwitchesAtOnceFollowsTheFileAndEndsAllOff)
     ::close(master);
 }
 
+// A schedule written in place (cp over it, an editor that truncates and writes) is applied when
+// it is whole and closed, never half: no output changes before, not even for a moment; a read
+// that races the writer (SIGHUP halfway) changes nothing, nor does a file that is no schedule.
+TEST(TimerProgram, NeverSwitchesAHalfWrittenOrBrokenSchedule)
+{
+    QTemporaryDir dir;
+    const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
+    SaveAllDay(schedule, 0x05);
+    const QString next = dir.filePath(QStringLiteral("siguiente.tem"));
+    SaveAllDay(next, 0x02);
+    QFile source(next);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray text = source.readAll();
+
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string received;
+    const auto receive = [&] {
+        char bytes[64];
+        for (ssize_t n; (n = ::read(master, bytes, sizeof bytes)) > 0;)
+            received.append(bytes, static_cast<std::size_t>(n));
+        return received;
+    };
+    QProcess timer;
+    timer.setProcessEnvironment(WithoutSettings(dir.path()));
+    timer.start(QStringLiteral(PRVARDO_TIMER),
+                {schedule, QStringLiteral("--output"),
+                 QStringLiteral("serial:") + QString::fromLatin1(name)});
+    ASSERT_TRUE(WaitFor([&] { return receive() == std::string("\x00\x05", 2); }));
+    QByteArray log;
+    const auto logged = [&](const char* text) {
+        log += timer.readAllStandardError();
+        return log.contains(text);
+    };
+    const auto writeInPlace = [&](const QByteArray& bytes) {
+        const int fd = ::open(QFile::encodeName(schedule).constData(), O_WRONLY | O_TRUNC);
+        EXPECT_EQ(::write(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                  bytes.size());
+        return fd;
+    };
+
+    const struct
+    {
+        const char* What;
+        QByteArray Bytes;
+        const char* Logged; // a key word of the reason
+    } broken[] = {
+        {"empty", {}, "vacío"},
+        {"garbled", "hola\r\n", "línea 1"},
+        {"binary", QByteArray(4000, '\x01'), "línea 1"},
+        {"cut short", text.left(text.size() / 2), "incompleto"},
+    };
+    for (const auto& row : broken) {
+        log.clear();
+        ::close(writeInPlace(row.Bytes));
+        EXPECT_TRUE(WaitFor([&] { return logged(row.Logged); })) << row.What << ": " << log.data();
+        EXPECT_TRUE(logged("sigue el horario anterior")) << row.What;
+        EXPECT_EQ(receive(), std::string("\x00\x05", 2)) << row.What << ": nothing switched";
+    }
+
+    // Halfway through a write, a read: nothing changes; the close applies the whole schedule.
+    log.clear();
+    const int fd = writeInPlace(text.left(1000));
+    ::kill(static_cast<pid_t>(timer.processId()), SIGHUP);
+    EXPECT_TRUE(WaitFor([&] { return logged("incompleto"); })) << log.data();
+    EXPECT_EQ(receive(), std::string("\x00\x05", 2)) << "the read that raced the writer";
+    const QByteArray rest = text.mid(1000);
+    ASSERT_EQ(::write(fd, rest.constData(), static_cast<std::size_t>(rest.size())), rest.size());
+    ::close(fd);
+    EXPECT_TRUE(WaitFor([&] { return receive().size() > 2; }));
+    EXPECT_EQ(receive(), std::string("\x00\x05\x02", 3)) << "straight to the new word";
+
+    // A removed file: one line says so, and the schedule stays.
+    log.clear();
+    ASSERT_TRUE(QFile::remove(schedule));
+    EXPECT_TRUE(WaitFor([&] { return logged("sigue el horario anterior"); }));
+    timer.terminate();
+    ASSERT_TRUE(timer.waitForFinished(5000));
+    log += timer.readAllStandardError();
+    EXPECT_EQ(log.count("sigue el horario anterior"), 1) << log.data();
+    EXPECT_EQ(log.count("fin"), 1) << log.data();
+    ::close(slave);
+    ::close(master);
+}
+
+// --dry-run prints every time in local time, whatever the zone.
+TEST(TimerProgram, DryRunInLocalTime)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("proyector.tem"));
+    TSchedule schedule; // D0 from 08:00 to 08:05 and D1 from 23:55 to midnight
+    schedule.Set(0, 0, 8, true);
+    schedule.Set(1, 11, 23, true);
+    WriteScheduleFile(path.toStdString(), schedule.Flags());
+    for (const char* zone : {"UTC", "Europe/Madrid", "America/New_York", "Asia/Kolkata"}) {
+        QProcess timer;
+        QProcessEnvironment environment = WithoutSettings(dir.path());
+        environment.insert(QStringLiteral("TZ"), QString::fromLatin1(zone));
+        timer.setProcessEnvironment(environment);
+        timer.start(QStringLiteral(PRVARDO_TIMER), {path, QStringLiteral("--dry-run")});
+        ASSERT_TRUE(timer.waitForFinished(5000)) << zone;
+        const QByteArray out = timer.readAllStandardOutput();
+        for (const char* line : {" 08:00  0x01  D0\n", " 08:05  0x00  todas apagadas\n",
+                                 " 23:55  0x02  D1\n", " 00:00  0x00  todas apagadas\n"})
+            EXPECT_TRUE(out.contains(line)) << zone << ": " << line << "in\n" << out.data();
+    }
+}
+
 TEST(TimerProgram, DryRunAndBadUsage)
 {
     QTemporaryDir dir;
     const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
     SaveAllDay(schedule, 0x21);
+    const QString empty = dir.filePath(QStringLiteral("vacio.tem"));
+    QFile(empty).open(QIODevice::WriteOnly);
     const struct
     {
         QStringList Arguments;
@@ -113,6 +226,8 @@ TEST(TimerProgram, DryRunAndBadUsage)
         {{}, 2, "", "prvardo-timer: hace falta un archivo de horario"},
         {{schedule, schedule}, 2, "", "prvardo-timer: hace falta un archivo de horario"},
         {{dir.filePath("no-existe.tem"), "--dry-run"}, 2, "", "no-existe.tem"},
+        {{empty, "--dry-run"}, 2, "", "vacío"},
+        {{empty, "--output", "serial:/dev/ttyNinguno"}, 2, "", "vacío"},
         {{"--help"}, 0, "--dry-run", ""},
     };
     for (const auto& row : rows) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 QDateTime Utc(const char* text)
@@ -49,9 +51,17 @@ TEST(WallClock, SlotAndNextSlotStartFollowLocalTime)
          "2026-11-01T06:00:00Z", "1:00"},
         {"on a start exactly: the next one", "America/New_York", "2026-07-04T16:00:00Z", "12:00",
          "2026-07-04T16:05:00Z", "12:05"},
+        // Offsets with seconds: Liberia's time until 1972, and a fixed offset of 2 min 57 s.
+        {"an offset of -0:44:30", "Africa/Monrovia", "1970-06-01T12:00:00Z", "11:15",
+         "1970-06-01T12:04:30Z", "11:20"},
+        {"a change of offset off the 5 minutes", "Africa/Monrovia", "1972-01-07T00:43:00Z",
+         "23:55", "1972-01-07T00:44:30Z", "0:40"},
+        {"an offset of +0:02:57", "+177", "2026-12-07T10:07:30Z", "10:10", "2026-12-07T10:12:03Z",
+         "10:15"},
     };
     for (const auto& row : rows) {
-        const QTimeZone zone(row.Zone);
+        const QTimeZone zone = row.Zone[0] == '+' ? QTimeZone(std::atoi(row.Zone + 1))
+                                                  : QTimeZone(row.Zone);
         ASSERT_TRUE(zone.isValid()) << row.Zone;
         const QDateTime at = Utc(row.At);
         EXPECT_EQ(Slot(SlotAt(at, zone)), row.SlotNow) << row.What;
@@ -72,8 +82,10 @@ TEST(WallClock, TheRepeatedHourSwitchesAgain)
     QStringList seen;
     for (const TSwitch& change : plan)
         seen << change.At.toString(Qt::ISODate) + u' ' + QString::number(change.Word);
-    // 2:00 local is 0:00 UTC in summer time, and 1:00 UTC once the clocks have gone back.
+    // In local time, each with its offset: 2:00 in summer time, and again once the clocks have
+    // gone back.
     EXPECT_EQ(seen.join(u'|').toStdString(),
-              "2026-10-24T22:00:00Z 0|2026-10-25T00:00:00Z 8|2026-10-25T00:05:00Z 0|"
-              "2026-10-25T01:00:00Z 8|2026-10-25T01:05:00Z 0");
+              "2026-10-25T00:00:00+02:00 0|2026-10-25T02:00:00+02:00 8|"
+              "2026-10-25T02:05:00+02:00 0|2026-10-25T02:00:00+01:00 8|"
+              "2026-10-25T02:05:00+01:00 0");
 }

@@ -6,7 +6,70 @@
 #include "platform/Application.h"
 #include "sound/drivers/PulseAudio.h"
 
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <utility>
+
+namespace {
+
+// The outputs while the window runs, for the exit that the toolkit makes itself when the display
+// goes away (the X server ending): every target all off before the process ends.
+TOutputs* RunningOutputs = nullptr;
+
+// Every target all off, and the log says so, once.
+void SwitchOff(TOutputs& outputs)
+{
+    static bool done = false;
+    if (outputs.Empty() || std::exchange(done, true))
+        return;
+    LogOutputs(outputs.Stop() ? QStringLiteral("fin: todas las salidas apagadas")
+                              : QStringLiteral("fin: alguna salida puede quedar encendida"));
+}
+
+void SwitchOffAtExit()
+{
+    if (RunningOutputs != nullptr)
+        SwitchOff(*RunningOutputs);
+}
+
+// SIGTERM (a logout, systemctl, kill), SIGINT (Ctrl+C) and SIGHUP (the terminal closed) end the
+// program through its event loop, as closing the window does, with status 128 + the signal. The
+// handler only writes the signal's number into a pipe that the event loop reads.
+int SignalPipe[2] = {-1, -1};
+
+void SignalCame(int signal)
+{
+    const int saved = errno;
+    const auto number = static_cast<unsigned char>(signal);
+    (void)!::write(SignalPipe[1], &number, 1);
+    errno = saved;
+}
+
+void EndOnSignals(QObject* owner)
+{
+    if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        unsigned char number = 0;
+        if (::read(SignalPipe[0], &number, 1) == 1)
+            QCoreApplication::exit(128 + number);
+    });
+    struct sigaction action{};
+    action.sa_handler = SignalCame;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -20,19 +83,24 @@ int main(int argc, char** argv)
     // program.
     std::signal(SIGPIPE, SIG_IGN);
     TApplication application(argc, argv);
+    EndOnSignals(&application);
     // Sound goes through the desktop's sound server; it is reached when first needed.
     TScopedWaveDriver sound(std::make_unique<TPulseAudioDriver>());
     TOutputs outputs(MakeTargets(specs));
     QObject::connect(&outputs, &TOutputs::Trouble, &outputs,
                      [](const QString& message) { ShowErrorBox(message); });
     // Mains outputs never stay on with nobody watching: all off when the program ends, however
-    // the window was closed.
+    // it ends.
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &outputs,
-                     [&outputs] { outputs.Stop(); });
+                     [&outputs] { SwitchOff(outputs); });
+    RunningOutputs = &outputs;
+    std::atexit(SwitchOffAtExit);
     const std::unique_ptr<TFormVardo> FormVardo = MakeMainWindow();
     if (!outputs.Empty())
         FormVardo->Outputs = &outputs;
     outputs.Start();
     FormVardo->show();
-    return application.exec();
+    const int status = application.exec();
+    RunningOutputs = nullptr;
+    return status;
 }

@@ -1,0 +1,113 @@
+// However PrVardo ends, its outputs go all off first: SIGTERM (a logout, kill), SIGINT (Ctrl+C),
+// SIGHUP (the terminal closed), and the loss of the display (the X server ending). The program
+// runs with a relay board on a pseudo-terminal; it says in its log that every output is off, and
+// its status says how it ended.
+
+#include "tests/support/CoreSupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace {
+
+// PrVardo driving a board on a pseudo-terminal, started and with the board all off.
+class TRunning
+{
+public:
+    explicit TRunning(const QProcessEnvironment& environment)
+    {
+        char name[256] = {};
+        EXPECT_EQ(::openpty(&FBoard, &FTerminal, name, nullptr, nullptr), 0);
+        ::fcntl(FBoard, F_SETFL, O_NONBLOCK);
+        QProcessEnvironment settings = environment;
+        settings.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
+        Program.setProcessEnvironment(settings);
+        Program.start(QStringLiteral(PRVARDO_PROGRAM),
+                      {QStringLiteral("--output"), QStringLiteral("serial:") + name});
+        EXPECT_TRUE(WaitFor([this] {
+            char byte = 1;
+            return ::read(FBoard, &byte, 1) == 1 && byte == 0;
+        })) << "the board never got its all off";
+    }
+    ~TRunning()
+    {
+        Program.kill();
+        Program.waitForFinished();
+        ::close(FBoard);
+        ::close(FTerminal);
+    }
+    TRunning(const TRunning&) = delete;
+    TRunning& operator=(const TRunning&) = delete;
+
+    QProcess Program;
+
+private:
+    QTemporaryDir FHome;
+    int FBoard = -1;
+    int FTerminal = -1;
+};
+
+void ExpectEndedAllOff(QProcess& program, int status, const char* what)
+{
+    QElapsedTimer ending;
+    ending.start();
+    ASSERT_TRUE(program.waitForFinished(5000)) << what;
+    EXPECT_LT(ending.elapsed(), 1500) << what;
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << what << ": ended by the signal";
+    EXPECT_EQ(program.exitCode(), status) << what;
+    const QByteArray log = program.readAllStandardError();
+    EXPECT_EQ(log.count("fin: todas las salidas apagadas"), 1) << what << ":\n" << log.data();
+}
+
+} // namespace
+
+TEST(ProgramEnd, EachSignalEndsThroughTheAllOff)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const struct
+    {
+        const char* What;
+        int Signal;
+    } rows[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
+    for (const auto& row : rows) {
+        TRunning running(environment);
+        ::kill(static_cast<pid_t>(running.Program.processId()), row.Signal);
+        ExpectEndedAllOff(running.Program, 128 + row.Signal, row.What);
+    }
+}
+
+TEST(ProgramEnd, TheDisplayGoneEndsThroughTheAllOff)
+{
+    // An X server of the test's own, which the test ends.
+    QTemporaryDir dir;
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(QStringLiteral("sh"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
+                      .arg(dir.filePath(QStringLiteral("display")))});
+    QByteArray display;
+    ASSERT_TRUE(WaitFor([&] {
+        QFile file(dir.filePath(QStringLiteral("display")));
+        return file.open(QIODevice::ReadOnly) && !(display = file.readAll().trimmed()).isEmpty();
+    })) << "Xvfb did not come up";
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("DISPLAY"), ':' + QString::fromLatin1(display));
+    TRunning running(environment);
+    server.terminate();
+    ASSERT_TRUE(server.waitForFinished(5000));
+    // The toolkit ends the program with status 1 when its display is gone.
+    ExpectEndedAllOff(running.Program, 1, "the display gone");
+}

@@ -61,7 +61,9 @@ void EndOnSignals(QObject* owner)
         if (::read(SignalPipe[0], &number, 1) == 1)
             QCoreApplication::exit(128 + number);
     });
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = SignalCame;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -23,7 +23,40 @@ QString DeviceOpenError(const TDeviceWords& words, int errorNumber)
 
 QString SystemError(const QString& doing, int errorNumber)
 {
-    return QStringLiteral("no se pudo %1: %2 (error %3)")
-        .arg(doing, qt_error_string(errorNumber))
-        .arg(errorNumber);
+    QString cause;
+    switch (errorNumber) {
+    case EIO:
+    case ETIMEDOUT:
+        cause = QStringLiteral("el dispositivo no responde");
+        break;
+    case ENOTTY:
+    case EINVAL:
+        cause = QStringLiteral("el dispositivo no es de ese tipo");
+        break;
+    case ENODEV:
+    case ENXIO:
+    case ENOENT:
+        cause = QStringLiteral("el dispositivo ya no está");
+        break;
+    case EBUSY:
+    case EAGAIN:
+        cause = QStringLiteral("el dispositivo está ocupado");
+        break;
+    case EACCES:
+    case EPERM:
+        cause = QStringLiteral("falta el permiso");
+        break;
+    case EINTR:
+        cause = QStringLiteral("la espera se interrumpió");
+        break;
+    default:
+        cause = QStringLiteral("error del sistema número %1").arg(errorNumber);
+        break;
+    }
+    return QStringLiteral("no se pudo %1: %2").arg(doing, cause);
+}
+
+QString SystemWords(int errorNumber)
+{
+    return QStringLiteral("%1 (error %2)").arg(qt_error_string(errorNumber)).arg(errorNumber);
 }

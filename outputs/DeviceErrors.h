@@ -15,5 +15,8 @@ struct TDeviceWords
 // The sentence for the system's error number `errorNumber` from opening or claiming the device.
 QString DeviceOpenError(const TDeviceWords& words, int errorNumber);
 
-// A failure without a usual remedy: what was being done and the system's own text.
+// A failure without a usual remedy: what was being done and the cause, in Spanish.
 QString SystemError(const QString& doing, int errorNumber);
+
+// The system's own words for an error number, for the log: "Input/output error (error 5)".
+QString SystemWords(int errorNumber);

@@ -49,15 +49,18 @@ public:
         Close();
         FCalls = GpioCalls();
         FChip = FCalls.OpenChip(FChipName.constData());
-        if (!FChip)
-            return Fail(DeviceOpenError(GpioWords, errno));
+        if (!FChip) {
+            const int error = errno;
+            return Fail(DeviceOpenError(GpioWords, error), SystemWords(error));
+        }
         if (FCalls.GetLines(FChip, FOffsets.data(), LineCount, &FLines) < 0) {
             const int error = errno;
             CloseChip();
             return Fail(error == EINVAL
                             ? QStringLiteral("el chip GPIO no tiene todas las líneas "
                                              "pedidas; compruebe sus números con gpioinfo")
-                            : SystemError(QStringLiteral("leer las líneas GPIO"), error));
+                            : SystemError(QStringLiteral("leer las líneas GPIO"), error),
+                        SystemWords(error));
         }
         const int off[LineCount] = {};
         if (FCalls.RequestOutputs(&FLines, Consumer, FActiveLow, off) < 0) {
@@ -66,7 +69,8 @@ public:
             return Fail(error == EBUSY
                             ? QStringLiteral("las líneas GPIO están ocupadas por otro programa; "
                                              "gpioinfo muestra cuál las usa")
-                            : DeviceOpenError(GpioWords, error));
+                            : DeviceOpenError(GpioWords, error),
+                        SystemWords(error));
         }
         FRequested = true;
         return true;
@@ -79,8 +83,11 @@ public:
         int values[LineCount];
         for (unsigned n = 0; n < LineCount; ++n)
             values[n] = (word >> n) & 1;
-        if (FCalls.SetValues(&FLines, values) < 0)
-            return Fail(SystemError(QStringLiteral("cambiar las líneas GPIO"), errno));
+        if (FCalls.SetValues(&FLines, values) < 0) {
+            const int error = errno;
+            return Fail(SystemError(QStringLiteral("cambiar las líneas GPIO"), error),
+                        SystemWords(error));
+        }
         return true;
     }
 

@@ -96,9 +96,9 @@ private:
     std::unique_ptr<mosquitto, TClientDeleter> FClient;
     std::unique_ptr<QSocketNotifier> FReadable;
     std::unique_ptr<QSocketNotifier> FWritable;
-    int FConnack = -1;       // the broker's answer to CONNECT; -1 until it came
-    int FDisconnect = -1;    // why the connection went down; -1 while it is up
-    int FUnacknowledged = 0; // PUBLISHes still waiting for their PUBACK
+    int FConnack = -1;          // the broker's answer to CONNECT; -1 until it came
+    int FDisconnect = -1;       // why the connection went down; -1 while it is up
+    int FUnacknowledged = 0;    // PUBLISHes still waiting for their PUBACK
     bool FAcknowledged = false; // a PUBACK came on this connection
 };
 
@@ -108,12 +108,51 @@ void InitLibrary()
     (void)result;
 }
 
-// What went wrong, in the library's or the system's words.
-QString Cause(int rc, int error)
+// What went wrong, in the library's or the system's words, for the log.
+QString Words(int rc, int error)
 {
     if (rc == MOSQ_ERR_ERRNO)
         return qt_error_string(error);
     return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+// What went wrong, in a few Spanish words.
+QString Cause(int rc, int error)
+{
+    if (rc == MOSQ_ERR_ERRNO) {
+        switch (error) {
+        case ECONNREFUSED:
+            return QStringLiteral("nadie atiende en ese puerto");
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case ENETDOWN:
+            return QStringLiteral("la red no llega hasta él");
+        case ETIMEDOUT:
+            return QStringLiteral("no contesta");
+        case ECONNRESET:
+        case EPIPE:
+            return QStringLiteral("cortó la conexión");
+        default:
+            return QStringLiteral("error del sistema número %1").arg(error);
+        }
+    }
+    switch (rc) {
+    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_NO_CONN:
+        return QStringLiteral("la conexión se cortó");
+    case MOSQ_ERR_KEEPALIVE:
+        return QStringLiteral("dejó de contestar");
+    case MOSQ_ERR_PROTOCOL:
+    case MOSQ_ERR_MALFORMED_PACKET:
+        return QStringLiteral("no habla MQTT como se espera");
+    case MOSQ_ERR_NOMEM:
+        return QStringLiteral("falta memoria");
+    case MOSQ_ERR_TLS:
+    case MOSQ_ERR_TLS_HANDSHAKE:
+        return QStringLiteral("falló la conexión segura");
+    default:
+        return QStringLiteral("error de MQTT número %1").arg(rc);
+    }
 }
 
 TMqttTarget::TMqttTarget(const TTargetSpec& spec)
@@ -140,8 +179,10 @@ bool TMqttTarget::Open()
     InitLibrary();
     FClient.reset(mosquitto_new(nullptr, true, this));
     if (!FClient)
-        return Fail(QString("No se puede preparar la conexión con el servidor MQTT %1 (%2).")
-                        .arg(Address(), qt_error_string(errno)));
+        return Fail(QString("No se puede preparar la conexión con el servidor MQTT %1 (falta "
+                            "memoria).")
+                        .arg(Address()),
+                    qt_error_string(errno));
     mosquitto* client = FClient.get();
     mosquitto_connect_callback_set(client, OnConnect);
     mosquitto_disconnect_callback_set(client, OnDisconnect);
@@ -156,11 +197,12 @@ bool TMqttTarget::Open()
             mosquitto_tls_set(client, nullptr, KSystemAuthorities, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS ||
             mosquitto_tls_opts_set(client, KVerifyPeer, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
-            const QString cause = Cause(rc, errno);
+            const QString words = Words(rc, errno);
             Close();
             return Fail(QString("No se pueden leer las autoridades de certificación del sistema "
-                                "en %1 (%2). Instale el paquete ca-certificates.")
-                            .arg(KSystemAuthorities, cause));
+                                "en %1. Instale el paquete ca-certificates.")
+                            .arg(KSystemAuthorities),
+                        words);
         }
     }
     return Connect();
@@ -206,9 +248,11 @@ bool TMqttTarget::Connect()
                             "el usuario de la salida y la contraseña del archivo de configuración.")
                         .arg(Address()));
     default:
-        return Fail(QString("El servidor MQTT %1 rechaza la conexión (%2). Compruebe su "
-                            "configuración.")
-                        .arg(Address(), QString::fromUtf8(mosquitto_connack_string(refusal))));
+        return Fail(QString("El servidor MQTT %1 rechaza la conexión (respuesta %2). Compruebe "
+                            "su configuración.")
+                        .arg(Address())
+                        .arg(refusal),
+                    QString::fromUtf8(mosquitto_connack_string(refusal)));
     }
 }
 
@@ -256,28 +300,35 @@ void TMqttTarget::WantWrite()
 
 bool TMqttTarget::CannotConnect(int rc)
 {
-    const QString cause = Cause(rc, errno);
+    const int error = errno;
+    const QString cause = Cause(rc, error);
+    const QString words = Words(rc, error);
     Close();
     if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_LOOKUP)
-        return Fail(QString("No se encuentra el servidor MQTT %1 (%2). Compruebe su nombre y la "
+        return Fail(QString("No se encuentra el servidor MQTT %1. Compruebe su nombre y la "
                             "conexión a la red.")
-                        .arg(Address(), cause));
+                        .arg(Address()),
+                    words);
     if (FSecure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
                     rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL))
-        return Fail(QString("No se puede establecer una conexión segura con el servidor MQTT %1 "
-                            "(%2). Compruebe que ese puerto habla TLS y que el certificado del "
+        return Fail(QString("No se puede establecer una conexión segura con el servidor MQTT %1. "
+                            "Compruebe que ese puerto habla TLS y que el certificado del "
                             "servidor es para ese nombre y lo firma una autoridad del sistema.")
-                        .arg(Address(), cause));
+                        .arg(Address()),
+                    words);
     return Fail(QString("No se puede conectar con el servidor MQTT %1 (%2). Compruebe que está en "
                         "marcha y que la dirección es la correcta.")
-                    .arg(Address(), cause));
+                    .arg(Address(), cause),
+                words);
 }
 
 bool TMqttTarget::Lost(int rc)
 {
+    const int error = errno;
     return Fail(QString("Se ha perdido la conexión con el servidor MQTT %1 (%2). Compruebe que "
                         "sigue en marcha y que la red funciona.")
-                    .arg(Address(), Cause(rc, errno)));
+                    .arg(Address(), Cause(rc, error)),
+                Words(rc, error));
 }
 
 bool TMqttTarget::Write(std::uint8_t word, int previous)

@@ -28,6 +28,8 @@ public:
     // Why the last Open, Write or Service failed: a Spanish sentence that names the cause and the
     // usual remedy ("... Añada su usuario al grupo dialout ..."), without the target's name.
     QString Error() const { return FError; }
+    // The system's or the library's own words for it, for the log only; may be empty.
+    QString Detail() const { return FDetail; }
 
     // Opens the device or the connection. False, with Error() set, when it cannot.
     virtual bool Open() = 0;
@@ -54,10 +56,11 @@ public:
 
 protected:
     explicit TOutputTarget(QString name) : FName(std::move(name)) {}
-    // Sets Error() and returns false, for `return Fail(...)`.
-    bool Fail(QString error)
+    // Sets Error() and Detail() and returns false, for `return Fail(...)`.
+    bool Fail(QString error, QString detail = {})
     {
         FError = std::move(error);
+        FDetail = std::move(detail);
         return false;
     }
 
@@ -65,4 +68,5 @@ private:
     std::atomic<bool> FStopRequested{false};
     QString FName;
     QString FError;
+    QString FDetail;
 };

@@ -173,7 +173,8 @@ private:
             QStringLiteral("Salida %1: %2").arg(FTarget->Name(), FTarget->Error());
         if (!FReported) {
             FReported = true;
-            LogOutputs(message);
+            const QString detail = FTarget->Detail();
+            LogOutputs(detail.isEmpty() ? message : QStringLiteral("%1 [%2]").arg(message, detail));
             Q_EMIT Trouble(message);
         }
         FRetry->start(FPause);
@@ -248,7 +249,8 @@ void TOutputs::Write(std::uint8_t word)
         TTargetDriver* driver = driven->Driver;
         driver->Wanted = word & OutputsMask;
         if (!driver->ApplyPosted.exchange(true))
-            QMetaObject::invokeMethod(driver, [driver] { driver->Apply(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                driver, [driver] { driver->Apply(); }, Qt::QueuedConnection);
     }
 }
 

@@ -24,7 +24,6 @@
 #include <memory>
 #include <vector>
 
-
 class TOutputs : public QObject
 {
     Q_OBJECT

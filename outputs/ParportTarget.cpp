@@ -38,7 +38,9 @@ public:
     TClaimBound()
     {
         static const bool installed = [] {
-            struct sigaction action{};
+            struct sigaction action
+            {
+            };
             action.sa_handler = [](int) {};
             sigemptyset(&action.sa_mask);
             action.sa_flags = 0; // no SA_RESTART: the claim returns EINTR
@@ -91,8 +93,10 @@ public:
         Close();
         FCalls = ParportCalls();
         const int fd = FCalls.Open(FDevice.constData(), O_RDWR | O_CLOEXEC);
-        if (fd < 0)
-            return Fail(DeviceOpenError(ParportWords, errno));
+        if (fd < 0) {
+            const int error = errno;
+            return Fail(DeviceOpenError(ParportWords, error), SystemWords(error));
+        }
         // Another driver (lp printing) may hold the port for a moment; the claim waits for it,
         // but not for ever.
         int claimed = -1;
@@ -101,9 +105,11 @@ public:
             claimed = FCalls.Ioctl(fd, PPCLAIM, nullptr);
         }
         if (claimed < 0) {
-            const int error = errno == EINTR ? EBUSY : errno;
+            // Interrupted by the bound: another driver holds the port.
+            const int original = errno;
+            const int error = original == EINTR ? EBUSY : original;
             FCalls.Close(fd);
-            return Fail(DeviceOpenError(ParportWords, error));
+            return Fail(DeviceOpenError(ParportWords, error), SystemWords(original));
         }
         FFd = fd;
         return true;
@@ -115,8 +121,11 @@ public:
             return Fail(QStringLiteral("el puerto paralelo no está abierto"));
         // The six outputs; data lines D6 and D7 stay low.
         unsigned char data = word & OutputsMask;
-        if (FCalls.Ioctl(FFd, PPWDATA, &data) < 0)
-            return Fail(SystemError(QStringLiteral("escribir en el puerto paralelo"), errno));
+        if (FCalls.Ioctl(FFd, PPWDATA, &data) < 0) {
+            const int error = errno;
+            return Fail(SystemError(QStringLiteral("escribir en el puerto paralelo"), error),
+                        SystemWords(error));
+        }
         return true;
     }
 

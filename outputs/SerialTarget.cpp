@@ -47,7 +47,7 @@ public:
         port->setFlowControl(QSerialPort::NoFlowControl);
         // Read too: the board's bytes, and the hang-up of a device that goes away.
         if (!port->open(QIODevice::ReadWrite))
-            return Fail(OpenError(*port));
+            return Fail(OpenError(*port), port->errorString());
         QObject::connect(port.get(), &QSerialPort::errorOccurred, port.get(),
                          [this](QSerialPort::SerialPortError error) {
                              if (error == QSerialPort::ResourceError ||
@@ -67,7 +67,7 @@ public:
         if (!FLost && FPort->write(&byte, 1) == 1)
             FPort->waitForBytesWritten(HandOverMs);
         if (FLost)
-            return Fail(LostError());
+            return Fail(LostError(), FPort->errorString());
         FWord = word;
         return true;
     }
@@ -81,7 +81,7 @@ public:
             if (FWord >= 0)
                 return Write(static_cast<std::uint8_t>(FWord), FWord);
         }
-        return FLost ? Fail(LostError()) : true;
+        return FLost ? Fail(LostError(), FPort->errorString()) : true;
     }
 
     void Flush(std::chrono::steady_clock::time_point deadline) override
@@ -115,15 +115,14 @@ private:
             return DeviceOpenError(SerialWords, allowed ? EBUSY : errno);
         }
         default:
-            return QStringLiteral("no se pudo abrir el dispositivo: %1").arg(port.errorString());
+            return QStringLiteral("no se pudo abrir el dispositivo; compruebe que es el puerto "
+                                  "serie de la placa");
         }
     }
 
-    QString LostError() const
+    static QString LostError()
     {
-        return QStringLiteral("se perdió el dispositivo (%1); compruebe que la placa está "
-                              "conectada")
-            .arg(FPort->errorString());
+        return QStringLiteral("se perdió el dispositivo; compruebe que la placa está conectada");
     }
 
     QString FDevice;

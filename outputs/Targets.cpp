@@ -3,6 +3,8 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 namespace {
 
@@ -20,8 +22,30 @@ bool IsTopic(const QString& topic)
     });
 }
 
+// The port as written after the host ("mqtt://user@host:PORT/..."), or none; a bracketed IPv6
+// host keeps its colons.
+std::optional<QString> WrittenPort(const QString& text)
+{
+    const qsizetype start = text.indexOf(QLatin1String("://")) + 3;
+    qsizetype end = text.indexOf(u'/', start);
+    if (end < 0)
+        end = text.size();
+    const QString authority = text.mid(start, end - start);
+    const QString host = authority.mid(authority.lastIndexOf(u'@') + 1);
+    const qsizetype colon = host.indexOf(u':', std::max<qsizetype>(host.lastIndexOf(u']'), 0));
+    if (colon < 0)
+        return std::nullopt;
+    return host.mid(colon + 1);
+}
+
 bool ParseMqtt(const QString& text, TTargetSpec& spec, QString& error)
 {
+    if (const auto port = WrittenPort(text)) {
+        bool number = false;
+        const uint value = port->toUInt(&number);
+        if (!number || port->startsWith(u'+') || value == 0 || value > 65535)
+            return Refuse(text, QStringLiteral("el puerto no es válido"), error);
+    }
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty())
         return Refuse(text, QStringLiteral("falta el servidor MQTT"), error);
@@ -83,6 +107,12 @@ bool ParseGpio(const QString& text, const QStringList& parts, TTargetSpec& spec,
     return true;
 }
 
+// The speeds a serial port can be set to (those of termios).
+constexpr std::array<int, 30> SerialBauds{
+    50,     75,     110,     134,     150,     200,     300,     600,     1200,    1800,
+    2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
+    576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+
 } // namespace
 
 bool ParseTarget(const QString& text, TTargetSpec& spec, QString& error)
@@ -108,9 +138,13 @@ bool ParseTarget(const QString& text, TTargetSpec& spec, QString& error)
         if (parts.size() == 3) {
             bool ok = false;
             const int baud = parts[2].toInt(&ok);
-            if (!ok || baud <= 0 || parts[2].startsWith(u'+'))
-                return Refuse(text, QStringLiteral("«%1» no es una velocidad").arg(parts[2]),
-                              error);
+            if (!ok || parts[2].startsWith(u'+') ||
+                std::find(SerialBauds.begin(), SerialBauds.end(), baud) == SerialBauds.end())
+                return Refuse(
+                    text,
+                    QStringLiteral("«%1» no es una velocidad de puerto serie (9600, 115200...)")
+                        .arg(parts[2]),
+                    error);
             spec.Baud = baud;
         }
         spec.Kind = TTargetKind::Serial;

@@ -109,7 +109,8 @@ public:
         const std::uint8_t word = WordOf(FSchedule, slot);
         if (word != FWord) {
             // The outputs that changed: all six at start.
-            const auto changed = static_cast<std::uint8_t>(FWord < 0 ? OutputsMask : (word ^ FWord));
+            const auto changed =
+                static_cast<std::uint8_t>(FWord < 0 ? OutputsMask : (word ^ FWord));
             QStringList turned;
             for (int n = 0; n < 6; ++n)
                 if (changed & (1u << n))

@@ -92,10 +92,10 @@ TEST(ProgramEnd, TheDisplayGoneEndsThroughTheAllOff)
     QTemporaryDir dir;
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(QStringLiteral("sh"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
-                      .arg(dir.filePath(QStringLiteral("display")))});
+    server.start(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
+                                   .arg(dir.filePath(QStringLiteral("display")))});
     QByteArray display;
     ASSERT_TRUE(WaitFor([&] {
         QFile file(dir.filePath(QStringLiteral("display")));

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <grp.h>
+#include <optional>
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -391,13 +391,14 @@ TEST(ScheduleFileErrors, FailedOrKilledSaveKeepsThePreviousFileAlone)
             }
             int status = 0;
             ASSERT_EQ(::waitpid(child, &status, 0), child);
-            const std::string where = std::string(unnamed ? "unnamed" : "named") +
-                                      (killed ? ", killed" : ", failed");
+            const std::string where =
+                std::string(unnamed ? "unnamed" : "named") + (killed ? ", killed" : ", failed");
             if (killed) {
                 EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << where;
             } else {
                 ASSERT_TRUE(WIFEXITED(status));
-                EXPECT_EQ(WEXITSTATUS(status), 42) << where << ": the save must fail, \"Disk full\"";
+                EXPECT_EQ(WEXITSTATUS(status), 42)
+                    << where << ": the save must fail, \"Disk full\"";
             }
             EXPECT_EQ(ReadAll(path), before) << where;
             std::vector<std::string> names = Names(dir.path);

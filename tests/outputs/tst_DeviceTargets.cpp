@@ -206,7 +206,10 @@ TEST(DeviceTargets, ARefusalNamesTheCauseAndTheRemedy)
         {Port, TStep::Open, ENXIO, "el puerto paralelo no existe; compruebe la tarjeta y que"},
         {Port, TStep::Take, EBUSY, "el puerto paralelo está ocupado por otro programa; ciérrelo"},
         {Port, TStep::Take, EINTR, "el puerto paralelo está ocupado por otro programa"},
-        {Port, TStep::Write, EIO, "no se pudo escribir en el puerto paralelo: "},
+        {Port, TStep::Write, EIO, "no se pudo escribir en el puerto paralelo: el dispositivo no "},
+        {Port, TStep::Write, ENOTTY,
+         "no se pudo escribir en el puerto paralelo: el dispositivo no "
+         "es de ese tipo"},
         {Gpio, TStep::Open, EACCES,
          "sin permiso para abrir el chip GPIO; añada su usuario al grupo gpio y vuelva a entrar "
          "en la sesión"},
@@ -227,6 +230,8 @@ TEST(DeviceTargets, ARefusalNamesTheCauseAndTheRemedy)
         EXPECT_FALSE(opened && target->Write(1, -1)) << c.Message;
         EXPECT_TRUE(target->Error().startsWith(QString::fromUtf8(c.Message)))
             << c.Message << "\n got: " << target->Error().toStdString();
+        // The system's own (English) words are for the log, not the cause the user reads.
+        EXPECT_FALSE(target->Error().contains(qt_error_string(c.Error))) << c.Message;
         // A device that did not open is left closed; a lost one is closed by its owner.
         EXPECT_EQ(port.Open || chip.Open, opened) << c.Message;
     }

@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -38,6 +39,8 @@ public:
     std::atomic<int> OpensToFail{0};
     std::atomic<bool> LoseAtNextWrite{false};
     std::atomic<int> WriteDelayMs{0};
+    std::atomic<bool> LoseAtService{false};
+    std::atomic<bool> Delivers{true}; // what was written reached the device
 
 private:
     std::mutex FLock;
@@ -71,6 +74,11 @@ public:
         FLog.Note("Write " + std::to_string(word) + " from " + std::to_string(previous));
         return true;
     }
+    bool Service() override
+    {
+        return !FLog.LoseAtService || Fail(QStringLiteral("el servidor cortó la conexión"));
+    }
+    bool Delivered() const override { return FLog.Delivers; }
     void Flush(std::chrono::steady_clock::time_point) override { FLog.Note("Flush"); }
     void Close() override { FLog.Note("Close"); }
 
@@ -165,4 +173,29 @@ TEST(Outputs, WriteNeverWaitsForATargetAndStopKeepsItsBound)
     EXPECT_LT(std::chrono::steady_clock::now() - before, 200ms);
     s.Outputs->Stop(1s);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms + 400ms);
+}
+
+// A target that opens and is lost again at once, before anything it was sent arrived (a broker
+// that drops the connection at each publish), is one loss: reported once, the pause growing.
+TEST(Outputs, ALossEndsOnlyWhenAWriteHasGoneThrough)
+{
+    Started s(1);
+    CallLog& flaky = s.Targets[0];
+    flaky.Delivers = false;
+    flaky.LoseAtService = true;
+    QSignalSpy trouble(s.Outputs.get(), &TOutputs::Trouble);
+    s.Outputs->Start();
+    const auto opens = [&] {
+        const Strings calls = flaky.Calls();
+        return std::count(calls.begin(), calls.end(), "Open");
+    };
+    ASSERT_TRUE(WaitFor([&] { return opens() >= 3; }));
+    EXPECT_EQ(trouble.size(), 1) << "one loss, however often it opens";
+
+    flaky.Delivers = true; // back for real: the next loss is a new one
+    flaky.LoseAtService = false;
+    const auto back = opens() + 1;
+    ASSERT_TRUE(WaitFor([&] { return opens() >= back; }));
+    flaky.LoseAtService = true;
+    EXPECT_TRUE(WaitFor([&] { return trouble.size() >= 2; }));
 }

@@ -143,8 +143,8 @@ std::unique_ptr<TOutputTarget> Mqtt(const std::string& host, int port)
 {
     TTargetSpec spec;
     QString error;
-    EXPECT_TRUE(ParseTarget(QString("mqtt://%1:%2/tira").arg(QString::fromStdString(host)).arg(port),
-                            spec, error))
+    EXPECT_TRUE(ParseTarget(
+        QString("mqtt://%1:%2/tira").arg(QString::fromStdString(host)).arg(port), spec, error))
         << error.toStdString();
     return MakeTarget(spec);
 }

@@ -54,14 +54,14 @@ TEST(WallClock, SlotAndNextSlotStartFollowLocalTime)
         // Offsets with seconds: Liberia's time until 1972, and a fixed offset of 2 min 57 s.
         {"an offset of -0:44:30", "Africa/Monrovia", "1970-06-01T12:00:00Z", "11:15",
          "1970-06-01T12:04:30Z", "11:20"},
-        {"a change of offset off the 5 minutes", "Africa/Monrovia", "1972-01-07T00:43:00Z",
-         "23:55", "1972-01-07T00:44:30Z", "0:40"},
+        {"a change of offset off the 5 minutes", "Africa/Monrovia", "1972-01-07T00:43:00Z", "23:55",
+         "1972-01-07T00:44:30Z", "0:40"},
         {"an offset of +0:02:57", "+177", "2026-12-07T10:07:30Z", "10:10", "2026-12-07T10:12:03Z",
          "10:15"},
     };
     for (const auto& row : rows) {
-        const QTimeZone zone = row.Zone[0] == '+' ? QTimeZone(std::atoi(row.Zone + 1))
-                                                  : QTimeZone(row.Zone);
+        const QTimeZone zone =
+            row.Zone[0] == '+' ? QTimeZone(std::atoi(row.Zone + 1)) : QTimeZone(row.Zone);
         ASSERT_TRUE(zone.isValid()) << row.Zone;
         const QDateTime at = Utc(row.At);
         EXPECT_EQ(Slot(SlotAt(at, zone)), row.SlotNow) << row.What;

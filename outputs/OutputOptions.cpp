@@ -1,9 +1,12 @@
 #include "OutputOptions.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 QString OutputsUsage(const QString& program, const QString& files)
 {
@@ -81,6 +84,44 @@ struct TSettings
     QString Schedule;
 };
 
+// A file that holds a password is used only when nobody else can read it or put another in its
+// place, as ssh judges a key: the file the program opened (not the path looked up again) is the
+// user's (or root's) and private, and so are the folders it stands in, which no other user may
+// write to.
+bool PrivateEnough(const QFile& file, const QString& path, QString& error)
+{
+    const auto ours = [](const struct stat& status) {
+        return status.st_uid == ::getuid() || status.st_uid == 0;
+    };
+    struct stat status
+    {
+    };
+    if (::fstat(file.handle(), &status) != 0 || !ours(status) ||
+        (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        error = QStringLiteral("%1 guarda una contraseña y otros usuarios pueden leerlo o no es "
+                               "suyo; no se usa. Protéjalo con: chmod 600 %1")
+                    .arg(path);
+        return false;
+    }
+    for (QString folder = QFileInfo(path).absolutePath(); !folder.isEmpty();) {
+        // A sticky folder of root's (/tmp) lets nobody replace what is ours in it.
+        if (::stat(QFile::encodeName(folder).constData(), &status) != 0 || !ours(status) ||
+            ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+             !((status.st_mode & S_ISVTX) != 0 && status.st_uid == 0))) {
+            error = QStringLiteral("%1 guarda una contraseña, y otros usuarios pueden cambiar la "
+                                   "carpeta %2; no se usa. Protéjala con: chmod go-w %2")
+                        .arg(path, folder);
+            return false;
+        }
+        // Up to the user's home, or to the root.
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder || folder == QDir::homePath())
+            break;
+        folder = parent;
+    }
+    return true;
+}
+
 // The [outputs] section: "key = value" lines; '#' and ';' start comments.
 bool ReadSettings(const QString& path, TSettings& settings, QString& error)
 {
@@ -112,18 +153,8 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
         else if (key == QLatin1String("[timer]schedule"))
             settings.Schedule = value;
     }
-    if (!settings.Password.isEmpty()) {
-        struct stat status
-        {
-        };
-        if (::stat(QFile::encodeName(path).constData(), &status) != 0 ||
-            (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-            error = QStringLiteral("%1 guarda una contraseña y otros usuarios pueden leerlo; no se "
-                                   "usa. Protéjalo con: chmod 600 %1")
-                        .arg(path);
-            return false;
-        }
-    }
+    if (!settings.Password.isEmpty())
+        return PrivateEnough(file, path, error);
     return true;
 }
 

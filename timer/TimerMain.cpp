@@ -23,6 +23,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <pthread.h>
 #include <sys/inotify.h>
@@ -30,6 +31,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -69,11 +71,14 @@ public:
         : FPath(std::move(path)), FSchedule(schedule), FOutputs(outputs)
     {
         FClock = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-        auto* clockDue = new QSocketNotifier(FClock, QSocketNotifier::Read, this);
-        connect(clockDue, &QSocketNotifier::activated, this, [this] { ClockDue(); });
-
         const sigset_t signals = HandledSignals();
         FSignals = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (FClock < 0 || FSignals < 0) {
+            FFailure = qt_error_string(errno);
+            return;
+        }
+        auto* clockDue = new QSocketNotifier(FClock, QSocketNotifier::Read, this);
+        connect(clockDue, &QSocketNotifier::activated, this, [this] { ClockDue(); });
         auto* signalCame = new QSocketNotifier(FSignals, QSocketNotifier::Read, this);
         connect(signalCame, &QSocketNotifier::activated, this, [this] { SignalCame(); });
 
@@ -95,11 +100,16 @@ public:
     }
     ~TWallTimer() override
     {
-        ::close(FClock);
-        ::close(FSignals);
+        if (FClock >= 0)
+            ::close(FClock);
+        if (FSignals >= 0)
+            ::close(FSignals);
         if (FChanges >= 0)
             ::close(FChanges);
     }
+
+    // Empty when the timer could be set up; otherwise why not (the system's words).
+    QString Failure() const { return FFailure; }
 
     void Apply()
     {
@@ -132,7 +142,16 @@ private:
     {
         itimerspec when{};
         when.it_value.tv_sec = static_cast<time_t>(at.toSecsSinceEpoch());
-        ::timerfd_settime(FClock, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when, nullptr);
+        if (::timerfd_settime(FClock, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when,
+                              nullptr) == 0)
+            return;
+        // Never left without a next switch: a plain timer then, which a clock set by hand or a
+        // suspend may make late.
+        LogOutputs(QStringLiteral("no se puede programar el reloj del sistema (%1); se usa un "
+                                  "temporizador corriente")
+                       .arg(qt_error_string(errno)));
+        const qint64 wait = std::max<qint64>(QDateTime::currentDateTime().msecsTo(at), 0);
+        QTimer::singleShot(std::chrono::milliseconds(wait), this, [this] { Apply(); });
     }
 
     void ClockDue()
@@ -196,6 +215,7 @@ private:
     TSchedule FSchedule;
     TOutputs& FOutputs;
     int FWord = -1;
+    QString FFailure;
     int FClock = -1;
     int FSignals = -1;
     int FChanges = -1;
@@ -254,6 +274,13 @@ int main(int argc, char** argv)
     });
     outputs.Start();
     TWallTimer timer(path, schedule, outputs);
+    if (!timer.Failure().isEmpty()) {
+        outputs.Stop();
+        PrintText(stderr, QStringLiteral("prvardo-timer: no se puede vigilar el reloj ni las "
+                                         "señales del sistema (%1)\n")
+                              .arg(timer.Failure()));
+        return 1;
+    }
     LogOutputs(QStringLiteral("horario %1").arg(path));
     timer.Apply();
     return QCoreApplication::exec();

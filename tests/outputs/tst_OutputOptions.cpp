@@ -2,9 +2,13 @@
 
 #include "outputs/OutputOptions.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -99,4 +103,48 @@ TEST(OutputOptions, TargetsComeFromTheCommandLineOrElseTheSettingsFile)
     // The refusal says what to do.
     const std::string refused = Resolve(rows[3], dir.path());
     EXPECT_NE(refused.find("chmod 600"), std::string::npos) << refused;
+}
+
+// A password is used only from a file that no other user can read or put in its place: judged on
+// the file itself and on the folders it stands in.
+TEST(OutputOptions, APasswordFileMustBeTheUsersAloneAndStandInFoldersOnlyTheyWrite)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("PrVardo"));
+    const QString path = folder + QStringLiteral("/PrVardo.conf");
+    const struct
+    {
+        const char* What;
+        uid_t Owner; // the file's; 0 is root, who may own it too
+        mode_t FileMode;
+        mode_t FolderMode;
+        bool Used;
+    } rows[] = {
+        // The temporary folder above stands in /tmp, root's and sticky: nobody can take the
+        // user's folder away there.
+        {"private, in a private folder", ::getuid(), 0600, 0700, true},
+        {"readable by others", ::getuid(), 0644, 0700, false},
+        {"another user's", 65534, 0600, 0700, false},
+        {"in a folder others may write to", ::getuid(), 0600, 0777, false},
+    };
+    for (const auto& row : rows) {
+        QDir().mkpath(folder);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[outputs]\noutput = mqtt://profe@broker/tira\npassword = secreto\n");
+        file.close();
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), row.FileMode), 0);
+        if (row.Owner != ::getuid()) {
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), row.Owner, -1), 0)
+                << "changing a file's owner needs root, as the test command runs";
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), row.FolderMode), 0);
+        TCommandLine line;
+        QString error;
+        std::vector<TTargetSpec> specs;
+        const bool used = OutputTargets(line, path, specs, error);
+        EXPECT_EQ(used, row.Used) << row.What << ": " << error.toStdString();
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+        QFile::remove(path);
+    }
 }

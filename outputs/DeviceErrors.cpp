@@ -1,5 +1,7 @@
 #include "DeviceErrors.h"
 
+#include <QFileInfo>
+
 #include <cerrno>
 
 QString DeviceOpenError(const TDeviceWords& words, int errorNumber)
@@ -59,4 +61,11 @@ QString SystemError(const QString& doing, int errorNumber)
 QString SystemWords(int errorNumber)
 {
     return QStringLiteral("%1 (error %2)").arg(qt_error_string(errorNumber)).arg(errorNumber);
+}
+
+QString DevicePath(const QString& device)
+{
+    const QString path = device.startsWith(u'/') ? device : QStringLiteral("/dev/") + device;
+    const QString real = QFileInfo(path).canonicalFilePath();
+    return real.isEmpty() ? path : real;
 }

@@ -20,3 +20,6 @@ QString SystemError(const QString& doing, int errorNumber);
 
 // The system's own words for an error number, for the log: "Input/output error (error 5)".
 QString SystemWords(int errorNumber);
+
+// A device file's real path (links followed, a bare name under /dev), for a target's lock.
+QString DevicePath(const QString& device);

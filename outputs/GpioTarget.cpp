@@ -3,6 +3,7 @@
 #include "DeviceErrors.h"
 #include "Targets.h"
 
+#include <QFile>
 #include <gpiod.h>
 
 #include <cerrno>
@@ -89,6 +90,11 @@ public:
                         SystemWords(error));
         }
         return true;
+    }
+
+    QString LockKey() const override
+    {
+        return QStringLiteral("gpio:") + DevicePath(QFile::decodeName(FChipName));
     }
 
     void Close() override

@@ -66,6 +66,13 @@ public:
     void Flush(Clock::time_point deadline) override;
     void Close() override;
     bool Delivered() const override;
+    QString LockKey() const override
+    {
+        QStringList topics;
+        for (const QByteArray& topic : FTopics)
+            topics << QString::fromUtf8(topic);
+        return QStringLiteral("mqtt:%1/%2").arg(Address().toLower(), topics.join(u','));
+    }
 
 private:
     // Connects the client made by Open and waits for the broker's answer.

@@ -44,6 +44,9 @@ public:
     virtual void Flush(std::chrono::steady_clock::time_point /*deadline*/) {}
     // Closes the device or the connection; nothing is sent.
     virtual void Close() = 0;
+    // What names the device whatever way the user wrote it (its real path, the broker and the
+    // topics), for the lock that lets one program at a time drive it; empty: no lock.
+    virtual QString LockKey() const { return {}; }
     // True once what was written has reached the device as far as the target can tell (for MQTT:
     // the broker acknowledged it). A loss is taken as over only then, so that a target that opens
     // and fails again at once is not reported again.

@@ -1,6 +1,7 @@
 #include "Outputs.h"
 
 #include "core/Schedule.h"
+#include "outputs/TargetLock.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -46,6 +47,8 @@ public:
     TTargetDriver(std::unique_ptr<TOutputTarget> target, std::chrono::milliseconds servicePeriod)
         : FTarget(std::move(target)), FServicePeriod(servicePeriod)
     {
+        if (const QString key = FTarget->LockKey(); !key.isEmpty())
+            FLock = std::make_unique<TTargetLock>(key);
     }
 
     std::atomic<int> Wanted{0};
@@ -91,6 +94,8 @@ public:
             FTarget->Close();
             FOpen = false;
         }
+        if (FLock)
+            FLock->Release();
         if (!FOff)
             LogOutputs(QStringLiteral("Salida %1: no se pudo apagar; puede quedar encendida")
                            .arg(FTarget->Name()));
@@ -103,6 +108,13 @@ Q_SIGNALS:
 private:
     void TryOpen()
     {
+        // Another program drives it: this one waits until it lets it go.
+        if (QString holder; FLock && !FLock->Take(holder)) {
+            Lost(false, QStringLiteral("la está usando otro programa (%1); se usará aquí cuando "
+                                       "la deje")
+                            .arg(holder));
+            return;
+        }
         if (!FTarget->Open()) {
             Lost(false);
             return;
@@ -158,7 +170,8 @@ private:
     }
 
     // The target failed to open, or was lost: closed, reported once, opened again later.
-    void Lost(bool wasOpen)
+    void Lost(bool wasOpen) { Lost(wasOpen, FTarget->Error(), FTarget->Detail()); }
+    void Lost(bool wasOpen, const QString& error, const QString& detail = {})
     {
         if (wasOpen) {
             FTarget->Close();
@@ -169,11 +182,9 @@ private:
         // A connection given up because the program ends is no loss to report.
         if (FTarget->StopRequested())
             return;
-        const QString message =
-            QStringLiteral("Salida %1: %2").arg(FTarget->Name(), FTarget->Error());
+        const QString message = QStringLiteral("Salida %1: %2").arg(FTarget->Name(), error);
         if (!FReported) {
             FReported = true;
-            const QString detail = FTarget->Detail();
             LogOutputs(detail.isEmpty() ? message : QStringLiteral("%1 [%2]").arg(message, detail));
             Q_EMIT Trouble(message);
         }
@@ -182,6 +193,7 @@ private:
     }
 
     std::unique_ptr<TOutputTarget> FTarget;
+    std::unique_ptr<TTargetLock> FLock; // none for a target without a key
     std::chrono::milliseconds FServicePeriod;
     QTimer* FService = nullptr;
     QTimer* FRetry = nullptr;

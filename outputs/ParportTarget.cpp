@@ -4,6 +4,8 @@
 #include "Targets.h"
 #include "core/Schedule.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -127,6 +129,11 @@ public:
                         SystemWords(error));
         }
         return true;
+    }
+
+    QString LockKey() const override
+    {
+        return QStringLiteral("parport:") + DevicePath(QFile::decodeName(FDevice));
     }
 
     void Close() override

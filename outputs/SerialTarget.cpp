@@ -94,6 +94,8 @@ public:
         }
     }
 
+    QString LockKey() const override { return QStringLiteral("serial:") + DevicePath(FDevice); }
+
     void Close() override
     {
         FPort.reset();

@@ -24,7 +24,8 @@ TEST(CommandLine, HelpVersionAndBadUsage)
         {{"--output", "serial:/dev/ttyUSB0:lento"},
          2,
          "",
-         "PrVardo: salida no válida \"serial:/dev/ttyUSB0:lento\": «lento» no es una velocidad\n"},
+         "PrVardo: salida no válida \"serial:/dev/ttyUSB0:lento\": «lento» no es una velocidad "
+         "de puerto serie (9600, 115200...)\n"},
     };
     QTemporaryDir home; // no settings file of the machine's user gets in the way
     for (const auto& row : rows) {

@@ -18,10 +18,12 @@
 //   Close    DISCONNECT, and the client freed with whatever was not acknowledged
 
 #include "outputs/Targets.h"
+#include "outputs/TlsProbe.h"
 
 #include <mosquitto.h>
 
 #include <QByteArray>
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -81,6 +83,8 @@ private:
     bool CannotConnect(int rc);
     // Fails with the cause of `rc` for a connection that was working.
     bool Lost(int rc);
+    // Why a secure connection could not be made, found by a handshake of our own.
+    QString SecureFailure() const;
     QString Address() const;
     // The socket watched by the thread's event loop: what the broker sends is read at once, and
     // what the socket could not take is sent once it can.
@@ -98,6 +102,7 @@ private:
     bool FSecure;
     QByteArray FUser;
     QByteArray FPassword;
+    QByteArray FCaFile;
     std::array<QByteArray, KOutputs> FTopics;
 
     std::unique_ptr<mosquitto, TClientDeleter> FClient;
@@ -166,7 +171,8 @@ TMqttTarget::TMqttTarget(const TTargetSpec& spec)
     : TOutputTarget(spec.Name), FHost(spec.Host.toUtf8()), FPort(spec.Port != 0 ? spec.Port
                                                                  : spec.Secure  ? 8883
                                                                                 : 1883),
-      FSecure(spec.Secure), FUser(spec.User.toUtf8()), FPassword(spec.Password.toUtf8())
+      FSecure(spec.Secure), FUser(spec.User.toUtf8()), FPassword(spec.Password.toUtf8()),
+      FCaFile(QFile::encodeName(spec.CaFile))
 {
     for (int n = 0; n < KOutputs; ++n)
         FTopics[n] = spec.Topics.size() == KOutputs ? "cmnd/" + spec.Topics[n].toUtf8() + "/POWER"
@@ -200,12 +206,19 @@ bool TMqttTarget::Open()
         mosquitto_username_pw_set(client, FUser.constData(),
                                   FPassword.isEmpty() ? nullptr : FPassword.constData());
     if (FSecure) {
+        const bool own = !FCaFile.isEmpty();
         const int rc =
-            mosquitto_tls_set(client, nullptr, KSystemAuthorities, nullptr, nullptr, nullptr);
+            mosquitto_tls_set(client, own ? FCaFile.constData() : nullptr,
+                              own ? nullptr : KSystemAuthorities, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS ||
             mosquitto_tls_opts_set(client, KVerifyPeer, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
             const QString words = Words(rc, errno);
             Close();
+            if (own)
+                return Fail(QString("No se puede leer la autoridad de certificación %1 (cafile "
+                                    "del archivo de configuración). Compruebe la ruta.")
+                                .arg(QFile::decodeName(FCaFile)),
+                            words);
             return Fail(QString("No se pueden leer las autoridades de certificación del sistema "
                                 "en %1. Instale el paquete ca-certificates.")
                             .arg(KSystemAuthorities),
@@ -318,15 +331,39 @@ bool TMqttTarget::CannotConnect(int rc)
                     words);
     if (FSecure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
                     rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL))
-        return Fail(QString("No se puede establecer una conexión segura con el servidor MQTT %1. "
-                            "Compruebe que ese puerto habla TLS y que el certificado del "
-                            "servidor es para ese nombre y lo firma una autoridad del sistema.")
-                        .arg(Address()),
-                    words);
+        return Fail(SecureFailure(), words);
     return Fail(QString("No se puede conectar con el servidor MQTT %1 (%2). Compruebe que está en "
                         "marcha y que la dirección es la correcta.")
                     .arg(Address(), cause),
                 words);
+}
+
+QString TMqttTarget::SecureFailure() const
+{
+    switch (ProbeTls(FHost, FPort, FCaFile, KSystemAuthorities, KConnectBound)) {
+    case TTlsProblem::NotTls:
+        return QString("El servidor MQTT %1 no habla TLS en ese puerto. Compruebe el puerto (el "
+                       "seguro suele ser el 8883) o use mqtt:// si la red es de confianza.")
+            .arg(Address());
+    case TTlsProblem::Untrusted:
+        return QString("El certificado del servidor MQTT %1 no lo firma ninguna autoridad de "
+                       "confianza. Si lo firma la autoridad del centro, indíquela con cafile = "
+                       "RUTA en la sección [outputs] del archivo de configuración.")
+            .arg(Address());
+    case TTlsProblem::OtherName:
+        return QString("El certificado del servidor MQTT %1 es para otro nombre. Escriba en la "
+                       "salida el nombre que dice su certificado.")
+            .arg(Address());
+    case TTlsProblem::OutOfDate:
+        return QString("El certificado del servidor MQTT %1 ha caducado o aún no es válido. "
+                       "Compruebe la fecha del equipo y renueve el certificado.")
+            .arg(Address());
+    default:
+        return QString("No se puede establecer una conexión segura con el servidor MQTT %1. "
+                       "Compruebe que ese puerto habla TLS y que el certificado del servidor es "
+                       "para ese nombre y lo firma una autoridad de confianza.")
+            .arg(Address());
+    }
 }
 
 bool TMqttTarget::Lost(int rc)

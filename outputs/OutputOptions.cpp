@@ -81,6 +81,7 @@ struct TSettings
 {
     QStringList Outputs;
     QString Password;
+    QString CaFile;
     QString Schedule;
 };
 
@@ -150,6 +151,8 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
             settings.Outputs << value;
         else if (key == QLatin1String("[outputs]password"))
             settings.Password = value;
+        else if (key == QLatin1String("[outputs]cafile"))
+            settings.CaFile = value;
         else if (key == QLatin1String("[timer]schedule"))
             settings.Schedule = value;
     }
@@ -181,6 +184,8 @@ bool OutputTargets(const TCommandLine& line, const QString& settingsPath,
             return false;
         if (spec.Kind == TTargetKind::Mqtt && !spec.User.isEmpty())
             spec.Password = settings.Password;
+        if (spec.Kind == TTargetKind::Mqtt && spec.Secure)
+            spec.CaFile = settings.CaFile;
         specs.push_back(spec);
     }
     return true;

@@ -8,7 +8,8 @@
 //   mqtt://[USER@]HOST[:PORT]/TOPIC               Tasmota command topics cmnd/TOPIC/POWERn
 //   mqtt://[USER@]HOST[:PORT]/T0,T1,T2,T3,T4,T5   one topic per output: cmnd/Tn/POWER
 //   mqtts://...                                   the same over TLS, the server's certificate
-//                                                 checked against the system's authorities
+//                                                 checked against the system's authorities, or
+//                                                 the settings file's cafile
 
 #include "outputs/OutputTarget.h"
 
@@ -40,6 +41,8 @@ struct TTargetSpec
     bool Secure = false; // mqtt: mqtts://
     QString User;
     QString Password; // from the settings file only
+    QString CaFile;   // mqtts: the authority that signs the server's certificate, from the
+                      // settings file; empty: the system's authorities
     QString Host;
     std::uint16_t Port = 0; // 0: 1883, or 8883 for mqtts
     QStringList Topics;     // one (POWER1..POWER6 under it) or six (POWER of each)

@@ -7,15 +7,12 @@
 #include "outputs/Targets.h"
 #include "tests/support/CoreSupport.h"
 #include "tests/support/MqttBroker.h"
+#include "tests/support/NeverAccepts.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,47 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-// A TCP listener that answers no connection: its queue is filled, so the next SYN is dropped.
-class TNeverAccepts
-{
-public:
-    TNeverAccepts()
-    {
-        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        EXPECT_EQ(::bind(FListener, reinterpret_cast<sockaddr*>(&address), length), 0);
-        EXPECT_EQ(::listen(FListener, 0), 0);
-        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
-        Port = ntohs(address.sin_port);
-        // Connections until one is left unanswered.
-        for (bool answered = true; answered && FClients.size() < 8;) {
-            const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            FClients.push_back(client);
-            ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            pollfd done{client, POLLOUT, 0};
-            answered = ::poll(&done, 1, 300) > 0;
-        }
-        EXPECT_LT(FClients.size(), 8U) << "the listener's queue never filled";
-    }
-    ~TNeverAccepts()
-    {
-        for (const int client : FClients)
-            ::close(client);
-        ::close(FListener);
-    }
-    TNeverAccepts(const TNeverAccepts&) = delete;
-    TNeverAccepts& operator=(const TNeverAccepts&) = delete;
-
-    std::uint16_t Port = 0;
-
-private:
-    int FListener = -1;
-    std::vector<int> FClients;
-};
 
 // A device that takes its first word and then never returns from a write, until released.
 class TStuckDevice : public TOutputTarget
@@ -160,6 +116,7 @@ std::unique_ptr<TOutputTarget> Mqtt(const std::string& address)
 TEST(OutputsHanging, AHangingTargetHoldsUpNoOtherAndQuitReachesTheRest)
 {
     TNeverAccepts listener;
+    ASSERT_NE(listener.Port, 0) << "the listener's queue never filled";
     TPrivateBroker stoppedFirst;
     stoppedFirst.Signal(SIGSTOP);
     TPrivateBroker stoppedLater;

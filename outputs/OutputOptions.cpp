@@ -29,7 +29,8 @@ QString OutputsUsage(const QString& program, const QString& files)
                "Sin --output, las salidas de la sección [outputs] del archivo\n"
                "  %3\n"
                "(output = SALIDA, una por línea; password = la contraseña MQTT, en un archivo\n"
-               "que solo su dueño pueda leer).\n")
+               "que solo su dueño pueda leer; cafile = RUTA, la autoridad que firma el\n"
+               "certificado del servidor mqtts://, si no es una del sistema).\n")
         .arg(program, files.isEmpty() ? QString() : files + u' ', OutputSettingsPath(),
              files.isEmpty() ? QString()
                              : QStringLiteral("  --dry-run        muestra cuándo conmutará en las "

@@ -233,8 +233,10 @@ TOutputs::TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets, QObject*
 TOutputs::~TOutputs()
 {
     Stop();
+    // A last moment for a thread that was still in a call to its device at the end.
+    const QDeadlineTimer last(100);
     for (auto& driven : FDriven)
-        if (driven->Thread && !driven->Thread->wait(QDeadlineTimer(250))) {
+        if (driven->Thread && !driven->Thread->wait(last)) {
             // A thread still in a call to its device goes with the process.
             (void)driven->Thread.release();
             (void)driven.release(); // its End may still write to SwitchedOff

@@ -15,6 +15,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -36,6 +37,7 @@ public:
         std::mutex Lock;
         std::condition_variable Changed;
         bool Released = false;
+        std::atomic<bool> Closed{false};
         int Writes = 0;
         void Release()
         {
@@ -53,7 +55,7 @@ public:
             FGate.Changed.wait(lock, [this] { return FGate.Released; });
         return true;
     }
-    void Close() override {}
+    void Close() override { FGate.Closed = true; }
 
 private:
     TGate& FGate;
@@ -143,7 +145,10 @@ TEST(OutputsHanging, AHangingTargetHoldsUpNoOtherAndQuitReachesTheRest)
          true},
         {"hangs in write: a device that never takes the word",
          [&] { return std::make_unique<TStuckDevice>(gate); }, [] {}, true,
-         [&] { gate.Release(); }}, // its thread may end now
+         [&] { // its thread may end now, and does
+             gate.Release();
+             EXPECT_TRUE(WaitFor([&] { return gate.Closed.load(); }));
+         }},
     };
     for (const auto& row : rows) {
         TBoard board;

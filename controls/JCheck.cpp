@@ -2,6 +2,8 @@
 
 #include "core/ErrorReport.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -9,8 +11,40 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+// The control as a screen reader sees it: a check box, checked or not, or partly (grayed).
+class TJCheckAccessible : public QAccessibleWidget
+{
+public:
+    explicit TJCheckAccessible(TJCheck* check) : QAccessibleWidget(check, QAccessible::CheckBox) {}
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        const auto* check = static_cast<const TJCheck*>(object());
+        state.checkable = true;
+        state.checked = check->State() == cbChecked;
+        state.checkStateMixed = check->State() == cbGrayed;
+        return state;
+    }
+};
+
+QAccessibleInterface* JCheckAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className != QLatin1String(TJCheck::staticMetaObject.className()))
+        return nullptr;
+    return new TJCheckAccessible(static_cast<TJCheck*>(object));
+}
+
+} // namespace
+
 TJCheck::TJCheck(QWidget* parent) : TSurfaceWidget(parent)
 {
+    // Before the first interface is asked for: Qt keeps the interface it made for an object.
+    [[maybe_unused]] static const bool factoryInstalled = [] {
+        QAccessible::installFactory(JCheckAccessibleFactory);
+        return true;
+    }();
     setFocusPolicy(Qt::StrongFocus);
     resize(98, 20);
 }
@@ -151,8 +185,15 @@ void TJCheck::SetState(TCheckBoxState value)
 {
     if (value == FState)
         return;
+    const TCheckBoxState before = FState;
     FState = value;
     Invalidate();
+    // A screen reader hears the change.
+    QAccessible::State changed;
+    changed.checked = (before == cbChecked) != (value == cbChecked);
+    changed.checkStateMixed = (before == cbGrayed) != (value == cbGrayed);
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
     if (OnClick)
         OnClick(this);
 }

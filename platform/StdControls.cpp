@@ -215,6 +215,9 @@ TLevelBar::TLevelBar(QWidget* parent, const QString& name, const QRect& geometry
     setObjectName(name);
     setGeometry(geometry);
     setTextVisible(false);
+    // The bar's own setValue repaints only when the style's chunk would change by a whole step,
+    // which a low level on a short bar never does; this bar shows every value.
+    connect(this, &QProgressBar::valueChanged, this, [this] { update(); });
 }
 
 void TLevelBar::paintEvent(QPaintEvent*)

@@ -115,7 +115,8 @@ private:
 // setChecked() runs no click handler.
 // A progress bar that shows every value above its minimum, in proportion: the style's own bar
 // rounds a chunk narrower than its end caps away (a 65 px bar showed nothing below 13 of 100),
-// so the chunk is drawn as the style draws a full one, cut at the value's share of the bar.
+// so the chunk is drawn as the style draws a full one, cut at the value's share of the bar; and
+// every change of the value is repainted.
 class TLevelBar : public QProgressBar
 {
     Q_OBJECT

@@ -2,10 +2,12 @@
 
 #include "tests/support/TestSupport.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -357,4 +359,32 @@ TEST_F(JCheckTest, CaptionIsCutAndRepaints)
     Mark();
     c.SetCaption(c.Caption()); // unchanged, but repaints all the same
     EXPECT_TRUE(Repainted());
+}
+
+// A screen reader is told whether the box is checked, after a click as after the program's
+// change.
+TEST_F(JCheckTest, AScreenReaderKnowsTheState)
+{
+    TJCheck c;
+    c.resize(98, 20);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&c);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_EQ(iface->role(), QAccessible::CheckBox);
+    EXPECT_TRUE(iface->state().checkable);
+    const struct
+    {
+        const char* What;
+        std::function<void()> Do;
+        bool Checked;
+        bool Mixed;
+    } rows[] = {
+        {"a click", [&] { QTest::mouseClick(&c, Qt::LeftButton, {}, QPoint(5, 5)); }, true, false},
+        {"grayed by the program", [&] { c.SetState(cbGrayed); }, false, true},
+        {"unchecked by the program", [&] { c.SetChecked(false); }, false, false},
+    };
+    for (const auto& row : rows) {
+        row.Do();
+        EXPECT_EQ(iface->state().checked, row.Checked) << row.What;
+        EXPECT_EQ(iface->state().checkStateMixed, row.Mixed) << row.What;
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QScreen>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -134,5 +135,45 @@ TEST(LevelBar, ShowsEveryLevelInProportion)
             const double expected = std::max(1.0, level * inner / 100.0);
             EXPECT_NEAR(shown, expected, 1 + ratio) << "level " << level << " at " << ratio;
         }
+    }
+}
+
+// A change of level reaches the screen by itself, as the meter's events change it: the bar is
+// shown, its value changed, and what its window shows is read without a paint of the test's own.
+TEST(LevelBar, ALowLevelReachesTheScreen)
+{
+    TLevelBar bar(nullptr, QStringLiteral("AudioLevel"), QRect(100, 100, 65, 17));
+    bar.setRange(0, 100);
+    bar.setValue(0);
+    ShowAndWait(&bar);
+    const auto onScreen = [&bar] {
+        return bar.screen()
+            ->grabWindow(bar.winId())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    QImage empty;
+    ASSERT_TRUE(WaitFor([&] { return !(empty = onScreen()).isNull(); }));
+    const int row = empty.height() / 2;
+    const auto columnsShown = [&] {
+        const QImage shot = onScreen();
+        int shown = 0;
+        for (int x = 0; x < shot.width() && x < empty.width(); ++x)
+            shown += shot.pixel(x, row) != empty.pixel(x, row) ? 1 : 0;
+        return shown;
+    };
+    const struct
+    {
+        int Level;
+        int Least; // columns shown, of the about 60 of a full bar
+        int Most;
+    } rows[] = {{10, 4, 8}, {0, 0, 0}, {3, 1, 3}, {50, 27, 33}};
+    for (const auto& row : rows) {
+        bar.setValue(row.Level);
+        EXPECT_TRUE(WaitFor([&] {
+            const int shown = columnsShown();
+            return shown >= row.Least && shown <= row.Most;
+        })) << "level "
+            << row.Level << ": " << columnsShown() << " columns shown";
     }
 }

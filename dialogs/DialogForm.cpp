@@ -52,8 +52,21 @@ void TDialogForm::showEvent(QShowEvent* event)
     if (!FPlaced) {
         FPlaced = true;
         CentreOnScreen();
+        // A window manager frames the window only once it is shown: centred again then.
+        FAwaitingFrame = windowHandle() != nullptr && windowHandle()->frameMargins().isNull();
     }
     QDialog::showEvent(event);
+}
+
+bool TDialogForm::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    if (FAwaitingFrame && (event->type() == QEvent::Move || event->type() == QEvent::Expose) &&
+        windowHandle() != nullptr && !windowHandle()->frameMargins().isNull()) {
+        FAwaitingFrame = false;
+        CentreOnScreen();
+    }
+    return handled;
 }
 
 void TDialogForm::ShowDialog()

@@ -47,6 +47,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
     // The form's OK button: the default button (Enter presses it unless the focused control
     // takes Enter itself); its click runs OKButtonClick.
@@ -58,6 +59,7 @@ private:
 
     QWidget* FMainWindow;
     bool FPlaced = false;
+    bool FAwaitingFrame = false; // shown, the frame not known yet
 };
 
 // A picture on a form, drawn from vector artwork so that it stays sharp at any screen scale:

@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -58,4 +59,25 @@ TEST(DialogStacking, TheMainWindowComesInFrontOfTheAboutBoxAndBack)
     about->ShowDialog();
     EXPECT_TRUE(WaitFor([&] { return ScreenPixel(spot) == aboutShows; }))
         << "the about box does not come back in front";
+}
+
+// Under a window manager the about box's first showing is centred with its frame, once the
+// manager has framed it.
+TEST(DialogStacking, TheFirstShowingIsCentredWithItsFrame)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QLatin1String("xcb"))
+        << "runs on an X server with a window manager: scripts/x11-session";
+    QWidget mainWindow;
+    mainWindow.setGeometry(10, 10, 300, 200);
+    auto* about = new TAboutBox(&mainWindow);
+    ShowAndWait(&mainWindow);
+    about->ShowDialog();
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    const auto offCentre = [&] {
+        return (about->frameGeometry().center() - centre).manhattanLength();
+    };
+    EXPECT_TRUE(WaitFor([&] {
+        return !about->windowHandle()->frameMargins().isNull() && offCentre() <= 1;
+    })) << offCentre()
+        << " px off the centre; frame " << about->windowHandle()->frameMargins().top();
 }

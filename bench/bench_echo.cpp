@@ -15,8 +15,11 @@
 //   also without the benchmark's own writer and reader threads, and by thread;
 // - resident memory and echo latency after 10 s against the end of the run.
 //
-//   bench_echo [--seconds=N]   N seconds of echo (default 60; --seconds=600 gives the ten-minute
-//                              memory and latency figures)
+//   bench_echo [--seconds=N] [--load]
+//                              N seconds of echo (default 60; --seconds=600 gives the ten-minute
+//                              memory and latency figures); --load: a busy thread per core beside
+//                              the echo for the run. The drift is the median latency of the last
+//                              quarter of the run less that of the first.
 //
 // Where the time goes (measured here: echo 59 ms median, lamps 27 ms median and 51 ms at most).
 // A click waits in the capture block it falls into until the block is full: 50 ms minus its place
@@ -376,12 +379,45 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
 
 } // namespace
 
+// --load: a busy thread per core beside the echo for the whole run, as another program busy on
+// the machine would be.
+class TLoad
+{
+public:
+    explicit TLoad(bool on)
+    {
+        for (unsigned n = on ? std::max(1U, std::thread::hardware_concurrency()) : 0; n > 0; --n)
+            FThreads.emplace_back([this] {
+                pthread_setname_np(pthread_self(), "bench-load");
+                for (volatile std::uint64_t spins = 0; !FEnds.load(std::memory_order_relaxed);)
+                    spins = spins + 1;
+            });
+    }
+    ~TLoad()
+    {
+        FEnds = true;
+        for (std::thread& thread : FThreads)
+            thread.join();
+    }
+    TLoad(const TLoad&) = delete;
+    TLoad& operator=(const TLoad&) = delete;
+
+private:
+    std::atomic<bool> FEnds{false};
+    std::vector<std::thread> FThreads;
+};
+
 int main(int argc, char** argv)
 {
     int seconds = 60;
-    for (int i = 1; i < argc; ++i)
+    bool load = false;
+    for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--seconds=", 10) == 0)
             seconds = std::max(15, std::atoi(argv[i] + 10));
+        else if (std::strcmp(argv[i], "--load") == 0)
+            load = true;
+    }
+    const TLoad busy(load);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication application(argc, argv);
@@ -474,6 +510,9 @@ int main(int argc, char** argv)
             const auto echo = echoFrom(steady, last);
             const auto echoEarly = echoFrom(steady, steady + Window);
             const auto echoLate = echoFrom(last - Window, last);
+            const auto quarter = (last - steady) / 4;
+            const auto echoFirstQuarter = echoFrom(steady, steady + quarter);
+            const auto echoLastQuarter = echoFrom(last - quarter, last);
             const auto lampDelays = Delays(clicks, lamps, steady, last, 200ms);
             const auto firstEcho = Delays(clicks, seenAtSink, opened, last, 3s);
             std::size_t steadyClicks = 0;
@@ -489,8 +528,8 @@ int main(int argc, char** argv)
                               [&](const auto& gap) { return gap.At < end; });
 
             std::printf("echo on a private PulseAudio server: 5 x 50 ms capture ring, 8000 Hz "
-                        "16-bit mono, %d s of echo (--seconds=N)\n",
-                        seconds);
+                        "16-bit mono, %d s of echo (--seconds=N)%s\n",
+                        seconds, load ? ", a busy thread per core beside it (--load)" : "");
             std::printf(
                 "echo latency, a click's onset in the source to it leaving the sink: median "
                 "%.1f ms (ratio to one 50 ms block: %.2f; to the 80 ms bound: %.2f), p95 "
@@ -514,9 +553,10 @@ int main(int argc, char** argv)
                         Quantile(lampDelays, 0.5), Quantile(lampDelays, 1.0),
                         Quantile(lampDelays, 1.0) / 60.0, lampDelays.size(), steadyClicks);
             const double wall = std::chrono::duration<double>(end - steady).count();
-            const double measuring = threads["bench-writer"] + threads["bench-reader"];
+            const double measuring =
+                threads["bench-writer"] + threads["bench-reader"] + threads["bench-load"];
             std::printf("CPU of the whole process while the echo runs: %.2f%% of one core; "
-                        "without the benchmark's own writer and recorder threads (%.2f%%): "
+                        "without the benchmark's own writer, recorder and load threads (%.2f%%): "
                         "%.2f%% (ratio to the 2%% bound: %.2f)\n",
                         100.0 * cpu / wall, 100.0 * measuring / wall,
                         100.0 * (cpu - measuring) / wall, (cpu - measuring) / wall / 0.02);
@@ -531,6 +571,12 @@ int main(int argc, char** argv)
                         "(difference %+.1f ms)\n",
                         Quantile(echoEarly, 0.5), Quantile(echoLate, 0.5),
                         Quantile(echoLate, 0.5) - Quantile(echoEarly, 0.5));
+            std::printf("echo drift: median %.1f ms in the last quarter of the run, %.1f ms in "
+                        "the first (difference %+.1f ms; ratio to the 2 ms bound: %.2f)\n",
+                        Quantile(echoLastQuarter, 0.5), Quantile(echoFirstQuarter, 0.5),
+                        Quantile(echoLastQuarter, 0.5) - Quantile(echoFirstQuarter, 0.5),
+                        std::abs(Quantile(echoLastQuarter, 0.5) - Quantile(echoFirstQuarter, 0.5)) /
+                            2.0);
             if (!running || failures > 0 || echo.empty() || std::isnan(recorder)) {
                 std::fprintf(stderr, "bench_echo: the echo %s\n",
                              running ? "did not reach the sink" : "stopped before the end");

@@ -196,7 +196,7 @@ private:
     {
         char byte = 0;
         while (FSeen != word && ::read(FBoard, &byte, 1) == 1)
-            FSeen = byte;
+            FSeen = static_cast<unsigned char>(byte);
         return FSeen == word;
     }
 

@@ -37,8 +37,9 @@ int FreePort()
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    EXPECT_TRUE(bound) << "no free port on the loopback";
     ::close(fd);
     return ntohs(address.sin_port);
 }

@@ -81,11 +81,11 @@ public:
     TBoard& operator=(const TBoard&) = delete;
 
     // True once the last byte the board got is `word`.
-    bool Shows(char word)
+    bool Shows(int word)
     {
         char bytes[64];
         for (ssize_t n; (n = ::read(FBoard, bytes, sizeof bytes)) > 0;)
-            FLast = bytes[n - 1];
+            FLast = static_cast<unsigned char>(bytes[n - 1]);
         return FLast == word;
     }
 
@@ -163,9 +163,9 @@ TEST(OutputsHanging, AHangingTargetHoldsUpNoOtherAndQuitReachesTheRest)
         ASSERT_TRUE(WaitFor([&] { return board.Shows(0); })) << row.What << ": all off first";
         row.Hang();
 
-        for (const char word : {0x15, 0x2a}) {
+        for (const std::uint8_t word : {0x15, 0x2a}) {
             const auto written = Clock::now();
-            outputs.Write(static_cast<std::uint8_t>(word));
+            outputs.Write(word);
             ASSERT_TRUE(WaitFor([&] { return board.Shows(word); })) << row.What;
             // Far less than any of the hangs (3 s for a connection, for ever for the device).
             EXPECT_LT(Clock::now() - written, 1s) << row.What << ": the board waited";

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <vector>
 
@@ -30,9 +31,12 @@ public:
         for (bool answered = true; answered && FClients.size() < 8;) {
             const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
             FClients.push_back(client);
-            ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            // Answered at once, or left waiting: either way the poll tells.
+            const bool started =
+                ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ||
+                errno == EINPROGRESS;
             pollfd done{client, POLLOUT, 0};
-            answered = ::poll(&done, 1, 300) > 0;
+            answered = started && ::poll(&done, 1, 300) > 0;
         }
         if (FClients.size() < 8)
             Port = ntohs(address.sin_port);

@@ -18,24 +18,18 @@
 
 namespace {
 
-// The outputs while the window runs, for the exit that the toolkit makes itself when the display
-// goes away (the X server ending): every target all off before the process ends.
+// The outputs until they are switched off: at quit, or at the exit that the toolkit makes itself
+// when the display goes away (the X server ending), before the process ends.
 TOutputs* RunningOutputs = nullptr;
 
 // Every target all off, and the log says so, once.
-void SwitchOff(TOutputs& outputs)
+void SwitchOff()
 {
-    static bool done = false;
-    if (outputs.Empty() || std::exchange(done, true))
+    TOutputs* outputs = std::exchange(RunningOutputs, nullptr);
+    if (outputs == nullptr || outputs->Empty())
         return;
-    LogOutputs(outputs.Stop() ? QStringLiteral("fin: todas las salidas apagadas")
-                              : QStringLiteral("fin: alguna salida puede quedar encendida"));
-}
-
-void SwitchOffAtExit()
-{
-    if (RunningOutputs != nullptr)
-        SwitchOff(*RunningOutputs);
+    LogOutputs(outputs->Stop() ? QStringLiteral("fin: todas las salidas apagadas")
+                               : QStringLiteral("fin: alguna salida puede quedar encendida"));
 }
 
 // SIGTERM (a logout, systemctl, kill), SIGINT (Ctrl+C) and SIGHUP (the terminal closed) end the
@@ -93,16 +87,15 @@ int main(int argc, char** argv)
                      [](const QString& message) { ShowErrorBox(message); });
     // Mains outputs never stay on with nobody watching: all off when the program ends, however
     // it ends.
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, &outputs,
-                     [&outputs] { SwitchOff(outputs); });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &outputs, &SwitchOff);
     RunningOutputs = &outputs;
-    std::atexit(SwitchOffAtExit);
+    std::atexit(SwitchOff);
     const std::unique_ptr<TFormVardo> FormVardo = MakeMainWindow();
     if (!outputs.Empty())
         FormVardo->Outputs = &outputs;
     outputs.Start();
     FormVardo->show();
     const int status = application.exec();
-    RunningOutputs = nullptr;
+    SwitchOff(); // done already at quit; never left pointing at the outputs as they go
     return status;
 }

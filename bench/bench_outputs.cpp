@@ -13,6 +13,7 @@
 #include "outputs/Outputs.h"
 #include "outputs/Targets.h"
 #include "tests/support/NeverAccepts.h"
+#include "tests/support/PtyBoard.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -131,13 +132,9 @@ class TBoardOutputs
 public:
     explicit TBoardOutputs(int hangingPort)
     {
-        char name[256] = {};
-        if (openpty(&FBoard, &FTerminal, name, nullptr, nullptr) != 0)
-            return;
-        ::fcntl(FBoard, F_SETFL, O_NONBLOCK);
         QString error;
         TTargetSpec serial;
-        ParseTarget(QStringLiteral("serial:%1").arg(QString::fromLatin1(name)), serial, error);
+        ParseTarget(FBoard.Target(), serial, error);
         std::vector<std::unique_ptr<TOutputTarget>> targets;
         targets.push_back(MakeTarget(serial));
         if (hangingPort != 0) {
@@ -148,24 +145,17 @@ public:
         }
         FOutputs = std::make_unique<TOutputs>(std::move(targets));
         FOutputs->Start();
-        Until([&] { return Got(0); }, std::chrono::seconds(5));
+        Until([&] { return FBoard.Shows(0); }, std::chrono::seconds(5));
     }
-    ~TBoardOutputs()
-    {
-        FOutputs.reset();
-        ::close(FBoard);
-        ::close(FTerminal);
-    }
-    TBoardOutputs(const TBoardOutputs&) = delete;
-    TBoardOutputs& operator=(const TBoardOutputs&) = delete;
 
     // From Write to the byte at the board; -1 when it never came.
     double Round(std::uint8_t word)
     {
         const auto start = Clock::now();
         FOutputs->Write(word);
-        return Until([&] { return Got(word); }, std::chrono::seconds(2)) ? Ms(Clock::now() - start)
-                                                                         : -1;
+        return Until([&] { return FBoard.Shows(word); }, std::chrono::seconds(2))
+                   ? Ms(Clock::now() - start)
+                   : -1;
     }
 
     // With D0 on, the end: when the board got its all off, and when the end returned.
@@ -175,9 +165,9 @@ public:
         std::atomic<Clock::rep> off{0};
         std::thread watcher([&] {
             for (const auto until = Clock::now() + std::chrono::seconds(3); Clock::now() < until;) {
-                pollfd ready{FBoard, POLLIN, 0};
+                pollfd ready{FBoard.Fd(), POLLIN, 0};
                 char seen = 1;
-                if (::poll(&ready, 1, 50) > 0 && ::read(FBoard, &seen, 1) == 1 && seen == 0) {
+                if (::poll(&ready, 1, 50) > 0 && ::read(FBoard.Fd(), &seen, 1) == 1 && seen == 0) {
                     off = Clock::now().time_since_epoch().count();
                     return;
                 }
@@ -191,19 +181,8 @@ public:
     }
 
 private:
-    // True once the board got `word` (Until asks once more after it did).
-    bool Got(int word)
-    {
-        char byte = 0;
-        while (FSeen != word && ::read(FBoard, &byte, 1) == 1)
-            FSeen = static_cast<unsigned char>(byte);
-        return FSeen == word;
-    }
-
-    int FBoard = -1;
-    int FTerminal = -1;
-    int FSeen = -1;
-    std::unique_ptr<TOutputs> FOutputs;
+    TPtyBoard FBoard;
+    std::unique_ptr<TOutputs> FOutputs; // ended before the board goes
 };
 
 } // namespace

@@ -220,6 +220,24 @@ int OpenForReading(const std::string& path)
     return opened;
 }
 
+// Reads until `size` bytes are in or the file ends; the bytes read.
+std::size_t ReadUpTo(int fd, char* into, std::size_t size)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, into + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowReadError(errno);
+        }
+        if (n == 0)
+            break;
+        got += std::size_t(n);
+    }
+    return got;
+}
+
 } // namespace
 
 TScheduleFlags ReadScheduleFile(const std::string& path)
@@ -230,19 +248,12 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
     char buffer[16384];
     size_t read = 0;
     for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowReadError(errno);
-        }
-        if (n == 0)
-            break;
-        if (!reader.Feed(std::string_view(buffer, size_t(n))))
+        const size_t n = ReadUpTo(fd.Get(), buffer, sizeof buffer);
+        if (n == 0 || !reader.Feed(std::string_view(buffer, n)))
             break;
         // A schedule is 5184 bytes: a file without its lines this far in is none, and may have
         // no end at all (a huge sparse file, a /proc file).
-        read += size_t(n);
+        read += n;
         if (read >= ReadLimit)
             throw EInOutError(106);
     }
@@ -293,18 +304,7 @@ TScheduleFlags ReadWholeScheduleFile(const std::string& path)
     // A whole schedule is at most 5184 bytes: a byte more says it is none.
     constexpr std::size_t Longest = std::size_t{TSchedule::Size} * 3;
     std::string text(Longest + 1, '\0');
-    std::size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n = ::read(fd.Get(), text.data() + got, text.size() - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowReadError(errno);
-        }
-        if (n == 0)
-            break;
-        got += std::size_t(n);
-    }
+    const std::size_t got = ReadUpTo(fd.Get(), text.data(), text.size());
     if (const int err = fd.Close())
         ThrowReadError(err);
     text.resize(got);

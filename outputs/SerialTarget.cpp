@@ -10,6 +10,7 @@
 #include "DeviceErrors.h"
 #include "Targets.h"
 
+#include <QFile>
 #include <QSerialPort>
 
 #include <cerrno>
@@ -110,10 +111,9 @@ private:
         case QSerialPort::DeviceNotFoundError:
             return DeviceOpenError(SerialWords, ENOENT);
         case QSerialPort::PermissionError: {
-            // Qt says "permission" also for a device that another program holds. A bare name
-            // lies under /dev, as for Qt.
-            const QString path = FDevice.startsWith(u'/') ? FDevice : "/dev/" + FDevice;
-            const bool allowed = ::access(path.toLocal8Bit().constData(), R_OK | W_OK) == 0;
+            // Qt says "permission" also for a device that another program holds.
+            const bool allowed =
+                ::access(QFile::encodeName(DevicePath(FDevice)).constData(), R_OK | W_OK) == 0;
             return DeviceOpenError(SerialWords, allowed ? EBUSY : errno);
         }
         default:

@@ -4,16 +4,13 @@
 // its status says how it ended.
 
 #include "tests/support/CoreSupport.h"
+#include "tests/support/PtyBoard.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <pty.h>
-#include <unistd.h>
 
 #include <csignal>
 
@@ -25,25 +22,18 @@ class TRunning
 public:
     explicit TRunning(const QProcessEnvironment& environment)
     {
-        char name[256] = {};
-        EXPECT_EQ(::openpty(&FBoard, &FTerminal, name, nullptr, nullptr), 0);
-        ::fcntl(FBoard, F_SETFL, O_NONBLOCK);
         QProcessEnvironment settings = environment;
         settings.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
         Program.setProcessEnvironment(settings);
         Program.start(QStringLiteral(PRVARDO_PROGRAM),
-                      {QStringLiteral("--output"), QStringLiteral("serial:") + name});
-        EXPECT_TRUE(WaitFor([this] {
-            char byte = 1;
-            return ::read(FBoard, &byte, 1) == 1 && byte == 0;
-        })) << "the board never got its all off";
+                      {QStringLiteral("--output"), FBoard.Target()});
+        EXPECT_TRUE(WaitFor([this] { return FBoard.Shows(0); }))
+            << "the board never got its all off";
     }
     ~TRunning()
     {
         Program.kill();
         Program.waitForFinished();
-        ::close(FBoard);
-        ::close(FTerminal);
     }
     TRunning(const TRunning&) = delete;
     TRunning& operator=(const TRunning&) = delete;
@@ -52,8 +42,7 @@ public:
 
 private:
     QTemporaryDir FHome;
-    int FBoard = -1;
-    int FTerminal = -1;
+    TPtyBoard FBoard;
 };
 
 void ExpectEndedAllOff(QProcess& program, int status, const char* what)

@@ -106,7 +106,7 @@ TEST(OutputOptions, TargetsComeFromTheCommandLineOrElseTheSettingsFile)
 }
 
 // A password is used only from a file that no other user can read or put in its place: judged on
-// the file itself and on the folders it stands in.
+// the file itself and on the folders it stands in (one that others may read: the test above).
 TEST(OutputOptions, APasswordFileMustBeTheUsersAloneAndStandInFoldersOnlyTheyWrite)
 {
     QTemporaryDir dir;
@@ -123,7 +123,6 @@ TEST(OutputOptions, APasswordFileMustBeTheUsersAloneAndStandInFoldersOnlyTheyWri
         // The temporary folder above stands in /tmp, root's and sticky: nobody can take the
         // user's folder away there.
         {"private, in a private folder", ::getuid(), 0600, 0700, true},
-        {"readable by others", ::getuid(), 0644, 0700, false},
         {"another user's", 65534, 0600, 0700, false},
         {"in a folder others may write to", ::getuid(), 0600, 0777, false},
     };

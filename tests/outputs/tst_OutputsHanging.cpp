@@ -8,12 +8,9 @@
 #include "tests/support/CoreSupport.h"
 #include "tests/support/MqttBroker.h"
 #include "tests/support/NeverAccepts.h"
+#include "tests/support/PtyBoard.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <pty.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -59,42 +56,6 @@ public:
 
 private:
     TGate& FGate;
-};
-
-// The relay board: the far side of a pseudo-terminal.
-class TBoard
-{
-public:
-    TBoard()
-    {
-        char name[256] = {};
-        EXPECT_EQ(::openpty(&FBoard, &FTerminal, name, nullptr, nullptr), 0);
-        ::fcntl(FBoard, F_SETFL, O_NONBLOCK);
-        Device = QString::fromLocal8Bit(name);
-    }
-    ~TBoard()
-    {
-        ::close(FBoard);
-        ::close(FTerminal);
-    }
-    TBoard(const TBoard&) = delete;
-    TBoard& operator=(const TBoard&) = delete;
-
-    // True once the last byte the board got is `word`.
-    bool Shows(int word)
-    {
-        char bytes[64];
-        for (ssize_t n; (n = ::read(FBoard, bytes, sizeof bytes)) > 0;)
-            FLast = static_cast<unsigned char>(bytes[n - 1]);
-        return FLast == word;
-    }
-
-    QString Device;
-
-private:
-    int FBoard = -1;
-    int FTerminal = -1;
-    int FLast = -1;
 };
 
 std::unique_ptr<TOutputTarget> Mqtt(const std::string& host, int port)
@@ -151,11 +112,11 @@ TEST(OutputsHanging, AHangingTargetHoldsUpNoOtherAndQuitReachesTheRest)
          }},
     };
     for (const auto& row : rows) {
-        TBoard board;
+        TPtyBoard board;
         std::vector<std::unique_ptr<TOutputTarget>> targets;
         TTargetSpec serial;
         QString error;
-        ASSERT_TRUE(ParseTarget("serial:" + board.Device, serial, error));
+        ASSERT_TRUE(ParseTarget(board.Target(), serial, error));
         targets.push_back(MakeTarget(serial));
         targets.push_back(row.Make());
         TOutputs outputs(std::move(targets));

@@ -4,15 +4,14 @@
 
 #include "core/ScheduleFile.h"
 #include "tests/support/CoreSupport.h"
+#include "tests/support/PtyBoard.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <pty.h>
-#include <unistd.h>
-
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -59,12 +58,9 @@ TEST(TimerTwoPrograms, TheSecondLeavesTheTargetToTheFirstAndTakesItOverAfter)
     QTemporaryDir dir;
     const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
     WriteScheduleFile(schedule.toStdString(), TSchedule{}.Flags());
-    int board = -1;
-    int terminal = -1;
-    char name[256] = {};
-    ASSERT_EQ(::openpty(&board, &terminal, name, nullptr, nullptr), 0);
+    const TPtyBoard board;
     const QString rows[] = {
-        QStringLiteral("serial:") + QString::fromLatin1(name),
+        board.Target(),
         QStringLiteral("mqtt://%1/aula%2").arg(QString::fromLatin1(broker)).arg(::getpid()),
     };
     for (const QString& target : rows) {
@@ -84,6 +80,4 @@ TEST(TimerTwoPrograms, TheSecondLeavesTheTargetToTheFirstAndTakesItOverAfter)
         EXPECT_TRUE(WaitFor([&] { return second.Logged(switched); }, 10000))
             << what << ": not taken over; " << second.Log().toStdString();
     }
-    ::close(board);
-    ::close(terminal);
 }

@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -60,6 +61,14 @@ void TAudioInput::DataReady(void* Buffer, std::uint32_t BufferSize, bool& FreeIt
         output->RingCount() >= TAudioRedirector::MaxEchoBacklog + Redirector->SinkBlocks()) {
         FreeWaveBlock(Buffer);
         return;
+    }
+    if (const std::uint32_t cut = Redirector->StandingExcess(BufferSize); cut > 0) {
+        if (cut >= BufferSize) {
+            FreeWaveBlock(Buffer);
+            return;
+        }
+        BufferSize -= cut;
+        std::memmove(Buffer, static_cast<std::uint8_t*>(Buffer) + cut, BufferSize);
     }
     const bool reportedBefore = Redirector->FReported;
     bool takenOver = false;
@@ -142,6 +151,8 @@ void TAudioRedirector::SetActive(bool Value)
         return;
     if (Value) {
         FReported = false;
+        FLeastLeadMs = UINT32_MAX;
+        FLeadsSeen = 0;
     }
     FActive = Value;
     // A close that goes on after the call (asked for inside one of the input's events) counts as
@@ -225,6 +236,29 @@ std::uint32_t TAudioRedirector::SinkBlocks() const
     // block partly in it while the oldest is being heard.
     const std::uint32_t block = FAudioIn->BufferLength();
     return latency == 0 ? 0 : latency / block + 1;
+}
+
+std::uint32_t TAudioRedirector::StandingExcess(std::uint32_t BufferSize)
+{
+    DWORD ahead = 0;
+    DWORD sink = 0;
+    const HWAVE out = FAudioOut->DeviceHandle();
+    if (waveOutGetAhead(out, &ahead) != MMSYSERR_NOERROR ||
+        waveOutGetLatency(out, &sink) != MMSYSERR_NOERROR)
+        return 0;
+    FLeastLeadMs = std::min<std::uint32_t>(FLeastLeadMs, ahead > sink ? ahead - sink : 0);
+    if (++FLeadsSeen < TrimWindow)
+        return 0;
+    const std::uint32_t least = FLeastLeadMs;
+    FLeastLeadMs = UINT32_MAX;
+    FLeadsSeen = 0;
+    if (least <= EchoLeadMs + TrimMarginMs)
+        return 0;
+    const WAVEFORMATEX& format = FAudioOut->WaveFormat();
+    const std::uint32_t align = std::max<std::uint32_t>(format.nBlockAlign, 1);
+    const std::uint64_t bytes =
+        std::uint64_t{least - EchoLeadMs} * format.nAvgBytesPerSec / 1000 / align * align;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, BufferSize));
 }
 
 void TAudioRedirector::ReleasePendingFormat()

@@ -14,7 +14,9 @@
 // it never falls silent while it looks switched on; after the first report of a run, later
 // failures of the same run (a lost sound server fails every call) are not reported again; a
 // block that finds the output MaxEchoBacklog blocks behind, beyond what its sink holds anyway, is
-// dropped, so that a stall does not leave the echo later for good.
+// dropped, so that a stall does not leave the echo later for good; and a shorter stall, which made
+// the output run dry for a moment and left every later block that much later, is cut from the
+// next block once the output has stood that far ahead for a whole second (TrimWindow blocks).
 
 #include "audio/WaveIn.h"
 #include "audio/WaveOut.h"
@@ -86,6 +88,12 @@ public:
     // (its own latency: a Bluetooth speaker holds 150-250 ms) before a newly recorded block is
     // dropped instead of queued behind them: the echo's latency stays within this many blocks.
     static constexpr std::uint16_t MaxEchoBacklog = 2;
+    // What the output keeps ahead of its sink when a block comes in, at the least: the lead it
+    // starts with, which rides out a block delivered a little late. A lead that stood more than
+    // TrimMarginMs above it for TrimWindow blocks in a row is cut back to it.
+    static constexpr std::uint32_t EchoLeadMs = 5;
+    static constexpr std::uint32_t TrimMarginMs = 5;
+    static constexpr std::uint32_t TrimWindow = 20;
 
     // The format the input is opening with, kept for the output's open; nullptr when none.
     const WAVEFORMATEX* PendingFormat() const { return FPendingFormat.get(); }
@@ -102,11 +110,16 @@ private:
     void ReleasePendingFormat();
     // Input blocks the output's sink holds, wholly or in part; 0 when the driver cannot tell.
     std::uint32_t SinkBlocks() const;
+    // Bytes to cut from the start of a block about to be played: what the output has stood ahead
+    // of its sink beyond EchoLeadMs for the last TrimWindow blocks; 0 when the driver cannot tell.
+    std::uint32_t StandingExcess(std::uint32_t BufferSize);
 
     bool FActive = false;
     bool FDestroying = false;
     bool FReported = false; // a failure of this run has been reported
     bool FSwitchOffPosted = false;
+    std::uint32_t FLeastLeadMs = UINT32_MAX; // the output's least lead in this window
+    std::uint32_t FLeadsSeen = 0;
     TWaveFormatPtr FPendingFormat;
     TAudioInput* FAudioIn = nullptr;
     TAudioOutput* FAudioOut = nullptr;

@@ -15,11 +15,13 @@
 //   also without the benchmark's own writer and reader threads, and by thread;
 // - resident memory and echo latency after 10 s against the end of the run.
 //
-//   bench_echo [--seconds=N] [--load]
+//   bench_echo [--seconds=N] [--load] [--stall]
 //                              N seconds of echo (default 60; --seconds=600 gives the ten-minute
 //                              memory and latency figures); --load: a busy thread per core beside
 //                              the echo for the run. The drift is the median latency of the last
-//                              quarter of the run less that of the first.
+//                              quarter of the run less that of the first. --stall: the window's
+//                              thread is held for 35 ms every 5 s, as a slow repaint or a swapping
+//                              machine holds it, so the playback runs dry for a moment.
 //
 // Where the time goes (measured here: echo 59 ms median, lamps 27 ms median and 51 ms at most).
 // A click waits in the capture block it falls into until the block is full: 50 ms minus its place
@@ -411,11 +413,14 @@ int main(int argc, char** argv)
 {
     int seconds = 60;
     bool load = false;
+    bool stall = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--seconds=", 10) == 0)
             seconds = std::max(15, std::atoi(argv[i] + 10));
         else if (std::strcmp(argv[i], "--load") == 0)
             load = true;
+        else if (std::strcmp(argv[i], "--stall") == 0)
+            stall = true;
     }
     const TLoad busy(load);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -480,6 +485,13 @@ int main(int argc, char** argv)
                 threadsAtSteady = ThreadCpu();
             });
             QTimer::singleShot(10s, [&] { kbAt10s = ResidentKb(); });
+            QTimer stalls;
+            QObject::connect(&stalls, &QTimer::timeout, [] {
+                for (const auto until = Clock::now() + 35ms; Clock::now() < until;) {
+                }
+            });
+            if (stall)
+                stalls.start(5s);
             QTimer::singleShot(std::chrono::seconds(seconds), &loop, &QEventLoop::quit);
             loop.exec();
             const auto end = Clock::now();
@@ -528,8 +540,9 @@ int main(int argc, char** argv)
                               [&](const auto& gap) { return gap.At < end; });
 
             std::printf("echo on a private PulseAudio server: 5 x 50 ms capture ring, 8000 Hz "
-                        "16-bit mono, %d s of echo (--seconds=N)%s\n",
-                        seconds, load ? ", a busy thread per core beside it (--load)" : "");
+                        "16-bit mono, %d s of echo (--seconds=N)%s%s\n",
+                        seconds, load ? ", a busy thread per core beside it (--load)" : "",
+                        stall ? ", the window's thread held 35 ms every 5 s (--stall)" : "");
             std::printf(
                 "echo latency, a click's onset in the source to it leaving the sink: median "
                 "%.1f ms (ratio to one 50 ms block: %.2f; to the 80 ms bound: %.2f), p95 "

@@ -389,6 +389,13 @@ MMRESULT waveOutGetLatency(HWAVEOUT hwo, DWORD* pdwMilliseconds)
     return WithDriver([&](TWaveDriver& d) { return d.GetLatency(hwo, *pdwMilliseconds); });
 }
 
+MMRESULT waveOutGetAhead(HWAVEOUT hwo, DWORD* pdwMilliseconds)
+{
+    if (pdwMilliseconds == nullptr)
+        return MMSYSERR_INVALPARAM;
+    return WithDriver([&](TWaveDriver& d) { return d.GetAhead(hwo, *pdwMilliseconds); });
+}
+
 void waveOutAbandon(HWAVEOUT hwo)
 {
     if (TWaveDriver* driver = InstalledWaveDriver())

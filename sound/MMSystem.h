@@ -227,3 +227,8 @@ void waveOutAbandon(HWAVEOUT hwo);
 // sink's own latency, in milliseconds), beyond the headers still queued with the driver.
 // MMSYSERR_NOTSUPPORTED from a driver that cannot tell.
 MMRESULT waveOutGetLatency(HWAVEOUT hwo, DWORD* pdwMilliseconds);
+
+// Ours: how long from now until the last byte given to the output so far is heard (what the driver
+// still holds and what the device holds of its own), in milliseconds, as far as the driver can
+// tell without asking the device. MMSYSERR_NOTSUPPORTED from a driver that cannot tell.
+MMRESULT waveOutGetAhead(HWAVEOUT hwo, DWORD* pdwMilliseconds);

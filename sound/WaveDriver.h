@@ -83,6 +83,11 @@ public:
     {
         return MMSYSERR_NOTSUPPORTED;
     }
+    // waveOutGetAhead: how long until the last byte written so far is heard, in milliseconds.
+    virtual MMRESULT GetAhead(HWAVE /*handle*/, DWORD& /*milliseconds*/)
+    {
+        return MMSYSERR_NOTSUPPORTED;
+    }
     // Forget the handle at once: no access to its headers, no further posts.
     virtual void Abandon(TWaveDirection dir, HWAVE handle) = 0;
 };

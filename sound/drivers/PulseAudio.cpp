@@ -169,6 +169,15 @@ struct TPulseAudioDriver::TStream
     std::uint64_t DonePlayed = 0; // bytes of the headers given back as played
     std::uint64_t DrainEnd = 0;   // everything written up to here has been played by DrainDue
     pa_usec_t DrainDue = 0;
+    // What was ahead of the speaker (the stream's queue and the sink's latency) when the last
+    // timing update was current, and what had been written by then.
+    bool AheadKnown = false;
+    std::uint32_t CorkChanges = 0;
+    std::uint32_t TimingAsked = 0; // CorkChanges when the timing report in flight was asked for
+    bool AheadRunning = false;     // the stream was playing then, not underrun or corked
+    std::uint64_t AheadBytes = 0;
+    std::uint64_t AheadWritten = 0;
+    pa_usec_t AheadAt = 0;
     bool Primed = false; // lead silence written; the stream may run
     bool Paused = false;
     pa_time_event* Check = nullptr;
@@ -206,7 +215,9 @@ struct TPulseAudioDriver::TStream
         if (Corked == corked || Lost)
             return;
         Corked = corked;
-        DrainEnd = 0; // a corked stream is taken back from the sink
+        DrainEnd = 0;  // a corked stream is taken back from the sink
+        ++CorkChanges; // a timing report asked for before tells nothing of what plays now
+        AheadKnown = false;
         Forget(pa_stream_cork(Stream, corked ? 1 : 0, nullptr, nullptr));
         if (!corked)
             ArmCheck();
@@ -367,6 +378,40 @@ struct TPulseAudioDriver::TStream
         }
     }
 
+    void AskTiming()
+    {
+        TimingAsked = CorkChanges;
+        Timing = pa_stream_update_timing_info(Stream, &TStream::TimingUpdated, this);
+    }
+
+    void NoteAhead()
+    {
+        const pa_timing_info* timing = Lost ? nullptr : pa_stream_get_timing_info(Stream);
+        if (TimingAsked != CorkChanges || timing == nullptr || timing->write_index_corrupt ||
+            timing->read_index_corrupt)
+            return;
+        AheadKnown = true;
+        AheadRunning = timing->playing != 0 && !Corked;
+        AheadBytes = static_cast<std::uint64_t>(
+                         std::max<std::int64_t>(timing->write_index - timing->read_index, 0)) +
+                     pa_usec_to_bytes(timing->sink_usec, &Sample);
+        AheadWritten = Written;
+        const pa_usec_t now = pa_rtclock_now();
+        AheadAt = now - std::min(now, pa_timeval_age(&timing->timestamp));
+    }
+
+    // What is ahead of the speaker now: what was ahead at the last update less what has played
+    // since at the sample rate (nothing while the stream was not running), and what was written
+    // after it.
+    pa_usec_t Ahead() const
+    {
+        const pa_usec_t now = pa_rtclock_now();
+        const std::uint64_t played =
+            AheadRunning && now > AheadAt ? pa_usec_to_bytes(now - AheadAt, &Sample) : 0;
+        const std::uint64_t left = AheadBytes > played ? AheadBytes - played : 0;
+        return pa_bytes_to_usec(left + (Written - AheadWritten), &Sample);
+    }
+
     // Bytes of the headers played since the open or the reset; silences do not count.
     std::uint64_t Position() const
     {
@@ -401,7 +446,7 @@ struct TPulseAudioDriver::TStream
         s.CheckArmed = false;
         if (s.Lost || s.Timing != nullptr)
             return;
-        s.Timing = pa_stream_update_timing_info(s.Stream, &TStream::TimingUpdated, &s);
+        s.AskTiming();
     }
 
     static void TimingUpdated(pa_stream*, int, void* self)
@@ -409,6 +454,7 @@ struct TPulseAudioDriver::TStream
         auto& s = *static_cast<TStream*>(self);
         Forget(s.Timing);
         s.Timing = nullptr;
+        s.NoteAhead();
         s.UpdatePlayed();
         s.Send();
         s.ArmCheck();
@@ -858,7 +904,7 @@ MMRESULT TPulseAudioDriver::Open(TWaveDirection dir, UINT device, const WAVEFORM
         // Neither is waited for: the volume the server gives the new stream (a desktop may restore
         // one), and the sink's latency, which GetLatency reports before the first block is played.
         s->AskVolume();
-        s->Timing = pa_stream_update_timing_info(s->Stream, &TStream::TimingUpdated, s.get());
+        s->AskTiming();
     }
     s->Opened = true;
     s->Handle = handle = ++FLastHandle;
@@ -978,6 +1024,7 @@ MMRESULT TPulseAudioDriver::Reset(TWaveDirection dir, HWAVE handle)
         s->Returned = 0;
         s->Carry.clear();
         s->Written = s->Played = s->DonePlayed = s->DrainEnd = 0;
+        s->AheadKnown = false;
         s->Primed = false; // the next block gets its lead silence again
         return MMSYSERR_NOERROR;
     });
@@ -1028,6 +1075,19 @@ MMRESULT TPulseAudioDriver::GetLatency(HWAVE handle, DWORD& milliseconds)
             return s->LostCode;
         const pa_timing_info* timing = pa_stream_get_timing_info(s->Stream);
         milliseconds = timing != nullptr ? static_cast<DWORD>((timing->sink_usec + 500) / 1000) : 0;
+        return MMSYSERR_NOERROR;
+    });
+}
+
+// From the last timing update and the clock since: no round trip.
+MMRESULT TPulseAudioDriver::GetAhead(HWAVE handle, DWORD& milliseconds)
+{
+    return OnStream(TDirection::Out, handle, [&](TStream* s) -> MMRESULT {
+        if (s->Lost)
+            return s->LostCode;
+        if (!s->AheadKnown)
+            return MMSYSERR_NOTSUPPORTED;
+        milliseconds = static_cast<DWORD>((s->Ahead() + 500) / 1000);
         return MMSYSERR_NOERROR;
     });
 }

@@ -87,6 +87,7 @@ public:
     MMRESULT SetControl(HWAVE handle, TWaveControl control, DWORD value) override;
     // The sink's latency as the last play-position update reported it; 0 before the first one.
     MMRESULT GetLatency(HWAVE handle, DWORD& milliseconds) override;
+    MMRESULT GetAhead(HWAVE handle, DWORD& milliseconds) override;
     void Abandon(TWaveDirection dir, HWAVE handle) override;
 
 private:

@@ -4,7 +4,9 @@
 #include "audio/WaveRedirector.h"
 #include "tests/audio/WaveFixture.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -186,6 +188,54 @@ TEST_F(WaveRedirector, OutputThatFallsBehindGetsNoMoreThanItsBacklogBeyondItsSin
         Card.RecordBuffers(In(), 1, Sample16(8000));
         Pump();
         EXPECT_EQ(r.AudioOut()->RingCount(), 1) << "the echo goes on once the output caught up";
+    }
+}
+
+// A stall shorter than the backlog rule's blocks made the output run dry and left every later
+// block later by the gap. A lead that stood above the echo's own beyond the sink's latency for a
+// whole window of blocks is cut from the start of the next block; a window that saw the lead
+// short once (the output ran dry) cuts nothing.
+TEST_F(WaveRedirector, LeadThatStoodAboveTheEchosOwnForAWindowIsCutFromTheNextBlock)
+{
+    constexpr DWORD Lead = TAudioRedirector::EchoLeadMs;
+    constexpr DWORD Margin = TAudioRedirector::TrimMarginMs;
+    const struct
+    {
+        const char* Case;
+        DWORD SinkMs;
+        std::optional<DWORD> LeadMs; // beyond the sink; unset: the driver cannot tell
+        std::optional<DWORD> ShortOnce;
+        DWORD CutMs; // 50: the block is dropped
+    } rows[] = {
+        {"a stall's gap left standing", 0, Lead + 25, {}, 25},
+        {"within the margin", 0, Lead + Margin, {}, 0},
+        {"just beyond it", 0, Lead + Margin + 1, {}, Margin + 1},
+        {"the sink's own latency is kept", 185, Lead + 25, {}, 25},
+        {"the window ran dry once", 0, Lead + 25, 1, 0},
+        {"more than a block", 0, Lead + 80, {}, 50},
+        {"a driver that cannot tell", 0, {}, {}, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Case);
+        Card.OutLatency = row.SinkMs;
+        TAudioRedirector r;
+        SwitchOn(r);
+        const DWORD perMs = r.AudioOut()->WaveFormat().nAvgBytesPerSec / 1000;
+        std::vector<std::size_t> lengths;
+        for (std::uint32_t block = 0; block < TAudioRedirector::TrimWindow; ++block) {
+            Card.OutAhead.reset();
+            if (row.LeadMs)
+                Card.OutAhead =
+                    row.SinkMs + (block == 7 && row.ShortOnce ? *row.ShortOnce : *row.LeadMs);
+            const std::size_t before = Card.Played.size();
+            Card.RecordBuffers(In(), 1, Sample16(8000));
+            Pump();
+            Card.Play(Out(), 1);
+            lengths.push_back(Card.Played.size() - before);
+        }
+        const std::size_t block = 50 * perMs;
+        EXPECT_EQ(std::count(lengths.begin(), lengths.end() - 1, block), lengths.size() - 1);
+        EXPECT_EQ(lengths.back(), block - row.CutMs * perMs);
     }
 }
 

@@ -384,6 +384,36 @@ TEST_F(PulseAudio, TheFirstBlockOnAnIdleSinkIsNotQueuedBehindWhatTheSinkRendered
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
+// What is ahead of the speaker counts down with the clock between the server's timing reports:
+// at any moment, the time since the blocks were written and what is still ahead add up to the
+// same.
+TEST_F(PulseAudio, WhatIsAheadOfTheSpeakerCountsDownWithTheClock)
+{
+    TPrivateServer server;
+    TScopedWaveDriver guard(std::make_unique<TPulseAudioDriver>(server.Address));
+    TNotifications notes;
+    const HWAVEOUT out = notes.Open(TWaveDirection::Out, WAVE_MAPPER, Pcm(1, 8000, 16));
+    DWORD ahead = 0;
+    ASSERT_TRUE(WaitFor([&] { return waveOutGetAhead(out, &ahead) == MMSYSERR_NOERROR; }, 3000));
+    const auto start = Clock::now();
+    TBuffers buffers(std::vector<DWORD>(6, 800), out, TWaveDirection::Out);
+    std::vector<long> sums; // ms since the write + ms ahead, while a block is still ahead
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const long since =
+                std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+            if (waveOutGetAhead(out, &ahead) == MMSYSERR_NOERROR && ahead > 60 && since > 20)
+                sums.push_back(since + static_cast<long>(ahead));
+            return notes.Of(MM_WOM_DONE).size() == 6;
+        },
+        3000));
+    ASSERT_GE(sums.size(), 10u);
+    const auto [least, most] = std::minmax_element(sums.begin(), sums.end());
+    EXPECT_LE(*most - *least, 10) << "from " << *least << " to " << *most << " ms";
+    EXPECT_GE(*least, 300) << "six 50 ms blocks";
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+}
+
 TEST_F(PulseAudio, VolumeScalesTheStreamLinearlyInAmplitudePerChannel)
 {
     TPrivateServer server;

@@ -290,6 +290,18 @@ MMRESULT TSimulatedSoundCard::GetLatency(HWAVE handle, DWORD& milliseconds)
     return MMSYSERR_NOERROR;
 }
 
+MMRESULT TSimulatedSoundCard::GetAhead(HWAVE handle, DWORD& milliseconds)
+{
+    TStream* stream = nullptr;
+    if (MMRESULT failure =
+            EnterStream(TWaveDirection::Out, "waveOutGetAhead", "waveOutGetAhead", handle, stream))
+        return failure;
+    if (!OutAhead)
+        return MMSYSERR_NOTSUPPORTED;
+    milliseconds = *OutAhead;
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT TSimulatedSoundCard::SetControl(HWAVE handle, TWaveControl control, DWORD value)
 {
     static const char* const names[] = {"waveOutSetVolume", "waveOutSetPitch",

@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ public:
     UINT DefaultOut = 0;
     // What every output holds beyond its queued buffers (waveOutGetLatency), in milliseconds.
     DWORD OutLatency = 0;
+    // What every output has ahead of the speaker (waveOutGetAhead), in milliseconds; unset: the
+    // card cannot tell.
+    std::optional<DWORD> OutAhead;
     // A stuck server: an accepted close never posts its closed message.
     bool SwallowClose = false;
 
@@ -87,6 +91,7 @@ public:
     MMRESULT GetControl(HWAVE handle, TWaveControl control, DWORD& value) override;
     MMRESULT SetControl(HWAVE handle, TWaveControl control, DWORD value) override;
     MMRESULT GetLatency(HWAVE handle, DWORD& milliseconds) override;
+    MMRESULT GetAhead(HWAVE handle, DWORD& milliseconds) override;
     void Abandon(TWaveDirection dir, HWAVE handle) override;
 
 private:

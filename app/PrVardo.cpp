@@ -1,7 +1,7 @@
 // PrVardo: the 24-hour switch timer for the six-output power strip.
 
 #include "app/UnitVardo.h"
-#include "outputs/OutputOptions.h"
+#include "frontend/CommandLine.h"
 #include "outputs/Outputs.h"
 #include "platform/Application.h"
 #include "sound/drivers/PulseAudio.h"
@@ -71,8 +71,10 @@ int main(int argc, char** argv)
 {
     // The command line is read before any window exists: a bad one opens none.
     TCommandLine line;
+    TSettings settings;
     std::vector<TTargetSpec> specs;
-    if (const auto status = ReadCommandLine(QStringLiteral("PrVardo"), argc, argv, {}, line, specs))
+    if (const auto status =
+            ReadCommandLine(QStringLiteral("PrVardo"), argc, argv, {}, line, settings, specs))
         return *status;
 
     // A connection to a broker or a device that went away must fail its write, not end the

@@ -6,13 +6,15 @@
 #include <array>
 #include <cstdint>
 
-// The bits of a switching word that are outputs: D0 to D5 in bits 0 to 5.
-constexpr std::uint8_t OutputsMask = 0x3F;
+// The outputs D0 to D5, and the bits of a switching word that are outputs: D0 to D5 in bits 0
+// to 5.
+constexpr int OutputCount = 6;
+constexpr std::uint8_t OutputsMask = (1U << OutputCount) - 1;
 
 class TSchedule
 {
 public:
-    static constexpr int Planes = 6;
+    static constexpr int Planes = OutputCount;
     static constexpr int Slots = 12;
     static constexpr int Hours = 24;
     static constexpr int PlaneSize = Slots * Hours;

@@ -36,9 +36,9 @@ constexpr const char* Consumer = "PrVardo";
 class TGpioTarget final : public TOutputTarget
 {
 public:
-    explicit TGpioTarget(const TTargetSpec& spec)
-        : TOutputTarget(spec.Name), FChipName(spec.Chip.toLocal8Bit()), FOffsets(spec.Lines),
-          FActiveLow(spec.ActiveLow)
+    TGpioTarget(const QString& name, const TGpioAddress& address)
+        : TOutputTarget(name), FChipName(address.Chip.toLocal8Bit()), FOffsets(address.Lines),
+          FActiveLow(address.ActiveLow)
     {
     }
     ~TGpioTarget() override { Close(); }
@@ -129,7 +129,7 @@ TScopedGpioCalls::TScopedGpioCalls(TGpioCalls calls)
 {
 }
 
-std::unique_ptr<TOutputTarget> MakeGpioTarget(const TTargetSpec& spec)
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TGpioAddress& address)
 {
-    return std::make_unique<TGpioTarget>(spec);
+    return std::make_unique<TGpioTarget>(name, address);
 }

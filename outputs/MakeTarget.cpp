@@ -2,17 +2,8 @@
 
 std::unique_ptr<TOutputTarget> MakeTarget(const TTargetSpec& spec)
 {
-    switch (spec.Kind) {
-    case TTargetKind::Parport:
-        return MakeParportTarget(spec);
-    case TTargetKind::Gpio:
-        return MakeGpioTarget(spec);
-    case TTargetKind::Serial:
-        return MakeSerialTarget(spec);
-    case TTargetKind::Mqtt:
-        return MakeMqttTarget(spec);
-    }
-    return nullptr;
+    return std::visit([&](const auto& address) { return MakeTarget(spec.Name, address); },
+                      spec.Address);
 }
 
 std::vector<std::unique_ptr<TOutputTarget>> MakeTargets(const std::vector<TTargetSpec>& specs)

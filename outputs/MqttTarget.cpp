@@ -47,7 +47,6 @@ constexpr milliseconds KLoopSlice{50};
 constexpr const char* KSystemAuthorities = "/etc/ssl/certs";
 constexpr int KVerifyPeer = 1; // OpenSSL's SSL_VERIFY_PEER
 constexpr int KQos = 1;
-constexpr int KOutputs = 6;
 
 struct TClientDeleter
 {
@@ -57,7 +56,7 @@ struct TClientDeleter
 class TMqttTarget final : public TOutputTarget
 {
 public:
-    explicit TMqttTarget(const TTargetSpec& spec);
+    TMqttTarget(const QString& name, const TMqttAddress& address);
     ~TMqttTarget() override { Close(); }
     TMqttTarget(const TMqttTarget&) = delete;
     TMqttTarget& operator=(const TMqttTarget&) = delete;
@@ -103,7 +102,7 @@ private:
     QByteArray FUser;
     QByteArray FPassword;
     QByteArray FCaFile;
-    std::array<QByteArray, KOutputs> FTopics;
+    std::array<QByteArray, OutputCount> FTopics;
 
     std::unique_ptr<mosquitto, TClientDeleter> FClient;
     std::unique_ptr<QSocketNotifier> FReadable;
@@ -167,17 +166,18 @@ QString Cause(int rc, int error)
     }
 }
 
-TMqttTarget::TMqttTarget(const TTargetSpec& spec)
-    : TOutputTarget(spec.Name), FHost(spec.Host.toUtf8()), FPort(spec.Port != 0 ? spec.Port
-                                                                 : spec.Secure  ? 8883
-                                                                                : 1883),
-      FSecure(spec.Secure), FUser(spec.User.toUtf8()), FPassword(spec.Password.toUtf8()),
-      FCaFile(QFile::encodeName(spec.CaFile))
+TMqttTarget::TMqttTarget(const QString& name, const TMqttAddress& address)
+    : TOutputTarget(name), FHost(address.Host.toUtf8()), FPort(address.Port != 0 ? address.Port
+                                                               : address.Secure  ? 8883
+                                                                                 : 1883),
+      FSecure(address.Secure), FUser(address.User.toUtf8()), FPassword(address.Password.toUtf8()),
+      FCaFile(QFile::encodeName(address.CaFile))
 {
-    for (int n = 0; n < KOutputs; ++n)
-        FTopics[n] = spec.Topics.size() == KOutputs ? "cmnd/" + spec.Topics[n].toUtf8() + "/POWER"
-                                                    : "cmnd/" + spec.Topics.value(0).toUtf8() +
-                                                          "/POWER" + QByteArray::number(n + 1);
+    for (int n = 0; n < OutputCount; ++n)
+        FTopics[n] =
+            address.Topics.size() == OutputCount
+                ? "cmnd/" + address.Topics[n].toUtf8() + "/POWER"
+                : "cmnd/" + address.Topics.value(0).toUtf8() + "/POWER" + QByteArray::number(n + 1);
 }
 
 QString TMqttTarget::Address() const
@@ -379,7 +379,7 @@ bool TMqttTarget::Write(std::uint8_t word, int previous)
 {
     if (!FClient)
         return Lost(MOSQ_ERR_NO_CONN);
-    for (int n = 0; n < KOutputs; ++n) {
+    for (int n = 0; n < OutputCount; ++n) {
         const int bit = 1 << n;
         if (previous >= 0 && ((word ^ previous) & bit) == 0)
             continue;
@@ -463,7 +463,7 @@ void TMqttTarget::OnPublish(mosquitto*, void* self, int)
 
 } // namespace
 
-std::unique_ptr<TOutputTarget> MakeMqttTarget(const TTargetSpec& spec)
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TMqttAddress& address)
 {
-    return std::make_unique<TMqttTarget>(spec);
+    return std::make_unique<TMqttTarget>(name, address);
 }

@@ -20,10 +20,10 @@ constexpr std::chrono::milliseconds LongestRetry{5000};
 
 } // namespace
 
-QString OutputsOf(std::uint8_t word)
+QString WordText(std::uint8_t word)
 {
     QStringList on;
-    for (int n = 0; n < 6; ++n)
+    for (int n = 0; n < OutputCount; ++n)
         if (word & (1u << n))
             on << QStringLiteral("D%1").arg(n);
     return on.isEmpty() ? QStringLiteral("todas apagadas") : on.join(u' ');
@@ -142,7 +142,7 @@ private:
         LogOutputs(QStringLiteral("%1: 0x%2 (%3)")
                        .arg(FTarget->Name())
                        .arg(word, 2, 16, QLatin1Char('0'))
-                       .arg(OutputsOf(word)));
+                       .arg(WordText(word)));
         Confirm();
     }
 

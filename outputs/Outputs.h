@@ -64,4 +64,4 @@ private:
 // A line on standard error, after the time of day ("14:35:02.417 ...").
 void LogOutputs(const QString& line);
 // The outputs a word turns on, as the log names them ("D0 D2", "todas apagadas").
-QString OutputsOf(std::uint8_t word);
+QString WordText(std::uint8_t word);

@@ -82,8 +82,8 @@ const TDeviceWords ParportWords{
 class TParportTarget final : public TOutputTarget
 {
 public:
-    explicit TParportTarget(const TTargetSpec& spec)
-        : TOutputTarget(spec.Name), FDevice(spec.Device.toLocal8Bit())
+    TParportTarget(const QString& name, const TParportAddress& address)
+        : TOutputTarget(name), FDevice(address.Device.toLocal8Bit())
     {
     }
     ~TParportTarget() override { Close(); }
@@ -158,7 +158,7 @@ TScopedParportCalls::TScopedParportCalls(TParportCalls calls)
 {
 }
 
-std::unique_ptr<TOutputTarget> MakeParportTarget(const TTargetSpec& spec)
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TParportAddress& address)
 {
-    return std::make_unique<TParportTarget>(spec);
+    return std::make_unique<TParportTarget>(name, address);
 }

@@ -29,8 +29,8 @@ constexpr int HandOverMs = 50;
 class TSerialTarget final : public TOutputTarget
 {
 public:
-    explicit TSerialTarget(const TTargetSpec& spec)
-        : TOutputTarget(spec.Name), FDevice(spec.Device), FBaud(spec.Baud)
+    TSerialTarget(const QString& name, const TSerialAddress& address)
+        : TOutputTarget(name), FDevice(address.Device), FBaud(address.Baud)
     {
     }
     ~TSerialTarget() override { Close(); }
@@ -136,7 +136,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<TOutputTarget> MakeSerialTarget(const TTargetSpec& spec)
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TSerialAddress& address)
 {
-    return std::make_unique<TSerialTarget>(spec);
+    return std::make_unique<TSerialTarget>(name, address);
 }

@@ -38,7 +38,7 @@ std::optional<QString> WrittenPort(const QString& text)
     return host.mid(colon + 1);
 }
 
-bool ParseMqtt(const QString& text, TTargetSpec& spec, QString& error)
+bool ParseMqtt(const QString& text, TTargetAddress& address, QString& error)
 {
     if (const auto port = WrittenPort(text)) {
         bool number = false;
@@ -69,17 +69,19 @@ bool ParseMqtt(const QString& text, TTargetSpec& spec, QString& error)
                       QStringLiteral("hace falta un tema, o seis separados por comas, sin «/», "
                                      "«+», «#» ni espacios"),
                       error);
-    spec.Kind = TTargetKind::Mqtt;
-    spec.Secure = url.scheme() == QLatin1String("mqtts");
-    spec.User = url.userName();
-    spec.Host = url.host();
-    spec.Port = static_cast<std::uint16_t>(port);
-    spec.Topics = topics;
+    TMqttAddress mqtt;
+    mqtt.Secure = url.scheme() == QLatin1String("mqtts");
+    mqtt.User = url.userName();
+    mqtt.Host = url.host();
+    mqtt.Port = static_cast<std::uint16_t>(port);
+    mqtt.Topics = topics;
+    address = mqtt;
     return true;
 }
 
-bool ParseGpio(const QString& text, const QStringList& parts, TTargetSpec& spec, QString& error)
+bool ParseGpio(const QString& text, TTargetAddress& address, QString& error)
 {
+    const QStringList parts = text.split(u':');
     if (parts.size() < 3 || parts.size() > 4 || parts[1].isEmpty())
         return Refuse(text, QStringLiteral("se escribe gpio:CHIP:L0,L1,L2,L3,L4,L5[:active-low]"),
                       error);
@@ -87,23 +89,33 @@ bool ParseGpio(const QString& text, const QStringList& parts, TTargetSpec& spec,
         return Refuse(text, QStringLiteral("lo único que puede seguir a las líneas es active-low"),
                       error);
     const QStringList lines = parts[2].split(u',');
-    if (lines.size() != 6)
+    if (lines.size() != OutputCount)
         return Refuse(text, QStringLiteral("hacen falta seis líneas, una por salida"), error);
-    for (int n = 0; n < 6; ++n) {
+    TGpioAddress gpio;
+    for (int n = 0; n < OutputCount; ++n) {
         bool ok = false;
         const uint line = lines[n].toUInt(&ok);
         if (!ok || lines[n].startsWith(u'+') || line > 65535)
             return Refuse(text, QStringLiteral("«%1» no es un número de línea").arg(lines[n]),
                           error);
-        spec.Lines[static_cast<std::size_t>(n)] = line;
+        gpio.Lines[static_cast<std::size_t>(n)] = line;
     }
-    auto sorted = spec.Lines;
+    auto sorted = gpio.Lines;
     std::sort(sorted.begin(), sorted.end());
     if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
         return Refuse(text, QStringLiteral("una línea no puede llevar dos salidas"), error);
-    spec.Kind = TTargetKind::Gpio;
-    spec.Chip = parts[1];
-    spec.ActiveLow = parts.size() == 4;
+    gpio.Chip = parts[1];
+    gpio.ActiveLow = parts.size() == 4;
+    address = gpio;
+    return true;
+}
+
+bool ParseParport(const QString& text, TTargetAddress& address, QString& error)
+{
+    const QStringList parts = text.split(u':');
+    if (parts.size() != 2 || parts[1].isEmpty())
+        return Refuse(text, QStringLiteral("se escribe parport:DISPOSITIVO"), error);
+    address = TParportAddress{parts[1]};
     return true;
 }
 
@@ -113,45 +125,83 @@ constexpr std::array<int, 30> SerialBauds{
     2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
     576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
 
+bool ParseSerial(const QString& text, TTargetAddress& address, QString& error)
+{
+    const QStringList parts = text.split(u':');
+    if (parts.size() < 2 || parts.size() > 3 || parts[1].isEmpty())
+        return Refuse(text, QStringLiteral("se escribe serial:DISPOSITIVO[:BAUDIOS]"), error);
+    TSerialAddress serial{parts[1]};
+    if (parts.size() == 3) {
+        bool ok = false;
+        const int baud = parts[2].toInt(&ok);
+        if (!ok || parts[2].startsWith(u'+') ||
+            std::find(SerialBauds.begin(), SerialBauds.end(), baud) == SerialBauds.end())
+            return Refuse(
+                text,
+                QStringLiteral("«%1» no es una velocidad de puerto serie (9600, 115200...)")
+                    .arg(parts[2]),
+                error);
+        serial.Baud = baud;
+    }
+    address = serial;
+    return true;
+}
+
+// Each kind of target: the beginnings that name it, the forms --help shows, and its parser.
+struct TTargetForm
+{
+    std::vector<const char*> Prefixes;
+    std::vector<std::pair<const char*, const char*>> Usage; // form, what it drives
+    bool (*Parse)(const QString& text, TTargetAddress& address, QString& error);
+};
+
+const std::vector<TTargetForm>& Forms()
+{
+    static const std::vector<TTargetForm> forms{
+        {{"parport:"}, {{"parport:DISPOSITIVO", "la regleta en un puerto paralelo"}}, ParseParport},
+        {{"gpio:"},
+         {{"gpio:CHIP:L0,L1,L2,L3,L4,L5[:active-low]", "seis líneas GPIO (bit n: línea Ln)"}},
+         ParseGpio},
+        {{"serial:"},
+         {{"serial:DISPOSITIVO[:BAUDIOS]", "una placa de relés por puerto serie"}},
+         ParseSerial},
+        {{"mqtt://", "mqtts://"},
+         {{"mqtt://[USUARIO@]SERVIDOR[:PUERTO]/TEMA", "enchufes Tasmota: cmnd/TEMA/POWERn"},
+          {"mqtt://SERVIDOR/T0,T1,T2,T3,T4,T5", "un enchufe por salida: cmnd/Tn/POWER"},
+          {"mqtts://...", "lo mismo con TLS"}},
+         ParseMqtt},
+    };
+    return forms;
+}
+
 } // namespace
 
 bool ParseTarget(const QString& text, TTargetSpec& spec, QString& error)
 {
-    spec = TTargetSpec{};
-    spec.Name = text;
-    if (text.startsWith(QLatin1String("mqtt://")) || text.startsWith(QLatin1String("mqtts://")))
-        return ParseMqtt(text, spec, error);
-    const QStringList parts = text.split(u':');
-    const QString& kind = parts.front();
-    if (kind == QLatin1String("gpio"))
-        return ParseGpio(text, parts, spec, error);
-    if (kind == QLatin1String("parport")) {
-        if (parts.size() != 2 || parts[1].isEmpty())
-            return Refuse(text, QStringLiteral("se escribe parport:DISPOSITIVO"), error);
-        spec.Kind = TTargetKind::Parport;
-        spec.Device = parts[1];
-        return true;
-    }
-    if (kind == QLatin1String("serial")) {
-        if (parts.size() < 2 || parts.size() > 3 || parts[1].isEmpty())
-            return Refuse(text, QStringLiteral("se escribe serial:DISPOSITIVO[:BAUDIOS]"), error);
-        if (parts.size() == 3) {
-            bool ok = false;
-            const int baud = parts[2].toInt(&ok);
-            if (!ok || parts[2].startsWith(u'+') ||
-                std::find(SerialBauds.begin(), SerialBauds.end(), baud) == SerialBauds.end())
-                return Refuse(
-                    text,
-                    QStringLiteral("«%1» no es una velocidad de puerto serie (9600, 115200...)")
-                        .arg(parts[2]),
-                    error);
-            spec.Baud = baud;
+    spec = TTargetSpec{text, {}};
+    // "gpio" alone is a gpio target written short, as "gpio:" is.
+    const QString written = text + u':';
+    QStringList prefixes;
+    for (const TTargetForm& form : Forms())
+        for (const char* prefix : form.Prefixes) {
+            if (written.startsWith(QLatin1String(prefix)))
+                return form.Parse(text, spec.Address, error);
+            prefixes << QString::fromLatin1(prefix);
         }
-        spec.Kind = TTargetKind::Serial;
-        spec.Device = parts[1];
-        return true;
-    }
-    return Refuse(text,
-                  QStringLiteral("las salidas son parport:, gpio:, serial:, mqtt:// y mqtts://"),
-                  error);
+    const QString last = prefixes.takeLast();
+    return Refuse(
+        text,
+        QStringLiteral("las salidas son %1 y %2").arg(prefixes.join(QStringLiteral(", ")), last),
+        error);
+}
+
+QString TargetForms()
+{
+    QString text;
+    for (const TTargetForm& form : Forms())
+        for (const auto& [written, drives] : form.Usage)
+            text +=
+                QStringLiteral("      %1 %2\n")
+                    .arg(QString::fromUtf8(written).leftJustified(40), QString::fromUtf8(drives));
+    return text;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The targets the user names, as text ("--output serial:/dev/ttyUSB0:9600", or the settings
-// file's list), parsed into what each kind needs, and the factory of each kind.
+// file's list), parsed into the address of one kind of target, and made into targets.
 //
 //   parport:DEVICE                                the strip on a parallel port (ppdev)
 //   gpio:CHIP:L0,L1,L2,L3,L4,L5[:active-low]      six GPIO lines, bit n to line Ln (libgpiod)
@@ -10,7 +10,11 @@
 //   mqtts://...                                   the same over TLS, the server's certificate
 //                                                 checked against the system's authorities, or
 //                                                 the settings file's cafile
+//
+// A kind of target is one address record below, one row of the parser's table (Targets.cpp) and
+// one class with its MakeTarget (its own file).
 
+#include "core/Schedule.h"
 #include "outputs/OutputTarget.h"
 
 #include <QString>
@@ -19,26 +23,30 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <variant>
 #include <vector>
 
-enum class TTargetKind : std::uint8_t
+struct TParportAddress
 {
-    Parport,
-    Gpio,
-    Serial,
-    Mqtt
+    QString Device;
 };
 
-struct TTargetSpec
+struct TGpioAddress
 {
-    TTargetKind Kind = TTargetKind::Serial;
-    QString Name;   // the text as the user wrote it (without a password)
-    QString Device; // parport, serial: the device file
-    std::int32_t Baud = 9600;
-    QString Chip; // gpio: "gpiochip0", or a path
-    std::array<unsigned, 6> Lines{};
+    QString Chip; // "gpiochip0", or a path
+    std::array<unsigned, OutputCount> Lines{};
     bool ActiveLow = false;
-    bool Secure = false; // mqtt: mqtts://
+};
+
+struct TSerialAddress
+{
+    QString Device;
+    std::int32_t Baud = 9600;
+};
+
+struct TMqttAddress
+{
+    bool Secure = false; // mqtts://
     QString User;
     QString Password; // from the settings file only
     QString CaFile;   // mqtts: the authority that signs the server's certificate, from the
@@ -48,16 +56,27 @@ struct TTargetSpec
     QStringList Topics;     // one (POWER1..POWER6 under it) or six (POWER of each)
 };
 
+using TTargetAddress = std::variant<TParportAddress, TGpioAddress, TSerialAddress, TMqttAddress>;
+
+struct TTargetSpec
+{
+    QString Name; // the text as the user wrote it (without a password)
+    TTargetAddress Address;
+};
+
 // Parses one target as the user writes it. False, with a one-line Spanish `error` that quotes
 // the text, when it is not a target.
 bool ParseTarget(const QString& text, TTargetSpec& spec, QString& error);
+
+// The forms a target is written in, one line each ("      FORM  what it drives"), for --help.
+QString TargetForms();
 
 // The target a spec describes, closed.
 std::unique_ptr<TOutputTarget> MakeTarget(const TTargetSpec& spec);
 std::vector<std::unique_ptr<TOutputTarget>> MakeTargets(const std::vector<TTargetSpec>& specs);
 
-// The factory of each kind (their own files).
-std::unique_ptr<TOutputTarget> MakeParportTarget(const TTargetSpec& spec);
-std::unique_ptr<TOutputTarget> MakeGpioTarget(const TTargetSpec& spec);
-std::unique_ptr<TOutputTarget> MakeSerialTarget(const TTargetSpec& spec);
-std::unique_ptr<TOutputTarget> MakeMqttTarget(const TTargetSpec& spec);
+// Each kind's target (their own files).
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TParportAddress& address);
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TGpioAddress& address);
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TSerialAddress& address);
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TMqttAddress& address);

@@ -16,9 +16,9 @@
 
 #include "core/Schedule.h"
 #include "core/ScheduleFile.h"
-#include "outputs/OutputOptions.h"
+#include "core/WallClock.h"
+#include "frontend/CommandLine.h"
 #include "outputs/Outputs.h"
-#include "timer/WallClock.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -116,7 +116,7 @@ public:
         const QDateTime now = QDateTime::currentDateTime();
         const QTimeZone zone = QTimeZone::systemTimeZone();
         const TDaySlot slot = SlotAt(now, zone);
-        const std::uint8_t word = WordOf(FSchedule, slot);
+        const std::uint8_t word = OutputWordAt(FSchedule, slot.Slot, slot.Hour);
         if (word != FWord) {
             // The outputs that changed: all six at start.
             const auto changed =
@@ -130,7 +130,7 @@ public:
                            .arg(slot.Hour, 2, 10, QLatin1Char('0'))
                            .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
                            .arg(word, 2, 16, QLatin1Char('0'))
-                           .arg(OutputsOf(word), turned.join(QStringLiteral(", "))));
+                           .arg(WordText(word), turned.join(QStringLiteral(", "))));
             FWord = word;
         }
         FOutputs.Write(word);
@@ -223,24 +223,24 @@ private:
     bool FEnding = false;
 };
 
-const QString Usage = QStringLiteral("[ARCHIVO.tem] [--dry-run]");
+const QString FilesUsage = QStringLiteral("[ARCHIVO.tem] [--dry-run]");
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     TCommandLine line;
+    TSettings settings;
     std::vector<TTargetSpec> specs;
-    if (const auto status =
-            ReadCommandLine(QStringLiteral("prvardo-timer"), argc, argv, Usage, line, specs))
+    if (const auto status = ReadCommandLine(QStringLiteral("prvardo-timer"), argc, argv, FilesUsage,
+                                            line, settings, specs))
         return *status;
     const auto refuse = [](const QString& why) {
         PrintText(stderr, QStringLiteral("prvardo-timer: %1\n").arg(why));
         return 2;
     };
     // The schedule: the one named, or the settings file's ([timer] schedule = PATH).
-    const QString path = line.Files.size() == 1 ? line.Files.front()
-                                                : TimerScheduleFromSettings(OutputSettingsPath());
+    const QString path = line.Files.size() == 1 ? line.Files.front() : settings.TimerSchedule;
     if (line.Files.size() > 1 || path.isEmpty())
         return refuse(QStringLiteral("hace falta un archivo de horario (.tem), y uno solo"));
     if (specs.empty() && !line.DryRun)
@@ -262,7 +262,7 @@ int main(int argc, char** argv)
             PrintText(stdout, QStringLiteral("%1  0x%2  %3\n")
                                   .arg(change.At.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
                                   .arg(change.Word, 2, 16, QLatin1Char('0'))
-                                  .arg(OutputsOf(change.Word)));
+                                  .arg(WordText(change.Word)));
         return 0;
     }
 

@@ -128,15 +128,17 @@ struct TFakeChip
     }
 };
 
+enum class TTargetKind
+{
+    Parport,
+    Gpio
+};
+
 std::unique_ptr<TOutputTarget> Make(TTargetKind kind, bool activeLow = false)
 {
-    TTargetSpec spec;
-    spec.Kind = kind;
-    spec.Device = "/dev/parport1";
-    spec.Chip = "gpiochip0";
-    spec.Lines = {17, 27, 22, 23, 24, 25};
-    spec.ActiveLow = activeLow;
-    return kind == TTargetKind::Parport ? MakeParportTarget(spec) : MakeGpioTarget(spec);
+    if (kind == TTargetKind::Parport)
+        return MakeTarget({}, TParportAddress{"/dev/parport1"});
+    return MakeTarget({}, TGpioAddress{"gpiochip0", {17, 27, 22, 23, 24, 25}, activeLow});
 }
 
 } // namespace

@@ -21,14 +21,12 @@ using ::testing::HasSubstr;
 TTargetSpec Spec(const std::string& address, const QStringList& topics, bool secure = false)
 {
     const auto colon = address.rfind(':');
-    TTargetSpec spec;
-    spec.Kind = TTargetKind::Mqtt;
-    spec.Secure = secure;
-    spec.Host = QString::fromStdString(address.substr(0, colon));
-    spec.Port = std::uint16_t(std::stoi(address.substr(colon + 1)));
-    spec.Topics = topics;
-    spec.Name = QString("mqtt://%1/%2").arg(QString::fromStdString(address), topics.join(','));
-    return spec;
+    TMqttAddress mqtt;
+    mqtt.Secure = secure;
+    mqtt.Host = QString::fromStdString(address.substr(0, colon));
+    mqtt.Port = std::uint16_t(std::stoi(address.substr(colon + 1)));
+    mqtt.Topics = topics;
+    return {QString("mqtt://%1/%2").arg(QString::fromStdString(address), topics.join(',')), mqtt};
 }
 
 // The messages a change sends: one column per output, "-" where nothing is sent.
@@ -50,7 +48,7 @@ QStringList Expected(const QString& columns, const QStringList& topics)
 // A target on one topic, open, with `word` written.
 std::unique_ptr<TOutputTarget> Opened(const std::string& address, std::uint8_t word)
 {
-    auto target = MakeMqttTarget(Spec(address, {"tira"}));
+    auto target = MakeTarget(Spec(address, {"tira"}));
     EXPECT_TRUE(target->Open() && target->Write(word, -1)) << target->Error().toStdString();
     return target;
 }
@@ -86,7 +84,7 @@ TEST_F(MqttTarget, EachChangedOutputGetsItsCommandTopic)
     const QStringList layouts[] = {{"tira"}, {"luz", "riego", "radio", "bomba", "aula/2", "patio"}};
     TSubscriber subscriber(SharedBroker());
     for (const QStringList& topics : layouts) {
-        auto target = MakeMqttTarget(Spec(SharedBroker(), topics));
+        auto target = MakeTarget(Spec(SharedBroker(), topics));
         ASSERT_TRUE(target->Open()) << target->Error().toStdString();
         int index = 0;
         for (const auto& row : rows) {
@@ -177,7 +175,7 @@ TEST_F(MqttTarget, AFailedOpenNamesTheBrokerAndTheCause)
         {"127.0.0.1:1", false, "No se puede conectar con el servidor MQTT 127.0.0.1:1"},
     };
     for (const auto& row : rows) {
-        const auto target = MakeMqttTarget(Spec(row.Address, {"tira"}, row.Secure));
+        const auto target = MakeTarget(Spec(row.Address, {"tira"}, row.Secure));
         EXPECT_FALSE(target->Open()) << row.Address << (row.Secure ? ", TLS" : "");
         EXPECT_THAT(target->Error().toStdString(), HasSubstr(row.Message)) << row.Address;
     }

@@ -2,7 +2,7 @@
 // here with openssl) and a password file: the authority named in the settings file is trusted,
 // the right password connects, and each way of failing gets its own cause.
 
-#include "outputs/OutputOptions.h"
+#include "frontend/CommandLine.h"
 #include "outputs/Targets.h"
 #include "tests/support/CoreSupport.h"
 #include "tests/support/MqttBroker.h"
@@ -158,7 +158,9 @@ TEST(MqttTls, TheSchoolsAuthorityIsTrustedAndEachFailureHasItsCause)
         TCommandLine line;
         QString error;
         std::vector<TTargetSpec> specs;
-        ASSERT_TRUE(OutputTargets(line, settings, specs, error)) << error.toStdString();
+        TSettings read;
+        ASSERT_TRUE(ReadSettings(settings, read, error) && OutputTargets(line, read, specs, error))
+            << error.toStdString();
         const auto target = MakeTarget(specs.at(0));
         const bool opened = target->Open();
         EXPECT_EQ(opened, row.Cause == nullptr)

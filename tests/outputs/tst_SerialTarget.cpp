@@ -76,11 +76,7 @@ class SerialTarget : public ::testing::Test
 protected:
     std::unique_ptr<TOutputTarget> Make(std::int32_t baud = 9600)
     {
-        TTargetSpec spec;
-        spec.Name = "serial:" + Device;
-        spec.Device = Device;
-        spec.Baud = baud;
-        return MakeSerialTarget(spec);
+        return MakeTarget("serial:" + Device, TSerialAddress{Device, baud});
     }
 
     QTemporaryDir Dir;

@@ -15,21 +15,32 @@ struct Row
     bool Good;
 };
 
+// The address of one kind, or that kind's defaults when the spec is of another.
+template <class Address> Address Of(const TTargetSpec& s)
+{
+    const Address* address = std::get_if<Address>(&s.Address);
+    return address != nullptr ? *address : Address{};
+}
+
 std::string Describe(const TTargetSpec& s)
 {
     static const char* const kinds[] = {"parport", "gpio", "serial", "mqtt"};
+    const auto parport = Of<TParportAddress>(s);
+    const auto gpio = Of<TGpioAddress>(s);
+    const auto serial = Of<TSerialAddress>(s);
+    const auto mqtt = Of<TMqttAddress>(s);
     QStringList lines;
-    for (unsigned line : s.Lines)
+    for (unsigned line : gpio.Lines)
         lines << QString::number(line);
     return QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11")
-        .arg(QLatin1String(kinds[static_cast<int>(s.Kind)]), s.Device)
-        .arg(s.Baud)
-        .arg(s.Chip, lines.join(u','))
-        .arg(s.ActiveLow ? 1 : 0)
-        .arg(s.Secure ? 1 : 0)
-        .arg(s.User, s.Host)
-        .arg(s.Port)
-        .arg(s.Topics.join(u','))
+        .arg(QLatin1String(kinds[s.Address.index()]), parport.Device + serial.Device)
+        .arg(serial.Baud)
+        .arg(gpio.Chip, lines.join(u','))
+        .arg(gpio.ActiveLow ? 1 : 0)
+        .arg(mqtt.Secure ? 1 : 0)
+        .arg(mqtt.User, mqtt.Host)
+        .arg(mqtt.Port)
+        .arg(mqtt.Topics.join(u','))
         .toStdString();
 }
 

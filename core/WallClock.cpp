@@ -22,22 +22,16 @@ QDateTime NextSlotStart(const QDateTime& instant, const QTimeZone& zone)
     return QDateTime::fromSecsSinceEpoch(next, Qt::UTC);
 }
 
-std::uint8_t WordOf(const TSchedule& schedule, TDaySlot slot)
-{
-    std::uint8_t word = 0;
-    for (int plane = 0; plane < TSchedule::Planes; ++plane)
-        if (schedule.Flag(plane, slot.Slot, slot.Hour) != 0)
-            word |= static_cast<std::uint8_t>(1u << plane);
-    return word;
-}
-
 std::vector<TSwitch> DayPlan(const TSchedule& schedule, const QDateTime& from,
                              const QTimeZone& zone)
 {
-    std::vector<TSwitch> plan{{from.toTimeZone(zone), WordOf(schedule, SlotAt(from, zone))}};
+    const TDaySlot first = SlotAt(from, zone);
+    std::vector<TSwitch> plan{
+        {from.toTimeZone(zone), OutputWordAt(schedule, first.Slot, first.Hour)}};
     const QDateTime end = from.addSecs(qint64{24} * 3600);
     for (QDateTime at = NextSlotStart(from, zone); at <= end; at = NextSlotStart(at, zone)) {
-        const std::uint8_t word = WordOf(schedule, SlotAt(at, zone));
+        const TDaySlot slot = SlotAt(at, zone);
+        const std::uint8_t word = OutputWordAt(schedule, slot.Slot, slot.Hour);
         if (word != plan.back().Word)
             plan.push_back({at.toTimeZone(zone), word});
     }

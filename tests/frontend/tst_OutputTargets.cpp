@@ -1,6 +1,6 @@
 // The command line and the settings file: which targets they give, and what they refuse.
 
-#include "outputs/OutputOptions.h"
+#include "frontend/CommandLine.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,21 +36,26 @@ std::string Resolve(const Row& row, const QString& dir)
         file.setPermissions(row.Mode);
     }
     TCommandLine line;
+    TSettings settings;
     QString error;
     std::vector<TTargetSpec> specs;
     if (!ParseCommandLine(row.Arguments, false, line, error) ||
-        !OutputTargets(line, path, specs, error))
+        !ReadSettings(path, settings, error) || !OutputTargets(line, settings, specs, error))
         return "!" + error.toStdString();
     QStringList targets;
-    for (const TTargetSpec& spec : specs)
-        targets << spec.Name + (spec.Password.isEmpty() ? QString() : u'/' + spec.Password);
+    for (const TTargetSpec& spec : specs) {
+        const auto* mqtt = std::get_if<TMqttAddress>(&spec.Address);
+        targets << spec.Name + (mqtt == nullptr || mqtt->Password.isEmpty()
+                                    ? QString()
+                                    : u'/' + mqtt->Password);
+    }
     return targets.join(u' ').toStdString() + (line.Help ? " help" : "") +
            (line.Version ? " version" : "");
 }
 
 } // namespace
 
-TEST(OutputOptions, TargetsComeFromTheCommandLineOrElseTheSettingsFile)
+TEST(OutputTargets, TargetsComeFromTheCommandLineOrElseTheSettingsFile)
 {
     QTemporaryDir dir;
     const char* file = "# aula 2\n[outputs]\noutput = serial:/dev/ttyUSB0\n"
@@ -107,7 +112,7 @@ TEST(OutputOptions, TargetsComeFromTheCommandLineOrElseTheSettingsFile)
 
 // A password is used only from a file that no other user can read or put in its place: judged on
 // the file itself and on the folders it stands in (one that others may read: the test above).
-TEST(OutputOptions, APasswordFileMustBeTheUsersAloneAndStandInFoldersOnlyTheyWrite)
+TEST(OutputTargets, APasswordFileMustBeTheUsersAloneAndStandInFoldersOnlyTheyWrite)
 {
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("PrVardo"));
@@ -138,10 +143,9 @@ TEST(OutputOptions, APasswordFileMustBeTheUsersAloneAndStandInFoldersOnlyTheyWri
                 << "changing a file's owner needs root, as the test command runs";
         }
         ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), row.FolderMode), 0);
-        TCommandLine line;
+        TSettings settings;
         QString error;
-        std::vector<TTargetSpec> specs;
-        const bool used = OutputTargets(line, path, specs, error);
+        const bool used = ReadSettings(path, settings, error);
         EXPECT_EQ(used, row.Used) << row.What << ": " << error.toStdString();
         ::chmod(QFile::encodeName(folder).constData(), 0700);
         QFile::remove(path);

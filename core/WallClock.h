@@ -7,6 +7,7 @@
 // twice. Slots start when local time is a multiple of 5 minutes, also in a zone whose offset has
 // seconds, and where the zone's offset changes (local time jumps there).
 
+#include "core/Clock.h"
 #include "core/Schedule.h"
 
 #include <QDateTime>
@@ -27,9 +28,6 @@ TDaySlot SlotAt(const QDateTime& instant, const QTimeZone& zone);
 
 // The first instant after `instant` at which a slot starts.
 QDateTime NextSlotStart(const QDateTime& instant, const QTimeZone& zone);
-
-// The six outputs the schedule gives a slot: bit n is output Dn.
-std::uint8_t WordOf(const TSchedule& schedule, TDaySlot slot);
 
 struct TSwitch
 {

@@ -1,7 +1,7 @@
 // Slots against local time: ordinary days, midnight, the last slot of the day, and the two
 // daylight-saving changes of a European and an American zone.
 
-#include "timer/WallClock.h"
+#include "core/WallClock.h"
 
 #include <gtest/gtest.h>
 

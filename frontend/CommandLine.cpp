@@ -1,0 +1,109 @@
+#include "CommandLine.h"
+
+QString Usage(const QString& program, const QString& files)
+{
+    return QStringLiteral(
+               "Uso: %1 %2[--output SALIDA]...\n"
+               "\n"
+               "  --output SALIDA  también conmuta las seis salidas de SALIDA (puede repetirse):\n"
+               "%5"
+               "%4"
+               "  --help           muestra esta ayuda\n"
+               "  --version        muestra la versión\n"
+               "\n"
+               "Sin --output, las salidas de la sección [outputs] del archivo\n"
+               "  %3\n"
+               "(output = SALIDA, una por línea; password = la contraseña MQTT, en un archivo\n"
+               "que solo su dueño pueda leer; cafile = RUTA, la autoridad que firma el\n"
+               "certificado del servidor mqtts://, si no es una del sistema).\n")
+        .arg(program, files.isEmpty() ? QString() : files + u' ', SettingsPath(),
+             files.isEmpty() ? QString()
+                             : QStringLiteral("  --dry-run        muestra cuándo conmutará en las "
+                                              "próximas 24 horas, y termina\n"),
+             TargetForms());
+}
+
+bool ParseCommandLine(const QStringList& arguments, bool takesFiles, TCommandLine& line,
+                      QString& error)
+{
+    line = TCommandLine{};
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--help")) {
+            line.Help = true;
+        } else if (argument == QLatin1String("--version")) {
+            line.Version = true;
+        } else if (takesFiles && argument == QLatin1String("--dry-run")) {
+            line.DryRun = true;
+        } else if (argument == QLatin1String("--output")) {
+            if (i + 1 == arguments.size()) {
+                error = QStringLiteral("falta la salida tras --output");
+                return false;
+            }
+            line.Outputs << arguments[++i];
+        } else if (argument.startsWith(QLatin1String("--output="))) {
+            line.Outputs << argument.mid(9);
+        } else if (argument.startsWith(u'-') && argument != QLatin1String("-")) {
+            error = QStringLiteral("opción desconocida: %1").arg(argument);
+            return false;
+        } else if (takesFiles) {
+            line.Files << argument;
+        } else {
+            error = QStringLiteral("argumento de más: %1").arg(argument);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool OutputTargets(const TCommandLine& line, const TSettings& settings,
+                   std::vector<TTargetSpec>& specs, QString& error)
+{
+    specs.clear();
+    const QStringList& targets = line.Outputs.isEmpty() ? settings.Outputs : line.Outputs;
+    for (const QString& text : targets) {
+        TTargetSpec spec;
+        if (!ParseTarget(text, spec, error))
+            return false;
+        if (auto* mqtt = std::get_if<TMqttAddress>(&spec.Address)) {
+            if (!mqtt->User.isEmpty())
+                mqtt->Password = settings.Password;
+            if (mqtt->Secure)
+                mqtt->CaFile = settings.CaFile;
+        }
+        specs.push_back(spec);
+    }
+    return true;
+}
+
+void PrintText(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+}
+
+std::optional<int> ReadCommandLine(const QString& program, int argc, char** argv,
+                                   const QString& files, TCommandLine& line, TSettings& settings,
+                                   std::vector<TTargetSpec>& specs)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QString error;
+    if (ParseCommandLine(arguments, !files.isEmpty(), line, error)) {
+        if (line.Help) {
+            PrintText(stdout, Usage(program, files));
+            return 0;
+        }
+        if (line.Version) {
+            PrintText(stdout,
+                      QStringLiteral("%1 %2\n").arg(program, QStringLiteral(PRVARDO_VERSION)));
+            return 0;
+        }
+        if (ReadSettings(SettingsPath(), settings, error) &&
+            OutputTargets(line, settings, specs, error))
+            return std::nullopt;
+    }
+    PrintText(stderr, QStringLiteral("%1: %2\n").arg(program, error));
+    return 2;
+}

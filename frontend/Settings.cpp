@@ -1,0 +1,95 @@
+#include "Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+QString SettingsPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/PrVardo/PrVardo.conf");
+}
+
+namespace {
+
+// A file that holds a password is used only when nobody else can read it or put another in its
+// place, as ssh judges a key: the file the program opened (not the path looked up again) is the
+// user's (or root's) and private, and so are the folders it stands in, which no other user may
+// write to.
+bool PrivateEnough(const QFile& file, const QString& path, QString& error)
+{
+    const auto ours = [](const struct stat& status) {
+        return status.st_uid == ::getuid() || status.st_uid == 0;
+    };
+    struct stat status
+    {
+    };
+    if (::fstat(file.handle(), &status) != 0 || !ours(status) ||
+        (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        error = QStringLiteral("%1 guarda una contraseña y otros usuarios pueden leerlo o no es "
+                               "suyo; no se usa. Protéjalo con: chmod 600 %1")
+                    .arg(path);
+        return false;
+    }
+    for (QString folder = QFileInfo(path).absolutePath(); !folder.isEmpty();) {
+        // A sticky folder of root's (/tmp) lets nobody replace what is ours in it.
+        if (::stat(QFile::encodeName(folder).constData(), &status) != 0 || !ours(status) ||
+            ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+             !((status.st_mode & S_ISVTX) != 0 && status.st_uid == 0))) {
+            error = QStringLiteral("%1 guarda una contraseña, y otros usuarios pueden cambiar la "
+                                   "carpeta %2; no se usa. Protéjala con: chmod go-w %2")
+                        .arg(path, folder);
+            return false;
+        }
+        // Up to the user's home, or to the root.
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder || folder == QDir::homePath())
+            break;
+        folder = parent;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ReadSettings(const QString& path, TSettings& settings, QString& error)
+{
+    settings = TSettings{};
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        error = QStringLiteral("no se puede leer %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QString section;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine(4096)).trimmed();
+        if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';'))
+            continue;
+        if (line.startsWith(u'[')) {
+            section = line;
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0)
+            continue;
+        const QString key = section + line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (key == QLatin1String("[outputs]output"))
+            settings.Outputs << value;
+        else if (key == QLatin1String("[outputs]password"))
+            settings.Password = value;
+        else if (key == QLatin1String("[outputs]cafile"))
+            settings.CaFile = value;
+        else if (key == QLatin1String("[timer]schedule"))
+            settings.TimerSchedule = value;
+    }
+    if (!settings.Password.isEmpty())
+        return PrivateEnough(file, path, error);
+    return true;
+}

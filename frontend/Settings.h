@@ -1,0 +1,31 @@
+#pragma once
+// The settings file both programs read at start (~/.config/PrVardo/PrVardo.conf, or under
+// $XDG_CONFIG_HOME): "key = value" lines under [sections]; '#' and ';' start comments.
+//
+//   [outputs]
+//   output = serial:/dev/ttyUSB0           a target, one per line
+//   output = mqtt://profe@192.168.1.50/regleta
+//   password = ...                         the MQTT password, which never goes on the command line
+//   cafile = /home/profe/ca.crt            the authority that signs an mqtts:// server's
+//   certificate [timer] schedule = /home/profe/aula.tem        prvardo-timer's schedule
+//
+// A file that holds a password and that other users may read is refused, as ssh refuses a key
+// that others may read.
+
+#include <QString>
+#include <QStringList>
+
+struct TSettings
+{
+    QStringList Outputs;
+    QString Password;
+    QString CaFile;
+    QString TimerSchedule;
+};
+
+// Where the settings file is.
+QString SettingsPath();
+
+// Reads the settings file; a missing file gives empty settings. False, with a Spanish error, for
+// a file that cannot be read or that holds a password others may read or replace.
+bool ReadSettings(const QString& path, TSettings& settings, QString& error);

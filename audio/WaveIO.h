@@ -46,6 +46,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -253,6 +254,23 @@ protected:
     };
     // Issues the platform close, once per open, when the device is closing and its ring is empty.
     void CloseWhenEmpty();
+    // The frame of a handler of a header the driver gave back: runs Work with the header in hand,
+    // then, even when Work raised, GiveBack (which releases the header unless Work queued it
+    // again) and a close that waited for the header; then raises what Work raised.
+    template <class Work, class GiveBack> void WithHeaderInHand(Work&& work, GiveBack&& giveBack)
+    {
+        const THeaderInHand inHand(*this);
+        std::exception_ptr failure;
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        giveBack();
+        CloseWhenEmpty();
+        if (failure)
+            std::rethrow_exception(failure);
+    }
 
     // The queries both devices make, through their direction's function. A failed query gives
     // the empty set, the empty text or 0, without an error event.

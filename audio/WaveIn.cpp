@@ -2,8 +2,6 @@
 
 #include <QScopeGuard>
 
-#include <exception>
-
 TWaveAudioIn::TWaveAudioIn(QObject* Owner) : TWaveAudioIO(Owner) {}
 
 TWaveAudioIn::~TWaveAudioIn()
@@ -124,53 +122,47 @@ bool TWaveAudioIn::QueueHeader(WAVEHDR* Header)
     const bool wasPrepared = (Header->dwFlags & WHDR_PREPARED) != 0;
     if (!wasPrepared && !Succeeded(waveInPrepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR))))
         return false;
-    bool added = false;
-    try {
-        added = Succeeded(waveInAddBuffer(FDeviceHandle, Header, sizeof(WAVEHDR)));
-    } catch (...) {
+    auto unprepare = qScopeGuard([&] {
         if (!wasPrepared)
             waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
-        throw;
-    }
-    if (!added && !wasPrepared)
-        waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
-    return added;
+    });
+    if (!Succeeded(waveInAddBuffer(FDeviceHandle, Header, sizeof(WAVEHDR))))
+        return false;
+    unprepare.dismiss();
+    return true;
 }
 
 void TWaveAudioIn::HandleInData(WAVEHDR* Header)
 {
-    const THeaderInHand inHand(*this);
     bool requeued = false;
     bool refused = false; // the device would not take the buffer back
-    std::exception_ptr failure;
-    try {
-        if (Succeeded(waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR))) &&
-            Header->dwBytesRecorded > 0) {
-            NotifyLevel(Header->lpData, Header->dwBytesRecorded);
-            NotifyFilter(Header->lpData, Header->dwBytesRecorded);
-            PassOn(*Header);
-        }
-        if (!Closing() && GetActive() && RingCount() <= BufferCount() &&
-            ReallocHeader(Header, BufferBytes(), nullptr)) {
-            refused = true;
-            requeued = QueueHeader(Header);
-            refused = !requeued;
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    // A buffer the device would not take back (a lost server, say) winds the device down as a
-    // close does: one report, the buffers still queued come back, the last one closes.
-    if (refused && GetActive())
-        SetClosing(true);
-    if (!requeued && Header != nullptr) {
-        if (Header->dwFlags & WHDR_PREPARED)
-            waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
-        ReallocHeader(Header, 0, nullptr);
-    }
-    CloseWhenEmpty();
-    if (failure)
-        std::rethrow_exception(failure);
+    WithHeaderInHand(
+        [&] {
+            if (Succeeded(waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR))) &&
+                Header->dwBytesRecorded > 0) {
+                NotifyLevel(Header->lpData, Header->dwBytesRecorded);
+                NotifyFilter(Header->lpData, Header->dwBytesRecorded);
+                PassOn(*Header);
+            }
+            if (!Closing() && GetActive() && RingCount() <= BufferCount() &&
+                ReallocHeader(Header, BufferBytes(), nullptr)) {
+                refused = true;
+                requeued = QueueHeader(Header);
+                refused = !requeued;
+            }
+        },
+        [&] {
+            // A buffer the device would not take back (a lost server, say) winds the device down
+            // as a close does: one report, the buffers still queued come back, the last one
+            // closes.
+            if (refused && GetActive())
+                SetClosing(true);
+            if (!requeued && Header != nullptr) {
+                if (Header->dwFlags & WHDR_PREPARED)
+                    waveInUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
+                ReallocHeader(Header, 0, nullptr);
+            }
+        });
 }
 
 void TWaveAudioIn::PassOn(WAVEHDR& Header)

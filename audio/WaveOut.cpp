@@ -1,8 +1,9 @@
 #include "WaveOut.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <cmath>
-#include <exception>
 
 TWaveAudioOut::TWaveAudioOut(QObject* Owner) : TWaveAudioIO(Owner) {}
 
@@ -220,20 +221,17 @@ bool TWaveAudioOut::WriteHeader(WAVEHDR* Header)
     const bool wasPrepared = (Header->dwFlags & WHDR_PREPARED) != 0;
     if (!wasPrepared && !Succeeded(waveOutPrepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR))))
         return false;
-    try {
-        NotifyFilter(Header->lpData, Header->dwBufferLength);
-        NotifyLevel(Header->lpData, Header->dwBufferLength);
-        // A close asked for by the filter or the level handler: the header is not written.
-        if (!Closing() && Succeeded(waveOutWrite(FDeviceHandle, Header, sizeof(WAVEHDR))))
-            return true;
-    } catch (...) {
+    auto unprepare = qScopeGuard([&] {
         if (!wasPrepared)
             waveOutUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
-        throw;
-    }
-    if (!wasPrepared)
-        waveOutUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR));
-    return false;
+    });
+    NotifyFilter(Header->lpData, Header->dwBufferLength);
+    NotifyLevel(Header->lpData, Header->dwBufferLength);
+    // A close asked for by the filter or the level handler: the header is not written.
+    if (Closing() || !Succeeded(waveOutWrite(FDeviceHandle, Header, sizeof(WAVEHDR))))
+        return false;
+    unprepare.dismiss();
+    return true;
 }
 
 bool TWaveAudioOut::PlayBuffer(void* Buffer, std::uint32_t BufferSize, bool FreeIt, DWORD Loops)
@@ -321,22 +319,18 @@ bool TWaveAudioOut::Refill(WAVEHDR*& Header)
 
 void TWaveAudioOut::HandleOutDone(WAVEHDR* Header)
 {
-    const THeaderInHand inHand(*this);
     bool written = false;
-    std::exception_ptr failure;
-    try {
-        if (Header != nullptr)
-            Succeeded(waveOutUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR)));
-        if (!Closing() && GetActive() && RingCount() <= BufferCount())
-            written = Refill(Header);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!written)
-        Release(Header);
-    CloseWhenEmpty();
-    if (failure)
-        std::rethrow_exception(failure);
+    WithHeaderInHand(
+        [&] {
+            if (Header != nullptr)
+                Succeeded(waveOutUnprepareHeader(FDeviceHandle, Header, sizeof(WAVEHDR)));
+            if (!Closing() && GetActive() && RingCount() <= BufferCount())
+                written = Refill(Header);
+        },
+        [&] {
+            if (!written)
+                Release(Header);
+        });
 }
 
 void TWaveAudioOut::Release(WAVEHDR*& Header)

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 
 TAudioInput::TAudioInput(TAudioRedirector* Redirector)
     : TWaveAudioIn(Redirector), Redirector(Redirector)
@@ -97,18 +96,12 @@ void TAudioOutput::GetWaveFormat(PWaveFormatEx& pWaveFormat, bool& FreeIt)
 
 void TAudioOutput::HandleOutDone(WAVEHDR* Header)
 {
-    const THeaderInHand inHand(*this);
-    std::exception_ptr failure;
-    try {
-        if (Header != nullptr)
-            Succeeded(waveOutUnprepareHeader(DeviceHandle(), Header, sizeof(WAVEHDR)));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    Release(Header);
-    CloseWhenEmpty();
-    if (failure)
-        std::rethrow_exception(failure);
+    WithHeaderInHand(
+        [&] {
+            if (Header != nullptr)
+                Succeeded(waveOutUnprepareHeader(DeviceHandle(), Header, sizeof(WAVEHDR)));
+        },
+        [&] { Release(Header); });
 }
 
 TAudioRedirector::TAudioRedirector(QObject* Owner) : QObject(Owner)

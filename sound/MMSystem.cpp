@@ -77,8 +77,8 @@ bool FormatIsPlayable(const WAVEFORMATEX& f)
     return f.nBlockAlign == align && f.nAvgBytesPerSec == align * f.nSamplesPerSec;
 }
 
-MMRESULT Open(TWaveDirection dir, HWAVE* handle, UINT device, const WAVEFORMATEX* format,
-              DWORD_PTR callback, DWORD flags)
+MMRESULT OpenOrQuery(TWaveDirection dir, HWAVE* handle, UINT device, const WAVEFORMATEX* format,
+                     DWORD_PTR callback, DWORD flags)
 {
     if (format == nullptr)
         return MMSYSERR_INVALPARAM;
@@ -107,7 +107,7 @@ template <class F> MMRESULT WithDriver(F&& f)
     return driver != nullptr ? f(*driver) : MMSYSERR_INVALHANDLE;
 }
 
-MMRESULT Prepare(TWaveDirection dir, HWAVE handle, WAVEHDR* header, UINT size)
+MMRESULT PrepareHeader(TWaveDirection dir, HWAVE handle, WAVEHDR* header, UINT size)
 {
     if (header == nullptr || size != sizeof(WAVEHDR))
         return MMSYSERR_INVALPARAM;
@@ -119,7 +119,7 @@ MMRESULT Prepare(TWaveDirection dir, HWAVE handle, WAVEHDR* header, UINT size)
     });
 }
 
-MMRESULT Unprepare(TWaveDirection dir, HWAVE handle, WAVEHDR* header, UINT size)
+MMRESULT UnprepareHeader(TWaveDirection dir, HWAVE handle, WAVEHDR* header, UINT size)
 {
     if (header == nullptr || size != sizeof(WAVEHDR))
         return MMSYSERR_INVALPARAM;
@@ -133,7 +133,7 @@ MMRESULT Unprepare(TWaveDirection dir, HWAVE handle, WAVEHDR* header, UINT size)
     });
 }
 
-MMRESULT Queue(TWaveDirection dir, HWAVE handle, WAVEHDR* header, UINT size)
+MMRESULT SubmitHeader(TWaveDirection dir, HWAVE handle, WAVEHDR* header, UINT size)
 {
     if (header == nullptr || size != sizeof(WAVEHDR) || header->lpData == nullptr ||
         header->dwBufferLength == 0)
@@ -154,7 +154,7 @@ MMRESULT Queue(TWaveDirection dir, HWAVE handle, WAVEHDR* header, UINT size)
     });
 }
 
-MMRESULT Position(TWaveDirection dir, HWAVE handle, MMTIME* time, UINT size)
+MMRESULT ReadPosition(TWaveDirection dir, HWAVE handle, MMTIME* time, UINT size)
 {
     if (time == nullptr || size != sizeof(MMTIME))
         return MMSYSERR_INVALPARAM;
@@ -241,7 +241,7 @@ MMRESULT waveInGetErrorTextA(MMRESULT mmrError, char* pszText, UINT cchText)
 MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
                     DWORD_PTR /*dwInstance*/, DWORD fdwOpen)
 {
-    return Open(In, phwi, uDeviceID, pwfx, dwCallback, fdwOpen);
+    return OpenOrQuery(In, phwi, uDeviceID, pwfx, dwCallback, fdwOpen);
 }
 
 MMRESULT waveInClose(HWAVEIN hwi)
@@ -251,17 +251,17 @@ MMRESULT waveInClose(HWAVEIN hwi)
 
 MMRESULT waveInPrepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh)
 {
-    return Prepare(In, hwi, pwh, cbwh);
+    return PrepareHeader(In, hwi, pwh, cbwh);
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh)
 {
-    return Unprepare(In, hwi, pwh, cbwh);
+    return UnprepareHeader(In, hwi, pwh, cbwh);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh)
 {
-    return Queue(In, hwi, pwh, cbwh);
+    return SubmitHeader(In, hwi, pwh, cbwh);
 }
 
 MMRESULT waveInStart(HWAVEIN hwi)
@@ -281,7 +281,7 @@ MMRESULT waveInReset(HWAVEIN hwi)
 
 MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt)
 {
-    return Position(In, hwi, pmmt, cbmmt);
+    return ReadPosition(In, hwi, pmmt, cbmmt);
 }
 
 UINT waveOutGetNumDevs()
@@ -303,7 +303,7 @@ MMRESULT waveOutGetErrorTextA(MMRESULT mmrError, char* pszText, UINT cchText)
 MMRESULT waveOutOpen(HWAVEOUT* phwo, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
                      DWORD_PTR /*dwInstance*/, DWORD fdwOpen)
 {
-    return Open(Out, phwo, uDeviceID, pwfx, dwCallback, fdwOpen);
+    return OpenOrQuery(Out, phwo, uDeviceID, pwfx, dwCallback, fdwOpen);
 }
 
 MMRESULT waveOutClose(HWAVEOUT hwo)
@@ -313,17 +313,17 @@ MMRESULT waveOutClose(HWAVEOUT hwo)
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
 {
-    return Prepare(Out, hwo, pwh, cbwh);
+    return PrepareHeader(Out, hwo, pwh, cbwh);
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
 {
-    return Unprepare(Out, hwo, pwh, cbwh);
+    return UnprepareHeader(Out, hwo, pwh, cbwh);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh)
 {
-    return Queue(Out, hwo, pwh, cbwh);
+    return SubmitHeader(Out, hwo, pwh, cbwh);
 }
 
 MMRESULT waveOutPause(HWAVEOUT hwo)
@@ -343,7 +343,7 @@ MMRESULT waveOutReset(HWAVEOUT hwo)
 
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt)
 {
-    return Position(Out, hwo, pmmt, cbmmt);
+    return ReadPosition(Out, hwo, pmmt, cbmmt);
 }
 
 MMRESULT waveOutGetVolume(HWAVEOUT hwo, DWORD* pdwVolume)

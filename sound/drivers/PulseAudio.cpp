@@ -63,20 +63,26 @@ private:
     pa_threaded_mainloop* FLoop;
 };
 
-void Forget(pa_operation* operation)
+// One reference to an operation of the server's, let go (unref) with the handle; the answer's
+// callback may still run unless the operation is cancelled (Cancel).
+struct TOperationUnref
 {
-    if (operation != nullptr)
-        pa_operation_unref(operation);
+    void operator()(pa_operation* operation) const { pa_operation_unref(operation); }
+};
+using TOperation = std::unique_ptr<pa_operation, TOperationUnref>;
+
+// The answer's callback will not run; the reference is let go.
+void Cancel(TOperation& operation)
+{
+    if (operation != nullptr && pa_operation_get_state(operation.get()) == PA_OPERATION_RUNNING)
+        pa_operation_cancel(operation.get());
+    operation.reset();
 }
 
-void Cancel(pa_operation*& operation)
+// An operation whose answer nobody waits for: its reference goes at once.
+void Forget(pa_operation* operation)
 {
-    if (operation == nullptr)
-        return;
-    if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
-        pa_operation_cancel(operation);
-    pa_operation_unref(operation);
-    operation = nullptr;
+    const TOperation reference(operation);
 }
 
 // The product name: the description, cut to 31 bytes without splitting a UTF-8 character.
@@ -142,8 +148,14 @@ struct TPulseAudioDriver::TStream
     const std::size_t FrameBytes;
     HWAVE Handle = 0;
     pa_stream* Stream = nullptr;
-    bool Opened = false; // a handle was given out
-    bool Lost = false;   // the server or the device went away; every header has been returned
+    // Opening until the handle is given out; Lost once the server or the device went away, and
+    // then every header has been returned.
+    enum class TState : std::uint8_t
+    {
+        Opening,
+        Open,
+        Lost
+    } State = TState::Opening;
     MMRESULT LostCode = MMSYSERR_NODRIVER; // what Queue and Start answer once lost
     bool Sized = false;                    // buffer attributes set from the first header
     bool Corked = true;                    // both directions start corked
@@ -153,7 +165,7 @@ struct TPulseAudioDriver::TStream
     DWORD Volume = 0xFFFFFFFF;
     DWORD SentValue = 0xFFFFFFFF;
     pa_cvolume Sent{};
-    pa_operation* VolumeQuery = nullptr;
+    TOperation VolumeQuery;
 
     // Input: headers being filled, oldest first.
     std::deque<WAVEHDR*> Filling;
@@ -182,7 +194,9 @@ struct TPulseAudioDriver::TStream
     bool Paused = false;
     pa_time_event* Check = nullptr;
     bool CheckArmed = false;
-    pa_operation* Timing = nullptr;
+    TOperation Timing;
+
+    bool Lost() const { return State == TState::Lost; }
 
     void Post(UINT msg, WAVEHDR* header) const
     {
@@ -212,7 +226,7 @@ struct TPulseAudioDriver::TStream
 
     void SetCorked(bool corked)
     {
-        if (Corked == corked || Lost)
+        if (Corked == corked || Lost())
             return;
         Corked = corked;
         DrainEnd = 0;  // a corked stream is taken back from the sink
@@ -225,7 +239,7 @@ struct TPulseAudioDriver::TStream
 
     void Flush() const
     {
-        if (!Lost)
+        if (!Lost())
             Forget(pa_stream_flush(Stream, nullptr, nullptr));
     }
 
@@ -239,14 +253,14 @@ struct TPulseAudioDriver::TStream
     // server, which also names a stream that was lost before.
     void MarkLost(MMRESULT code)
     {
-        if (!Opened)
+        if (State == TState::Opening)
             return;
-        if (Lost) {
+        if (Lost()) {
             if (code == MMSYSERR_NODRIVER)
                 LostCode = code;
             return;
         }
-        Lost = true;
+        State = TState::Lost;
         LostCode = code;
         Recording = false;
         ReturnAll();
@@ -353,7 +367,7 @@ struct TPulseAudioDriver::TStream
     // at once, and the output would seem to hold more than it does.)
     void UpdatePlayed()
     {
-        const pa_timing_info* timing = Lost ? nullptr : pa_stream_get_timing_info(Stream);
+        const pa_timing_info* timing = Lost() ? nullptr : pa_stream_get_timing_info(Stream);
         if (timing == nullptr || timing->write_index_corrupt || timing->read_index_corrupt)
             return;
         const pa_usec_t now = pa_rtclock_now();
@@ -381,12 +395,12 @@ struct TPulseAudioDriver::TStream
     void AskTiming()
     {
         TimingAsked = CorkChanges;
-        Timing = pa_stream_update_timing_info(Stream, &TStream::TimingUpdated, this);
+        Timing.reset(pa_stream_update_timing_info(Stream, &TStream::TimingUpdated, this));
     }
 
     void NoteAhead()
     {
-        const pa_timing_info* timing = Lost ? nullptr : pa_stream_get_timing_info(Stream);
+        const pa_timing_info* timing = Lost() ? nullptr : pa_stream_get_timing_info(Stream);
         if (TimingAsked != CorkChanges || timing == nullptr || timing->write_index_corrupt ||
             timing->read_index_corrupt)
             return;
@@ -424,7 +438,7 @@ struct TPulseAudioDriver::TStream
     // Asks for a timing update when the oldest block should have been played.
     void ArmCheck()
     {
-        if (Lost || Corked || Playing.empty() || CheckArmed || Timing != nullptr ||
+        if (Lost() || Corked || Playing.empty() || CheckArmed || Timing != nullptr ||
             Check == nullptr)
             return;
         const TOutBlock& oldest = Playing.front();
@@ -444,7 +458,7 @@ struct TPulseAudioDriver::TStream
     {
         auto& s = *static_cast<TStream*>(self);
         s.CheckArmed = false;
-        if (s.Lost || s.Timing != nullptr)
+        if (s.Lost() || s.Timing != nullptr)
             return;
         s.AskTiming();
     }
@@ -452,8 +466,7 @@ struct TPulseAudioDriver::TStream
     static void TimingUpdated(pa_stream*, int, void* self)
     {
         auto& s = *static_cast<TStream*>(self);
-        Forget(s.Timing);
-        s.Timing = nullptr;
+        s.Timing.reset();
         s.NoteAhead();
         s.UpdatePlayed();
         s.Send();
@@ -491,17 +504,16 @@ struct TPulseAudioDriver::TStream
     void AskVolume()
     {
         Cancel(VolumeQuery);
-        VolumeQuery = pa_context_get_sink_input_info(pa_stream_get_context(Stream),
-                                                     pa_stream_get_index(Stream),
-                                                     &TStream::VolumeKnown, this);
+        VolumeQuery.reset(pa_context_get_sink_input_info(pa_stream_get_context(Stream),
+                                                         pa_stream_get_index(Stream),
+                                                         &TStream::VolumeKnown, this));
     }
 
     static void VolumeKnown(pa_context*, const pa_sink_input_info* info, int eol, void* self)
     {
         auto& s = *static_cast<TStream*>(self);
         if (eol != 0 || info == nullptr) {
-            Forget(s.VolumeQuery);
-            s.VolumeQuery = nullptr;
+            s.VolumeQuery.reset();
             return;
         }
         if (pa_cvolume_equal(&info->volume, &s.Sent) != 0) {
@@ -553,7 +565,7 @@ void TPulseAudioDriver::SinkInputChanged(std::uint32_t index)
 {
     for (auto& entry : FStreams) {
         TStream& s = *entry.second;
-        if (s.Dir == TDirection::Out && !s.Lost && pa_stream_get_index(s.Stream) == index)
+        if (s.Dir == TDirection::Out && !s.Lost() && pa_stream_get_index(s.Stream) == index)
             s.AskVolume();
     }
 }
@@ -660,7 +672,7 @@ bool TPulseAudioDriver::ListDevices(TWaveDirection dir, std::vector<TDevice>& de
     devices.clear();
     defaultName.clear();
 
-    pa_operation* server = pa_context_get_server_info(
+    TOperation server(pa_context_get_server_info(
         FContext,
         [](pa_context*, const pa_server_info* info, void* data) {
             auto& l = *static_cast<TListing*>(data);
@@ -671,10 +683,10 @@ bool TPulseAudioDriver::ListDevices(TWaveDirection dir, std::vector<TDevice>& de
             l.Default = name != nullptr ? name : "";
             l.Answered(info != nullptr ? 1 : -1);
         },
-        &listing);
-    pa_operation* list = nullptr;
+        &listing));
+    TOperation list;
     if (dir == TDirection::In)
-        list = pa_context_get_source_info_list(
+        list.reset(pa_context_get_source_info_list(
             FContext,
             [](pa_context*, const pa_source_info* info, int eol, void* data) {
                 auto& l = *static_cast<TListing*>(data);
@@ -685,9 +697,9 @@ bool TPulseAudioDriver::ListDevices(TWaveDirection dir, std::vector<TDevice>& de
                                          info->description ? info->description : info->name,
                                          info->sample_spec.channels});
             },
-            &listing);
+            &listing));
     else
-        list = pa_context_get_sink_info_list(
+        list.reset(pa_context_get_sink_info_list(
             FContext,
             [](pa_context*, const pa_sink_info* info, int eol, void* data) {
                 auto& l = *static_cast<TListing*>(data);
@@ -698,7 +710,7 @@ bool TPulseAudioDriver::ListDevices(TWaveDirection dir, std::vector<TDevice>& de
                                          info->description ? info->description : info->name,
                                          info->sample_spec.channels});
             },
-            &listing);
+            &listing));
     const bool answered = server != nullptr && list != nullptr &&
                           Wait(deadline, [&] { return listing.Waiting == 0; });
     Cancel(server);
@@ -746,7 +758,7 @@ void TPulseAudioDriver::RestartIdleSink(std::uint32_t sink, TDeadline deadline)
         bool Answered = false;
         bool Restart = false;
     } state{FLoop};
-    pa_operation* info = pa_context_get_sink_info_by_index(
+    TOperation info(pa_context_get_sink_info_by_index(
         FContext, sink,
         [](pa_context*, const pa_sink_info* info, int eol, void* data) {
             auto& st = *static_cast<TSinkState*>(data);
@@ -756,7 +768,7 @@ void TPulseAudioDriver::RestartIdleSink(std::uint32_t sink, TDeadline deadline)
                 st.Answered = true;
             pa_threaded_mainloop_signal(st.Loop, 0);
         },
-        &state);
+        &state));
     const bool answered = info != nullptr && Wait(deadline, [&] { return state.Answered; });
     Cancel(info);
     if (!answered || !state.Restart)
@@ -906,7 +918,7 @@ MMRESULT TPulseAudioDriver::Open(TWaveDirection dir, UINT device, const WAVEFORM
         s->AskVolume();
         s->AskTiming();
     }
-    s->Opened = true;
+    s->State = TStream::TState::Open;
     s->Handle = handle = ++FLastHandle;
     s->Post(in ? MM_WIM_OPEN : MM_WOM_OPEN, nullptr);
     FStreams.emplace(handle, std::move(s));
@@ -942,7 +954,7 @@ MMRESULT TPulseAudioDriver::Unprepare(TWaveDirection dir, HWAVE handle, WAVEHDR*
 MMRESULT TPulseAudioDriver::Queue(TWaveDirection dir, HWAVE handle, WAVEHDR* header)
 {
     return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
-        if (s->Lost)
+        if (s->Lost())
             return s->LostCode;
         pa_buffer_attr attributes;
         std::memset(&attributes, 0xFF, sizeof attributes);
@@ -979,7 +991,7 @@ MMRESULT TPulseAudioDriver::Queue(TWaveDirection dir, HWAVE handle, WAVEHDR* hea
 MMRESULT TPulseAudioDriver::Start(TWaveDirection dir, HWAVE handle)
 {
     return OnStream(dir, handle, [&](TStream* s) -> MMRESULT {
-        if (s->Lost)
+        if (s->Lost())
             return s->LostCode;
         if (dir == TDirection::In) {
             s->Recording = true;
@@ -1059,7 +1071,7 @@ MMRESULT TPulseAudioDriver::SetControl(HWAVE handle, TWaveControl control, DWORD
     return OnStream(TDirection::Out, handle, [&](TStream* s) -> MMRESULT {
         if (control != TWaveControl::Volume)
             return MMSYSERR_NOTSUPPORTED;
-        if (s->Lost)
+        if (s->Lost())
             return s->LostCode;
         s->SendVolume(value);
         return MMSYSERR_NOERROR;
@@ -1071,7 +1083,7 @@ MMRESULT TPulseAudioDriver::SetControl(HWAVE handle, TWaveControl control, DWORD
 MMRESULT TPulseAudioDriver::GetLatency(HWAVE handle, DWORD& milliseconds)
 {
     return OnStream(TDirection::Out, handle, [&](TStream* s) -> MMRESULT {
-        if (s->Lost)
+        if (s->Lost())
             return s->LostCode;
         const pa_timing_info* timing = pa_stream_get_timing_info(s->Stream);
         milliseconds = timing != nullptr ? static_cast<DWORD>((timing->sink_usec + 500) / 1000) : 0;
@@ -1083,7 +1095,7 @@ MMRESULT TPulseAudioDriver::GetLatency(HWAVE handle, DWORD& milliseconds)
 MMRESULT TPulseAudioDriver::GetAhead(HWAVE handle, DWORD& milliseconds)
 {
     return OnStream(TDirection::Out, handle, [&](TStream* s) -> MMRESULT {
-        if (s->Lost)
+        if (s->Lost())
             return s->LostCode;
         if (!s->AheadKnown)
             return MMSYSERR_NOTSUPPORTED;

@@ -1,0 +1,288 @@
+// The school's week: which rule a moment follows under the settings' keys, what they refuse, and
+// the holds set by hand, in a zone of the test's own.
+
+#include "core/ScheduleFile.h"
+#include "week/SchoolWeek.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using TKeys = std::vector<std::pair<QString, QString>>;
+
+const QTimeZone Zone("Europe/Madrid");
+
+QDateTime At(const char* local)
+{
+    return QDateTime(QDate::fromString(QString::fromLatin1(local).left(10), Qt::ISODate),
+                     QTime::fromString(QString::fromLatin1(local).mid(11), QStringLiteral("HH:mm")),
+                     Zone);
+}
+
+// Output `plane` on from `from` to `to` (hours), every day.
+TSchedule Hours(int plane, int from, int to)
+{
+    TSchedule schedule;
+    for (int hour = from; hour < to; ++hour)
+        for (int slot = 0; slot < TSchedule::Slots; ++slot)
+            schedule.Set(plane, slot, hour, true);
+    return schedule;
+}
+
+class SchoolWeek : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        WriteScheduleFile(Path("sabado.tem").toStdString(), Hours(1, 0, 24).Flags());
+        WriteScheduleFile(Path("festivo.tem").toStdString(), Hours(2, 0, 24).Flags());
+        QFile ics(Path("festivos.ics"));
+        ASSERT_TRUE(ics.open(QIODevice::WriteOnly));
+        ics.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Aula//ES\r\nBEGIN:VEVENT\r\n"
+                  "UID:navidad@aula\r\nDTSTAMP:20200101T000000Z\r\nDTSTART;VALUE=DATE:20201225\r\n"
+                  "RRULE:FREQ=YEARLY\r\nSUMMARY:Navidad\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    }
+    QString Path(const char* name) const { return Dir.filePath(QString::fromLatin1(name)); }
+    // The week the keys give, D0 on all day in the main schedule; an error's text otherwise.
+    std::string Load(const TKeys& keys, TWeek& week) const
+    {
+        TWeekRules rules;
+        QString error;
+        if (!ParseWeekRules(keys, rules, error) ||
+            !LoadWeek(Hours(0, 0, 24), rules, QDate(2026, 12, 1), week, error))
+            return error.toStdString();
+        return {};
+    }
+
+    QTemporaryDir Dir;
+};
+
+TEST_F(SchoolWeek, EachMomentFollowsTheRuleOfItsDate)
+{
+    const QString saturday = Path("sabado.tem");
+    const QString holiday = Path("festivo.tem");
+    const QString ics = Path("festivos.ics");
+    const struct
+    {
+        TKeys Keys;
+        const char* At;
+        std::uint8_t Word;
+        TReason Reason;
+    } rows[] = {
+        {{}, "2026-12-12 10:00", 0x01, TReason::Schedule}, // a Saturday, no rules
+        {{{"days", "lun-vie"}}, "2026-12-12 10:00", 0x00, TReason::NoSchool},
+        {{{"days", "lun-vie"}}, "2026-12-11 23:55", 0x01, TReason::Schedule}, // Friday's last slot
+        {{{"days", "lun-vie"}}, "2026-12-12 00:00", 0x00, TReason::NoSchool}, // Saturday's first
+        {{{"days", "mon-fri"}}, "2026-12-13 12:00", 0x00, TReason::NoSchool},
+        {{{"days", "Lun, MIÉ,vie"}}, "2026-12-08 12:00", 0x00, TReason::NoSchool}, // Tuesday
+        {{{"days", "lun,mie,vie"}}, "2026-12-09 12:00", 0x01, TReason::Schedule},  // Wednesday
+        {{{"days", "sáb-lun"}}, "2026-12-13 12:00", 0x01, TReason::Schedule},      // across Sunday
+        {{{"days", "sáb-lun"}}, "2026-12-15 12:00", 0x00, TReason::NoSchool},
+        {{{"days", "lun-vie"}, {"schedule.sáb", saturday}},
+         "2026-12-12 12:00",
+         0x02,
+         TReason::DaySchedule},
+        {{{"schedule.sat", saturday}}, "2026-12-12 12:00", 0x02, TReason::DaySchedule},
+        {{{"schedule.sab", saturday}}, "2026-12-13 12:00", 0x01, TReason::Schedule},
+        {{{"holidays", "2026-12-21..2027-01-07"}}, "2027-01-01 09:00", 0x00, TReason::Holiday},
+        {{{"holidays", "2026-12-21..2027-01-07"}}, "2027-01-08 00:00", 0x01, TReason::Schedule},
+        {{{"holidays", "2026-12-21..2027-01-07, 2027-03-19"}},
+         "2027-03-19 09:00",
+         0x00,
+         TReason::Holiday},
+        {{{"holidays", "2027-03-19"}, {"schedule.festivo", holiday}},
+         "2027-03-19 09:00",
+         0x04,
+         TReason::HolidaySchedule},
+        {{{"holidays", ics}}, "2026-12-25 09:00", 0x00, TReason::Holiday},
+        {{{"holidays", ics}}, "2027-12-25 09:00", 0x00, TReason::Holiday}, // yearly
+        {{{"holidays", ics}}, "2026-12-24 23:55", 0x01, TReason::Schedule},
+        {{{"holidays", "2026-12-12"}, {"schedule.sáb", saturday}},
+         "2026-12-12 12:00",
+         0x00,
+         TReason::Holiday}, // a holiday wins over the day's own schedule
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.At);
+        TWeek week;
+        ASSERT_EQ(Load(row.Keys, week), "");
+        const TState state = StateAt(week, {}, At(row.At), Zone);
+        EXPECT_EQ(state.Word, row.Word);
+        EXPECT_EQ(state.Outputs[0].Reason, row.Reason);
+    }
+}
+
+TEST_F(SchoolWeek, ABadKeyDayDateRangeOrFileIsRefusedByName)
+{
+    const struct
+    {
+        TKeys Keys;
+        const char* Named; // in the error
+    } rows[] = {
+        {{{"days", "lun-vix"}}, "lun-vix"},
+        {{{"days", "lun-mar-mié"}}, "lun-mar-mié"},
+        {{{"days", ""}}, "days"},
+        {{{"schedule.domingo2", "x.tem"}}, "schedule.domingo2"},
+        {{{"color", "azul"}}, "color"},
+        {{{"holidays", "2026-13-01"}}, "2026-13-01"},
+        {{{"holidays", "2027-01-07..2026-12-21"}}, "2027-01-07..2026-12-21"},
+        {{{"holidays", "navidad"}}, "navidad"},
+        {{{"schedule.sáb", "/no/existe.tem"}}, "/no/existe.tem"},
+        {{{"holidays", "/no/existe.ics"}}, "/no/existe.ics"},
+    };
+    for (const auto& row : rows) {
+        TWeek week;
+        const std::string error = Load(row.Keys, week);
+        EXPECT_NE(error.find(row.Named), std::string::npos) << row.Named << ": " << error;
+    }
+}
+
+// Main schedule: D0 from 08:00 to 14:00 on school days (Monday to Friday); holidays over
+// Christmas.
+TEST_F(SchoolWeek, AHoldLastsUntilThePlanChangesItsOutputOrUntilItsTime)
+{
+    TWeekRules rules;
+    QString error;
+    ASSERT_TRUE(ParseWeekRules({{"days", "lun-vie"}, {"holidays", "2026-12-21..2027-01-07"}}, rules,
+                               error));
+    TWeek week;
+    ASSERT_TRUE(LoadWeek(Hours(0, 8, 14), rules, QDate(2026, 12, 1), week, error));
+    const struct
+    {
+        const char* What;
+        THold Hold;
+        const char* Ends; // "": never, only AUTO ends it
+        const char* At;
+        bool On;
+        TReason Reason;
+    } rows[] = {
+        {"off until the plan turns D0 off",
+         {0, false, At("2026-12-09 09:00"), {}, {}},
+         "2026-12-09 14:00",
+         "2026-12-09 13:55",
+         false,
+         TReason::Hold},
+        {"then the plan again",
+         {0, false, At("2026-12-09 09:00"), {}, {}},
+         "2026-12-09 14:00",
+         "2026-12-10 08:00",
+         true,
+         TReason::Schedule},
+        {"on over a weekend, until Monday's start",
+         {0, true, At("2026-12-11 15:00"), {}, {}},
+         "2026-12-14 08:00",
+         "2026-12-13 12:00",
+         true,
+         TReason::Hold},
+        {"on until the plan's change after the holidays",
+         {0, true, At("2026-12-18 15:00"), {}, {}},
+         "2027-01-08 08:00",
+         "2027-01-01 12:00",
+         true,
+         TReason::Hold},
+        {"an output the plan never changes",
+         {1, true, At("2026-12-09 09:00"), {}, {}},
+         "",
+         "2026-12-30 09:00",
+         true,
+         TReason::Hold},
+        {"until a time",
+         {0, true, At("2026-12-09 15:00"), At("2026-12-09 16:30"), {}},
+         "2026-12-09 16:30",
+         "2026-12-09 16:25",
+         true,
+         TReason::Hold},
+        {"ended at its time",
+         {0, true, At("2026-12-09 15:00"), At("2026-12-09 16:30"), {}},
+         "2026-12-09 16:30",
+         "2026-12-09 16:30",
+         false,
+         TReason::Schedule},
+        {"until a time on a holiday",
+         {0, true, At("2026-12-18 15:00"), At("2026-12-21 10:00"), {}},
+         "2026-12-21 10:00",
+         "2026-12-21 10:00",
+         false,
+         TReason::Holiday},
+        {"not before it was set",
+         {0, false, At("2026-12-09 09:00"), {}, {}},
+         "2026-12-09 14:00",
+         "2026-12-09 08:55",
+         true,
+         TReason::Schedule},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.What);
+        std::vector<THold> holds{row.Hold};
+        ResolveHolds(week, holds, Zone);
+        EXPECT_EQ(holds[0].Ends, *row.Ends == 0 ? QDateTime() : At(row.Ends));
+        const TOutputState state = StateAt(week, holds, At(row.At), Zone)
+                                       .Outputs[static_cast<std::size_t>(row.Hold.Output)];
+        EXPECT_EQ(state.On, row.On);
+        EXPECT_EQ(state.Reason, row.Reason);
+        // The timer wakes when a hold ends, between slot starts too.
+        if (holds[0].Ends.isValid() && holds[0].Ends > At(row.At)) {
+            EXPECT_LE(NextTurn(holds, At(row.At), Zone), holds[0].Ends);
+        }
+        // Kept across a restart as they were.
+        const std::vector<THold> kept = ParseHolds(HoldsText(holds));
+        ASSERT_EQ(kept.size(), 1U);
+        EXPECT_EQ(kept[0].Output, row.Hold.Output);
+        EXPECT_EQ(kept[0].On, row.Hold.On);
+        EXPECT_EQ(kept[0].SetAt, row.Hold.SetAt);
+        EXPECT_EQ(kept[0].Until, row.Hold.Until);
+    }
+}
+
+TEST(SchoolWeekRequests, SetAndUntilAsTheUserWritesThem)
+{
+    const struct
+    {
+        const char* Set;
+        std::uint8_t Outputs; // 0: refused
+        std::optional<bool> Value;
+    } sets[] = {
+        {"D2=on", 0x04, true}, {"d5=OFF", 0x20, false}, {"all=auto", 0x3F, std::nullopt},
+        {"D6=on", 0, {}},      {"D2=maybe", 0, {}},     {"D2", 0, {}},
+        {"D22=on", 0, {}},     {"x=on", 0, {}},
+    };
+    for (const auto& row : sets) {
+        std::uint8_t outputs = 0;
+        std::optional<bool> value;
+        QString error;
+        const bool parsed = ParseSet(QString::fromLatin1(row.Set), outputs, value, error);
+        EXPECT_EQ(parsed, row.Outputs != 0) << row.Set;
+        if (parsed) {
+            EXPECT_EQ(outputs, row.Outputs) << row.Set;
+            EXPECT_EQ(value, row.Value) << row.Set;
+        } else {
+            EXPECT_TRUE(error.contains(QString::fromLatin1(row.Set))) << row.Set;
+        }
+    }
+    const QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(10, 0));
+    const struct
+    {
+        const char* Until;
+        QDateTime Expect; // invalid: refused
+    } untils[] = {
+        {"14:30", QDateTime(QDate(2026, 12, 8), QTime(14, 30))},
+        {"8:00", QDateTime(QDate(2026, 12, 9), QTime(8, 0))}, // already past today: tomorrow
+        {"2026-12-09T08:00", QDateTime(QDate(2026, 12, 9), QTime(8, 0))},
+        {"2026-12-08T09:00", {}}, // past
+        {"25:00", {}},
+        {"mañana", {}},
+    };
+    for (const auto& row : untils) {
+        QDateTime until;
+        QString error;
+        EXPECT_EQ(ParseUntil(QString::fromUtf8(row.Until), now, until, error), row.Expect.isValid())
+            << row.Until;
+        if (row.Expect.isValid()) {
+            EXPECT_EQ(until, row.Expect) << row.Until;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,388 @@
+#include "SchoolWeek.h"
+
+#include "core/Clock.h"
+#include "core/ScheduleFile.h"
+#include "week/ICalendar.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <bit>
+
+namespace {
+
+// The names of the days, Monday first: Spanish with and without accents, then English.
+const std::array<QStringList, 7> DayNames{{
+    {"lun", "lunes", "mon", "monday"},
+    {"mar", "martes", "tue", "tuesday"},
+    {"mié", "mie", "miércoles", "miercoles", "wed", "wednesday"},
+    {"jue", "jueves", "thu", "thursday"},
+    {"vie", "viernes", "fri", "friday"},
+    {"sáb", "sab", "sábado", "sabado", "sat", "saturday"},
+    {"dom", "domingo", "sun", "sunday"},
+}};
+
+bool Refuse(const QString& key, const QString& why, QString& error)
+{
+    error = QStringLiteral("[timer] %1: %2").arg(key, why);
+    return false;
+}
+
+// "lun-vie", "lun,mié,vie", "sáb-lun" (across the week's end), or a mix of them.
+bool ParseDays(const QString& text, std::uint8_t& days, QString& error)
+{
+    days = 0;
+    for (const QString& item : text.split(u',')) {
+        const QStringList ends = item.split(u'-');
+        const int first = DayOfWeek(ends.front());
+        const int last = ends.size() == 2 ? DayOfWeek(ends.back()) : first;
+        if (ends.size() > 2 || first == 0 || last == 0)
+            return Refuse(QStringLiteral("days"),
+                          QStringLiteral("«%1» no es un día ni un intervalo de días (lun-vie)")
+                              .arg(item.trimmed()),
+                          error);
+        for (int d = first;; d = d % 7 + 1) {
+            days |= static_cast<std::uint8_t>(1U << (d - 1));
+            if (d == last)
+                break;
+        }
+    }
+    return true;
+}
+
+// Dates ("2027-03-19"), ranges ("2026-12-21..2027-01-07") and iCalendar files, comma separated.
+bool ParseHolidays(const QString& text, TWeekRules& rules, QString& error)
+{
+    for (QString item : text.split(u',', Qt::SkipEmptyParts)) {
+        item = item.trimmed();
+        if (item.startsWith(u'/') || item.startsWith(u'~')) {
+            rules.HolidayFiles << (item.startsWith(u'~') ? QDir::homePath() + item.mid(1) : item);
+            continue;
+        }
+        const QStringList ends = item.split(QStringLiteral(".."));
+        const QDate first = QDate::fromString(ends.front().trimmed(), Qt::ISODate);
+        const QDate last =
+            ends.size() == 2 ? QDate::fromString(ends.back().trimmed(), Qt::ISODate) : first;
+        if (ends.size() > 2 || !first.isValid() || !last.isValid())
+            return Refuse(
+                QStringLiteral("holidays"),
+                QStringLiteral("«%1» no es una fecha (2027-03-19), un intervalo "
+                               "(2026-12-21..2027-01-07) ni un archivo (/ruta/festivos.ics)")
+                    .arg(item),
+                error);
+        if (last < first)
+            return Refuse(QStringLiteral("holidays"),
+                          QStringLiteral("el intervalo «%1» acaba antes de empezar").arg(item),
+                          error);
+        rules.HolidayRanges.emplace_back(first, last);
+    }
+    return true;
+}
+
+bool Bit(std::uint8_t word, int output)
+{
+    return (word >> output) & 1U;
+}
+
+constexpr int LongestLook = 31; // days a plan is looked ahead for a change
+
+} // namespace
+
+bool LoadSchedule(const QString& path, TSchedule& schedule, QString& error)
+{
+    try {
+        schedule.Assign(ReadWholeScheduleFile(QFile::encodeName(path).toStdString()));
+        return true;
+    } catch (const EInOutError& e) {
+        error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(e.what()));
+    } catch (const ENotASchedule& e) {
+        error = QStringLiteral("%1: %2").arg(path, QString::fromUtf8(e.what()));
+    }
+    return false;
+}
+
+int DayOfWeek(const QString& name)
+{
+    const QString wanted = name.trimmed().toLower();
+    for (int d = 0; d < 7; ++d)
+        if (DayNames[static_cast<std::size_t>(d)].contains(wanted))
+            return d + 1;
+    return 0;
+}
+
+QString DayName(int dayOfWeek)
+{
+    return DayNames[static_cast<std::size_t>(std::clamp(dayOfWeek, 1, 7) - 1)].front();
+}
+
+bool ParseWeekRules(const std::vector<std::pair<QString, QString>>& keys, TWeekRules& rules,
+                    QString& error)
+{
+    rules = TWeekRules{};
+    for (const auto& [key, value] : keys) {
+        if (key == QLatin1String("schedule"))
+            continue;
+        if (key == QLatin1String("days")) {
+            if (!ParseDays(value, rules.SchoolDays, error))
+                return false;
+        } else if (key == QLatin1String("holidays")) {
+            if (!ParseHolidays(value, rules, error))
+                return false;
+        } else if (key == QLatin1String("schedule.festivo")) {
+            rules.HolidaySchedule = value;
+        } else if (key.startsWith(QLatin1String("schedule.")) && DayOfWeek(key.mid(9)) != 0) {
+            rules.DaySchedules[static_cast<std::size_t>(DayOfWeek(key.mid(9)) - 1)] = value;
+        } else {
+            return Refuse(key,
+                          QStringLiteral("clave desconocida (se admiten schedule, days, holidays, "
+                                         "schedule.DÍA y schedule.festivo)"),
+                          error);
+        }
+    }
+    return true;
+}
+
+TReason TWeek::RuleOf(QDate date) const
+{
+    if (Holidays.count(date) != 0)
+        return Holiday ? TReason::HolidaySchedule : TReason::Holiday;
+    const int d = date.dayOfWeek();
+    if (Days[static_cast<std::size_t>(d - 1)])
+        return TReason::DaySchedule;
+    return (SchoolDays >> (d - 1)) & 1U ? TReason::Schedule : TReason::NoSchool;
+}
+
+const TSchedule* TWeek::ScheduleOf(QDate date) const
+{
+    switch (RuleOf(date)) {
+    case TReason::Schedule:
+        return &Main;
+    case TReason::DaySchedule:
+        return &*Days[static_cast<std::size_t>(date.dayOfWeek() - 1)];
+    case TReason::HolidaySchedule:
+        return &*Holiday;
+    default:
+        return nullptr;
+    }
+}
+
+std::uint8_t TWeek::PlanWord(const QDateTime& at, const QTimeZone& zone) const
+{
+    const TSchedule* schedule = ScheduleOf(at.toTimeZone(zone).date());
+    if (schedule == nullptr)
+        return 0;
+    const TDaySlot slot = SlotAt(at, zone);
+    return OutputWordAt(*schedule, slot.Slot, slot.Hour);
+}
+
+bool LoadWeek(const TSchedule& main, const TWeekRules& rules, QDate from, TWeek& week,
+              QString& error)
+{
+    TWeek loaded;
+    loaded.Main = main;
+    loaded.SchoolDays = rules.SchoolDays;
+    for (std::size_t d = 0; d < rules.DaySchedules.size(); ++d)
+        if (!rules.DaySchedules[d].isEmpty() &&
+            !LoadSchedule(rules.DaySchedules[d], loaded.Days[d].emplace(), error))
+            return false;
+    if (!rules.HolidaySchedule.isEmpty() &&
+        !LoadSchedule(rules.HolidaySchedule, loaded.Holiday.emplace(), error))
+        return false;
+    for (const auto& [first, last] : rules.HolidayRanges)
+        for (QDate d = first; d <= last; d = d.addDays(1))
+            loaded.Holidays.insert(d);
+    for (const QString& file : rules.HolidayFiles)
+        if (!ReadHolidayFile(file, from, from.addDays(800), loaded.Holidays, error))
+            return false;
+    week = std::move(loaded);
+    return true;
+}
+
+QDateTime PlanChange(const TWeek& week, int output, const QDateTime& from, const QTimeZone& zone)
+{
+    const bool was = Bit(week.PlanWord(from, zone), output);
+    const QDateTime end = from.addDays(LongestLook);
+    for (QDateTime at = NextSlotStart(from, zone); at <= end; at = NextSlotStart(at, zone))
+        if (Bit(week.PlanWord(at, zone), output) != was)
+            return at;
+    return {};
+}
+
+void ResolveHolds(const TWeek& week, std::vector<THold>& holds, const QTimeZone& zone)
+{
+    for (THold& hold : holds)
+        hold.Ends =
+            hold.Until.isValid() ? hold.Until : PlanChange(week, hold.Output, hold.SetAt, zone);
+}
+
+bool DropEndedHolds(std::vector<THold>& holds, const QDateTime& now)
+{
+    const auto ended = std::remove_if(holds.begin(), holds.end(), [&](const THold& hold) {
+        return hold.Ends.isValid() && hold.Ends <= now;
+    });
+    const bool dropped = ended != holds.end();
+    holds.erase(ended, holds.end());
+    return dropped;
+}
+
+TState StateAt(const TWeek& week, const std::vector<THold>& holds, const QDateTime& at,
+               const QTimeZone& zone)
+{
+    TState state;
+    const TReason rule = week.RuleOf(at.toTimeZone(zone).date());
+    const std::uint8_t plan = week.PlanWord(at, zone);
+    for (int n = 0; n < OutputCount; ++n)
+        state.Outputs[static_cast<std::size_t>(n)] = {Bit(plan, n), rule, {}};
+    // The latest hold of an output wins.
+    for (const THold& hold : holds)
+        if (hold.SetAt <= at && (!hold.Ends.isValid() || at < hold.Ends))
+            state.Outputs[static_cast<std::size_t>(hold.Output)] = {hold.On, TReason::Hold,
+                                                                    hold.Ends};
+    for (int n = 0; n < OutputCount; ++n)
+        if (state.Outputs[static_cast<std::size_t>(n)].On)
+            state.Word |= static_cast<std::uint8_t>(1U << n);
+    return state;
+}
+
+QDateTime NextTurn(const std::vector<THold>& holds, const QDateTime& at, const QTimeZone& zone)
+{
+    QDateTime next = NextSlotStart(at, zone);
+    for (const THold& hold : holds)
+        if (hold.Ends.isValid() && hold.Ends > at && hold.Ends < next)
+            next = hold.Ends;
+    return next;
+}
+
+std::vector<TStep> WeekPlan(const TWeek& week, const std::vector<THold>& holds,
+                            const QDateTime& from, int days, const QTimeZone& zone)
+{
+    std::vector<TStep> plan{{from.toTimeZone(zone), StateAt(week, holds, from, zone)}};
+    const QDateTime end = from.addDays(days);
+    for (QDateTime at = NextTurn(holds, from, zone); at <= end; at = NextTurn(holds, at, zone)) {
+        TState state = StateAt(week, holds, at, zone);
+        const auto reasonOf = [](const TOutputState& output) { return output.Reason; };
+        if (state.Word != plan.back().State.Word ||
+            !std::equal(state.Outputs.begin(), state.Outputs.end(),
+                        plan.back().State.Outputs.begin(), plan.back().State.Outputs.end(),
+                        [&](const TOutputState& a, const TOutputState& b) {
+                            return reasonOf(a) == reasonOf(b);
+                        }))
+            plan.push_back({at.toTimeZone(zone), state});
+    }
+    return plan;
+}
+
+QString ReasonText(const TOutputState& state, const QDateTime& now)
+{
+    switch (state.Reason) {
+    case TReason::Schedule:
+        return QStringLiteral("horario");
+    case TReason::DaySchedule:
+        return QStringLiteral("horario del día");
+    case TReason::NoSchool:
+        return QStringLiteral("día sin clase");
+    case TReason::Holiday:
+        return QStringLiteral("festivo");
+    case TReason::HolidaySchedule:
+        return QStringLiteral("horario de festivo");
+    case TReason::Hold:
+        break;
+    }
+    if (!state.HeldUntil.isValid())
+        return QStringLiteral("manual, hasta «auto»");
+    const QDateTime until = state.HeldUntil.toLocalTime();
+    return QStringLiteral("manual hasta %1")
+        .arg(until.date() == now.toLocalTime().date()
+                 ? until.toString(QStringLiteral("HH:mm"))
+                 : until.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
+bool ParseSet(const QString& text, std::uint8_t& outputs, std::optional<bool>& value,
+              QString& error)
+{
+    const QStringList parts = text.trimmed().toLower().split(u'=');
+    const QString& name = parts.front();
+    bool numbered = false;
+    const int n = name.startsWith(u'd') ? name.mid(1).toInt(&numbered) : -1;
+    if (name == QLatin1String("all"))
+        outputs = OutputsMask;
+    else if (numbered && n >= 0 && n < OutputCount && name.size() == 2)
+        outputs = static_cast<std::uint8_t>(1U << n);
+    else
+        outputs = 0;
+    const QString wanted = parts.size() == 2 ? parts.back() : QString();
+    if (outputs == 0 || (wanted != QLatin1String("on") && wanted != QLatin1String("off") &&
+                         wanted != QLatin1String("auto"))) {
+        error = QStringLiteral("«%1» no es SALIDA=on, off o auto (D0 a D5, o all)").arg(text);
+        return false;
+    }
+    value = wanted == QLatin1String("auto") ? std::nullopt
+                                            : std::optional<bool>(wanted == QLatin1String("on"));
+    return true;
+}
+
+bool ParseUntil(const QString& text, const QDateTime& now, QDateTime& until, QString& error)
+{
+    const QTime time = QTime::fromString(text, QStringLiteral("H:mm"));
+    if (time.isValid()) {
+        const QDateTime local = now.toLocalTime();
+        until = QDateTime(local.date(), time);
+        if (until <= local)
+            until = QDateTime(local.date().addDays(1), time);
+    } else {
+        until = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd'T'H:mm"));
+    }
+    if (!until.isValid()) {
+        error = QStringLiteral("«%1» no es una hora (14:30) ni una fecha y hora "
+                               "(2026-12-08T08:00)")
+                    .arg(text);
+        return false;
+    }
+    if (until <= now) {
+        error = QStringLiteral("%1 ya ha pasado").arg(text);
+        return false;
+    }
+    return true;
+}
+
+QByteArray HoldsText(const std::vector<THold>& holds)
+{
+    QByteArray text;
+    for (const THold& hold : holds) {
+        text += QStringLiteral("D%1 %2 %3")
+                    .arg(hold.Output)
+                    .arg(hold.On ? QStringLiteral("on") : QStringLiteral("off"),
+                         hold.SetAt.toUTC().toString(Qt::ISODate))
+                    .toUtf8();
+        if (hold.Until.isValid())
+            text += ' ' + hold.Until.toUTC().toString(Qt::ISODate).toUtf8();
+        text += '\n';
+    }
+    return text;
+}
+
+std::vector<THold> ParseHolds(const QByteArray& text)
+{
+    std::vector<THold> holds;
+    for (const QByteArray& line : text.split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 3 || fields.size() > 4)
+            continue;
+        std::uint8_t outputs = 0;
+        std::optional<bool> value;
+        QString error;
+        THold hold;
+        hold.SetAt = QDateTime::fromString(QString::fromUtf8(fields[2]), Qt::ISODate);
+        if (fields.size() == 4)
+            hold.Until = QDateTime::fromString(QString::fromUtf8(fields[3]), Qt::ISODate);
+        if (!ParseSet(QString::fromUtf8(fields[0] + '=' + fields[1]), outputs, value, error) ||
+            outputs == OutputsMask || !value || !hold.SetAt.isValid() ||
+            (fields.size() == 4 && !hold.Until.isValid()))
+            continue;
+        hold.Output = static_cast<int>(std::countr_zero(outputs));
+        hold.On = *value;
+        holds.push_back(hold);
+    }
+    return holds;
+}

@@ -1,5 +1,7 @@
 // prvardo-timer on the real clock: how late after a slot start the word leaves (at a
-// pseudo-terminal), and the program's CPU while it waits, as its share of one core.
+// pseudo-terminal), the time from `prvardo-timer --set` being started to its byte at the
+// pseudo-terminal, and the program's CPU while it waits, as its share of one core, with a school
+// calendar in force (days, holidays and an iCalendar file).
 //
 //   bench_timer [BOUNDARIES]   the slot starts to wait for (default 1; each takes up to 5 minutes)
 //
@@ -9,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -57,9 +60,33 @@ int main(int argc, char** argv)
     char name[256] = {};
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
         return 1;
+    // A calendar in force: every day a school day, a few holidays away from today, and an
+    // iCalendar file with a yearly holiday.
+    const QDate today = QDate::currentDate();
+    QDir(dir.path()).mkpath(QStringLiteral("PrVardo"));
+    QDir(dir.path()).mkdir(QStringLiteral("run"));
+    QFile::setPermissions(dir.filePath(QStringLiteral("run")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile ics(dir.filePath(QStringLiteral("festivos.ics")));
+    QFile settings(dir.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
+    if (!ics.open(QIODevice::WriteOnly) || !settings.open(QIODevice::WriteOnly))
+        return 1;
+    ics.write("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//ES\r\nBEGIN:VEVENT\r\n"
+              "UID:fiesta@bench\r\nDTSTAMP:20200101T000000Z\r\nDTSTART;VALUE=DATE:" +
+              today.addDays(100).toString(QStringLiteral("yyyyMMdd")).toLatin1() +
+              "\r\nRRULE:FREQ=YEARLY\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    ics.close();
+    settings.write(QStringLiteral("[timer]\ndays = lun-dom\nholidays = %1..%2, %3\n")
+                       .arg(today.addDays(40).toString(Qt::ISODate),
+                            today.addDays(50).toString(Qt::ISODate), ics.fileName())
+                       .toUtf8());
+    settings.close();
+
     QProcess timer;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
     timer.setProcessEnvironment(environment);
     timer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     timer.start(QStringLiteral(PRVARDO_TIMER), {path, QStringLiteral("--output"),
@@ -73,6 +100,34 @@ int main(int argc, char** argv)
         return 1;
     for (pollfd more{master, POLLIN, 0}; ::poll(&more, 1, 500) > 0;)
         (void)::read(master, bytes, sizeof bytes);
+
+    // --set D1=on, then off, and so on: from the client's start to its byte.
+    std::vector<double> setMs;
+    for (int i = 0; i < 21; ++i) {
+        QProcess client;
+        client.setProcessEnvironment(environment);
+        const auto started = std::chrono::steady_clock::now();
+        client.start(QStringLiteral(PRVARDO_TIMER),
+                     {QStringLiteral("--set"),
+                      i % 2 == 0 ? QStringLiteral("D1=on") : QStringLiteral("D1=off")});
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 5000) <= 0)
+            break;
+        setMs.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+                .count());
+        (void)::read(master, bytes, sizeof bytes);
+        client.waitForFinished();
+    }
+    std::sort(setMs.begin(), setMs.end());
+    if (setMs.size() != 21) {
+        std::printf("a --set did not reach the pseudo-terminal\n");
+        return 1;
+    }
+    std::printf("--set to its byte: %.1f ms median of %zu, %.1f ms at worst; vs 100 ms: %.2f\n",
+                setMs[setMs.size() / 2], setMs.size(), setMs.back(),
+                setMs[setMs.size() / 2] / 100.0);
+
     const double cpuBefore = CpuSeconds(timer.processId());
     const auto waitStart = std::chrono::steady_clock::now();
     std::vector<double> lateMs;

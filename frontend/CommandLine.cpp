@@ -17,9 +17,20 @@ QString Usage(const QString& program, const QString& files)
                "que solo su dueño pueda leer; cafile = RUTA, la autoridad que firma el\n"
                "certificado del servidor mqtts://, si no es una del sistema).\n")
         .arg(program, files.isEmpty() ? QString() : files + u' ', SettingsPath(),
-             files.isEmpty() ? QString()
-                             : QStringLiteral("  --dry-run        muestra cuándo conmutará en las "
-                                              "próximas 24 horas, y termina\n"),
+             files.isEmpty()
+                 ? QString()
+                 : QStringLiteral(
+                       "  --dry-run        muestra cuándo conmutará en las próximas 24 horas, y\n"
+                       "                   termina; con --days N, en los próximos N días (1 a 31)\n"
+                       "  --set SALIDA=on|off|auto\n"
+                       "                   fija una salida (D0 a D5, o all para las seis) en el\n"
+                       "                   temporizador en marcha hasta que el horario la cambie;\n"
+                       "                   con --until HORA, hasta esa hora (14:30, o\n"
+                       "                   2026-12-08T08:00); auto la devuelve al horario\n"
+                       "  --status         muestra qué hace el temporizador en marcha y por qué\n"
+                       "  En [timer]: schedule = ARCHIVO.tem, days = lun-vie, holidays = FECHAS,\n"
+                       "  INTERVALOS y archivos .ics, schedule.DÍA y schedule.festivo = "
+                       "ARCHIVO.tem\n"),
              TargetForms());
 }
 
@@ -35,6 +46,28 @@ bool ParseCommandLine(const QStringList& arguments, bool takesFiles, TCommandLin
             line.Version = true;
         } else if (takesFiles && argument == QLatin1String("--dry-run")) {
             line.DryRun = true;
+        } else if (takesFiles && argument == QLatin1String("--status")) {
+            line.Status = true;
+        } else if (takesFiles &&
+                   (argument == QLatin1String("--days") || argument == QLatin1String("--set") ||
+                    argument == QLatin1String("--until"))) {
+            if (i + 1 == arguments.size()) {
+                error = QStringLiteral("falta el valor tras %1").arg(argument);
+                return false;
+            }
+            const QString& value = arguments[++i];
+            if (argument == QLatin1String("--set")) {
+                line.Set << value;
+            } else if (argument == QLatin1String("--until")) {
+                line.Until = value;
+            } else {
+                bool number = false;
+                line.Days = value.toInt(&number);
+                if (!number || line.Days < 1 || line.Days > 31) {
+                    error = QStringLiteral("--days va de 1 a 31, no «%1»").arg(value);
+                    return false;
+                }
+            }
         } else if (argument == QLatin1String("--output")) {
             if (i + 1 == arguments.size()) {
                 error = QStringLiteral("falta la salida tras --output");

@@ -23,6 +23,12 @@ struct TCommandLine
     bool Help = false;
     bool Version = false;
     bool DryRun = false; // --dry-run, taken with files only
+    // prvardo-timer's own: --days N (with --dry-run; 0: not given), --set OUTPUT=STATE (may be
+    // repeated) with --until TIME, --status. Checked by the program.
+    int Days = 0;
+    QStringList Set;
+    QString Until;
+    bool Status = false;
 };
 
 // Parses the arguments after the program's name. False, with a one-line Spanish error that names

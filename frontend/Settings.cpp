@@ -88,6 +88,8 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
             settings.CaFile = value;
         else if (key == QLatin1String("[timer]schedule"))
             settings.TimerSchedule = value;
+        if (section == QLatin1String("[timer]"))
+            settings.Timer.emplace_back(key.mid(section.size()), value);
     }
     if (!settings.Password.isEmpty())
         return PrivateEnough(file, path, error);

@@ -15,12 +15,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+#include <vector>
+
 struct TSettings
 {
     QStringList Outputs;
     QString Password;
     QString CaFile;
     QString TimerSchedule;
+    // Every key of [timer] in order, as written (the timer's week reads them).
+    std::vector<std::pair<QString, QString>> Timer;
 };
 
 // Where the settings file is.

@@ -12,8 +12,40 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 namespace {
+
+// A target's health, written by its thread and read by any.
+class THealthBox
+{
+public:
+    explicit THealthBox(const QString& name) { FHealth.Name = name; }
+    void Opened()
+    {
+        const std::lock_guard lock(FLock);
+        FHealth.Open = true;
+        FHealth.LostSince = {};
+        FHealth.Why.clear();
+    }
+    void Lost(const QString& why)
+    {
+        const std::lock_guard lock(FLock);
+        if (FHealth.Open || !FHealth.LostSince.isValid())
+            FHealth.LostSince = QDateTime::currentDateTime();
+        FHealth.Open = false;
+        FHealth.Why = why;
+    }
+    TTargetHealth Get() const
+    {
+        const std::lock_guard lock(FLock);
+        return FHealth;
+    }
+
+private:
+    mutable std::mutex FLock;
+    TTargetHealth FHealth;
+};
 
 constexpr std::chrono::milliseconds FirstRetry{500};
 constexpr std::chrono::milliseconds LongestRetry{5000};
@@ -45,7 +77,8 @@ class TTargetDriver : public QObject
     Q_OBJECT
 public:
     TTargetDriver(std::unique_ptr<TOutputTarget> target, std::chrono::milliseconds servicePeriod)
-        : FTarget(std::move(target)), FServicePeriod(servicePeriod)
+        : FTarget(std::move(target)), Health(std::make_shared<THealthBox>(FTarget->Name())),
+          FServicePeriod(servicePeriod)
     {
         if (const QString key = FTarget->LockKey(); !key.isEmpty())
             FLock = std::make_unique<TTargetLock>(key);
@@ -120,6 +153,7 @@ private:
             return;
         }
         FOpen = true;
+        Health->Opened();
         // Right after an open the target's state is not known: every output is set. The first
         // time that is all off (nothing switches before the program says so); after a loss, the
         // current word at once.
@@ -179,6 +213,7 @@ private:
         }
         FShown = -1;
         FConfirming = false;
+        Health->Lost(error);
         // A connection given up because the program ends is no loss to report.
         if (FTarget->StopRequested())
             return;
@@ -193,6 +228,11 @@ private:
     }
 
     std::unique_ptr<TOutputTarget> FTarget;
+
+public:
+    const std::shared_ptr<THealthBox> Health;
+
+private:
     std::unique_ptr<TTargetLock> FLock; // none for a target without a key
     std::chrono::milliseconds FServicePeriod;
     QTimer* FService = nullptr;
@@ -210,6 +250,7 @@ struct TOutputs::TDriven
 {
     std::unique_ptr<QThread> Thread;
     TTargetDriver* Driver = nullptr; // lives on Thread, deleted when it ends
+    std::shared_ptr<THealthBox> Health;
     std::atomic<bool> SwitchedOff{false};
 };
 
@@ -221,6 +262,7 @@ TOutputs::TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets, QObject*
         auto driven = std::make_unique<TDriven>();
         driven->Thread = std::make_unique<QThread>();
         driven->Driver = new TTargetDriver(std::move(target), servicePeriod);
+        driven->Health = driven->Driver->Health;
         driven->Thread->setObjectName(QStringLiteral("Salida"));
         driven->Driver->moveToThread(driven->Thread.get());
         connect(driven->Thread.get(), &QThread::finished, driven->Driver, &QObject::deleteLater);
@@ -307,3 +349,11 @@ bool TOutputs::Stop(std::chrono::milliseconds bound)
 }
 
 #include "Outputs.moc"
+
+std::vector<TTargetHealth> TOutputs::Health() const
+{
+    std::vector<TTargetHealth> health;
+    for (const auto& driven : FDriven)
+        health.push_back(driven->Health->Get());
+    return health;
+}

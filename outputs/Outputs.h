@@ -16,6 +16,7 @@
 
 #include "outputs/OutputTarget.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -23,6 +24,15 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+// How a target fares, for a status report.
+struct TTargetHealth
+{
+    QString Name;
+    bool Open = false;
+    QDateTime LostSince; // not open: since when (invalid while it was never open)
+    QString Why;         // not open: the cause and remedy, in Spanish
+};
 
 class TOutputs : public QObject
 {
@@ -48,6 +58,9 @@ public:
     // reached, or it still hangs in a call to its device (its thread is left to the process's
     // end). Safe to call more than once; the destructor calls it.
     bool Stop(std::chrono::milliseconds bound = std::chrono::seconds(1));
+
+    // Each target's health now, in the order given. Any thread.
+    std::vector<TTargetHealth> Health() const;
 
 Q_SIGNALS:
     // A target could not be opened or was lost: its name, the cause and the remedy, in Spanish.

@@ -1,27 +1,36 @@
 // prvardo-timer: a schedule file switching the outputs by the wall clock, without a window.
 //
-//   prvardo-timer [FILE.tem] [--output TARGET]... [--dry-run]
+//   prvardo-timer [FILE.tem] [--output TARGET]... [--dry-run [--days N]]
+//   prvardo-timer --set OUTPUT=on|off|auto [--until TIME]     (to the running timer)
+//   prvardo-timer --status                                     (of the running timer)
 //
 // The file and the targets may come from the settings file instead ([timer] schedule = PATH,
-// [outputs] output = TARGET), as the systemd user unit runs it.
-// At start, and at every slot start of local time, the word of the current slot goes to the
-// targets (when it changed). A clock set by hand, a step of the time service or a resume from
-// suspend is noticed at once: the timer waits on the real-time clock with a timer that the kernel
-// cancels when that clock jumps, and an absolute timer that came due while the machine slept
-// fires on resume. The file is read again once a change to it is complete (closed after writing,
-// or renamed into place: its folder is watched, since a save replaces the file) and on SIGHUP;
-// SIGTERM and SIGINT set every output off and end. Only a whole schedule is ever applied: a file
-// cut short, empty or garbled leaves the last good schedule in force (and, at start, ends the
-// timer with status 2).
+// [outputs] output = TARGET), as the systemd user unit runs it; [timer] also says which days are
+// school days, which dates are holidays and which days have a schedule of their own.
+// At start, at every slot start of local time and when a hold ends, the word of the moment goes
+// to the targets (when it changed). A clock set by hand, a step of the time service or a resume
+// from suspend is noticed at once: the timer waits on the real-time clock with a timer that the
+// kernel cancels when that clock jumps, and an absolute timer that came due while the machine
+// slept fires on resume. The files are read again once a change to one of them is complete
+// (closed after writing, or renamed into place: their folders are watched, since a save replaces
+// the file) and on SIGHUP; SIGTERM and SIGINT set every output off and end. Only a whole
+// schedule is ever applied: a file cut short, empty or garbled, or a calendar that does not read,
+// leaves the last good one in force (and, at start, ends the timer with status 2).
+//
+// Holds set with --set reach the running timer through its local socket (timer/Control.h); they
+// are kept in the user's state folder until they end, so that a restart keeps them.
 
 #include "core/Schedule.h"
-#include "core/ScheduleFile.h"
 #include "core/WallClock.h"
 #include "frontend/CommandLine.h"
 #include "outputs/Outputs.h"
+#include "timer/Control.h"
+#include "week/SchoolWeek.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -36,6 +45,8 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <set>
 
 namespace {
 
@@ -50,30 +61,136 @@ sigset_t HandledSignals()
     return signals;
 }
 
-// Reads the schedule only when the file holds a whole one.
-bool Load(const QString& path, TSchedule& schedule, QString& error)
+// Where the holds are kept between runs ($XDG_STATE_HOME, or ~/.local/state).
+QString HoldsPath()
 {
-    try {
-        schedule.Assign(ReadWholeScheduleFile(QFile::encodeName(path).toStdString()));
-        return true;
-    } catch (const EInOutError& e) {
-        error = QString::fromLocal8Bit(e.what());
-    } catch (const ENotASchedule& e) {
-        error = QString::fromUtf8(e.what());
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty())
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/PrVardo/prvardo-timer.holds");
+}
+
+std::vector<THold> ReadHolds()
+{
+    QFile file(HoldsPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return ParseHolds(file.read(65536));
+}
+
+void SaveHolds(const std::vector<THold>& holds)
+{
+    const QString path = HoldsPath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(HoldsText(holds)) < 0 || !file.commit())
+        LogOutputs(QStringLiteral("no se pueden guardar las salidas fijadas en %1 (%2); un "
+                                  "reinicio las olvidaría")
+                       .arg(path, file.errorString()));
+}
+
+QString OnOff(bool on)
+{
+    return on ? QStringLiteral("encendida") : QStringLiteral("apagada");
+}
+
+QString LocalText(const QDateTime& at, const QDateTime& now)
+{
+    const QDateTime local = at.toLocalTime();
+    if (local.date() == now.toLocalTime().date())
+        return local.toString(QStringLiteral("HH:mm"));
+    return DayName(local.date().dayOfWeek()) + u' ' +
+           local.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+// Why the outputs that changed from `before` to `after` are as they are: "festivo: todas
+// apagadas", "D2 encendida: manual hasta 14:30, D0 apagada: horario".
+QString Why(const TState* before, const TState& after, const QDateTime& now)
+{
+    const auto alike = [&](const TOutputState& output) {
+        return output.On == after.Outputs[0].On &&
+               ReasonText(output, now) == ReasonText(after.Outputs[0], now);
+    };
+    if (std::all_of(after.Outputs.begin(), after.Outputs.end(), alike))
+        return ReasonText(after.Outputs[0], now) + (after.Word == 0
+                                                        ? QStringLiteral(": todas apagadas")
+                                                        : QStringLiteral(": todas encendidas"));
+    QStringList turned;
+    for (int n = 0; n < OutputCount; ++n) {
+        const TOutputState& output = after.Outputs[static_cast<std::size_t>(n)];
+        const TOutputState* was =
+            before != nullptr ? &before->Outputs[static_cast<std::size_t>(n)] : nullptr;
+        if (was == nullptr || was->On != output.On || was->Reason != output.Reason ||
+            was->HeldUntil != output.HeldUntil)
+            turned << QStringLiteral("D%1 %2: %3")
+                          .arg(n)
+                          .arg(OnOff(output.On), ReasonText(output, now));
     }
-    return false;
+    return turned.join(QStringLiteral(", "));
+}
+
+// The rules, the schedules and the holidays as the files say now.
+struct TSources
+{
+    QString MainPath; // the command line's, or the settings file's
+    TWeekRules Rules;
+    TWeek Week;
+    QDateTime ReadAt;
+
+    // Every file whose change is read again.
+    QStringList Files() const
+    {
+        QStringList files{MainPath, SettingsPath(), Rules.HolidaySchedule};
+        for (const QString& day : Rules.DaySchedules)
+            files << day;
+        files << Rules.HolidayFiles;
+        files.removeAll(QString());
+        return files;
+    }
+};
+
+// Reads everything; false with one line that says what could not be read.
+bool ReadSources(const QString& commandLinePath, TSources& sources, QString& error)
+{
+    TSettings settings;
+    if (!ReadSettings(SettingsPath(), settings, error) ||
+        !ParseWeekRules(settings.Timer, sources.Rules, error))
+        return false;
+    sources.MainPath = commandLinePath.isEmpty() ? settings.TimerSchedule : commandLinePath;
+    if (sources.MainPath.isEmpty()) {
+        error = QStringLiteral("hace falta un archivo de horario (.tem), y uno solo");
+        return false;
+    }
+    TSchedule main;
+    if (!LoadSchedule(sources.MainPath, main, error))
+        return false;
+    sources.ReadAt = QDateTime::currentDateTime();
+    return LoadWeek(main, sources.Rules, sources.ReadAt.date().addDays(-1), sources.Week, error);
+}
+
+bool SameWeek(const TWeek& a, const TWeek& b)
+{
+    const auto same = [](const std::optional<TSchedule>& x, const std::optional<TSchedule>& y) {
+        return x.has_value() == y.has_value() && (!x || x->Flags() == y->Flags());
+    };
+    return a.Main.Flags() == b.Main.Flags() && a.SchoolDays == b.SchoolDays &&
+           a.Holidays == b.Holidays && same(a.Holiday, b.Holiday) &&
+           std::equal(a.Days.begin(), a.Days.end(), b.Days.begin(), same);
 }
 
 class TWallTimer : public QObject
 {
 public:
-    TWallTimer(QString path, TSchedule schedule, TOutputs& outputs)
-        : FPath(std::move(path)), FSchedule(schedule), FOutputs(outputs)
+    TWallTimer(QString commandLinePath, TSources sources, std::vector<THold> holds,
+               TOutputs& outputs)
+        : FCommandLinePath(std::move(commandLinePath)), FSources(std::move(sources)),
+          FHolds(std::move(holds)), FOutputs(outputs)
     {
         FClock = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
         const sigset_t signals = HandledSignals();
         FSignals = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-        if (FClock < 0 || FSignals < 0) {
+        FChanges = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (FClock < 0 || FSignals < 0 || FChanges < 0) {
             FFailure = qt_error_string(errno);
             return;
         }
@@ -81,31 +198,20 @@ public:
         connect(clockDue, &QSocketNotifier::activated, this, [this] { ClockDue(); });
         auto* signalCame = new QSocketNotifier(FSignals, QSocketNotifier::Read, this);
         connect(signalCame, &QSocketNotifier::activated, this, [this] { SignalCame(); });
+        auto* changed = new QSocketNotifier(FChanges, QSocketNotifier::Read, this);
+        connect(changed, &QSocketNotifier::activated, this, [this] { FileChanged(); });
+        Watch();
 
-        // The file's folder: a save that writes the file in place ends with its close, one that
-        // replaces it with its rename into place; a removal is noticed too.
-        const QFileInfo file(FPath);
-        FName = QFile::encodeName(file.fileName());
-        FChanges = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (FChanges >= 0 &&
-            ::inotify_add_watch(FChanges, QFile::encodeName(file.absolutePath()).constData(),
-                                IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM) >= 0) {
-            auto* changed = new QSocketNotifier(FChanges, QSocketNotifier::Read, this);
-            connect(changed, &QSocketNotifier::activated, this, [this] { FileChanged(); });
-        } else {
-            LogOutputs(QStringLiteral("no se pueden vigilar los cambios de %1 (%2); envíe SIGHUP "
-                                      "para leerlo de nuevo")
-                           .arg(FPath, qt_error_string(errno)));
-        }
+        auto* control =
+            new TControl([this](const QByteArray& request) { return Answer(request); }, this);
+        if (!control->Failure().isEmpty())
+            LogOutputs(QStringLiteral("sin --set ni --status: %1").arg(control->Failure()));
     }
     ~TWallTimer() override
     {
-        if (FClock >= 0)
-            ::close(FClock);
-        if (FSignals >= 0)
-            ::close(FSignals);
-        if (FChanges >= 0)
-            ::close(FChanges);
+        for (int fd : {FClock, FSignals, FChanges})
+            if (fd >= 0)
+                ::close(fd);
     }
 
     // Empty when the timer could be set up; otherwise why not (the system's words).
@@ -115,33 +221,30 @@ public:
     {
         const QDateTime now = QDateTime::currentDateTime();
         const QTimeZone zone = QTimeZone::systemTimeZone();
-        const TDaySlot slot = SlotAt(now, zone);
-        const std::uint8_t word = OutputWordAt(FSchedule, slot.Slot, slot.Hour);
-        if (word != FWord) {
-            // The outputs that changed: all six at start.
-            const auto changed =
-                static_cast<std::uint8_t>(FWord < 0 ? OutputsMask : (word ^ FWord));
-            QStringList turned;
-            for (int n = 0; n < 6; ++n)
-                if (changed & (1u << n))
-                    turned << QStringLiteral("D%1 %2").arg(n).arg(
-                        word & (1u << n) ? QStringLiteral("enciende") : QStringLiteral("apaga"));
-            LogOutputs(QStringLiteral("%1:%2 palabra 0x%3 (%4); %5")
-                           .arg(slot.Hour, 2, 10, QLatin1Char('0'))
-                           .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
-                           .arg(word, 2, 16, QLatin1Char('0'))
-                           .arg(WordText(word), turned.join(QStringLiteral(", "))));
-            FWord = word;
+        if (DropEndedHolds(FHolds, now))
+            SaveHolds(FHolds);
+        const TState state = StateAt(FSources.Week, FHolds, now, zone);
+        if (!FState || state.Word != FState->Word) {
+            const TDaySlot slot = SlotAt(now, zone);
+            LogOutputs(
+                QStringLiteral("%1:%2 palabra 0x%3 (%4); %5")
+                    .arg(slot.Hour, 2, 10, QLatin1Char('0'))
+                    .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
+                    .arg(state.Word, 2, 16, QLatin1Char('0'))
+                    .arg(WordText(state.Word), Why(FState ? &*FState : nullptr, state, now)));
         }
-        FOutputs.Write(word);
-        Arm(NextSlotStart(now, zone));
+        FState = state;
+        FOutputs.Write(state.Word);
+        Arm(NextTurn(FHolds, now, zone));
     }
 
 private:
     void Arm(const QDateTime& at)
     {
+        const qint64 ms = at.toMSecsSinceEpoch();
         itimerspec when{};
-        when.it_value.tv_sec = static_cast<time_t>(at.toSecsSinceEpoch());
+        when.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+        when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
         if (::timerfd_settime(FClock, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when,
                               nullptr) == 0)
             return;
@@ -179,7 +282,28 @@ private:
         }
     }
 
-    // The folder's events since the last look: the file read again when one of them was its own.
+    // The folders of every file read: a save that writes a file in place ends with its close,
+    // one that replaces it with its rename into place; a removal is noticed too.
+    void Watch()
+    {
+        FNames.clear();
+        for (const QString& path : FSources.Files()) {
+            const QFileInfo file(path);
+            const QByteArray folder = QFile::encodeName(file.absolutePath());
+            FNames.insert(QFile::encodeName(file.absoluteFilePath()));
+            const int watch =
+                ::inotify_add_watch(FChanges, folder.constData(),
+                                    IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM);
+            if (watch >= 0)
+                FFolderOf[watch] = folder;
+            else
+                LogOutputs(QStringLiteral("no se pueden vigilar los cambios de %1 (%2); envíe "
+                                          "SIGHUP para leerlo de nuevo")
+                               .arg(path, qt_error_string(errno)));
+        }
+    }
+
+    // The folders' events since the last look: the files read again when one was ours.
     void FileChanged()
     {
         alignas(inotify_event) char events[4096];
@@ -187,7 +311,8 @@ private:
         for (ssize_t n; (n = ::read(FChanges, events, sizeof events)) > 0;)
             for (const char* at = events; at < events + n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(at);
-                if (event->len > 0 && FName == event->name)
+                if (event->len > 0 &&
+                    FNames.count(FFolderOf[event->wd] + '/' + QByteArray(event->name)) != 0)
                     ours = true;
                 at += sizeof(inotify_event) + event->len;
             }
@@ -197,33 +322,195 @@ private:
 
     void Reload(bool asked)
     {
-        TSchedule schedule;
+        TSources sources;
         QString error;
-        if (!Load(FPath, schedule, error)) {
-            LogOutputs(QStringLiteral("%1 no se puede leer (%2); sigue el horario anterior")
-                           .arg(FPath, error));
+        if (!ReadSources(FCommandLinePath, sources, error)) {
+            LogOutputs(QStringLiteral("%1; sigue el horario anterior").arg(error));
             return;
         }
-        if (!asked && schedule.Flags() == FSchedule.Flags())
+        if (!asked && SameWeek(sources.Week, FSources.Week))
             return;
-        FSchedule = schedule;
-        LogOutputs(QStringLiteral("horario leído de nuevo de %1").arg(FPath));
+        FSources = std::move(sources);
+        ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
+        LogOutputs(QStringLiteral("horario leído de nuevo de %1").arg(FSources.MainPath));
+        Watch();
         Apply();
     }
 
-    QString FPath;
-    TSchedule FSchedule;
+    // "status", or "set MASK on|off|auto [UNTIL]" (a hex mask of outputs, the end in seconds
+    // since the epoch).
+    QByteArray Answer(const QByteArray& request)
+    {
+        const QList<QByteArray> words = request.split(' ');
+        if (words.value(0) == "status")
+            return Status().toUtf8();
+        bool ok = false;
+        const uint mask = words.value(1).toUInt(&ok, 16);
+        const QByteArray& value = words.value(2);
+        if (words.value(0) != "set" || !ok || mask == 0 || mask > OutputsMask ||
+            (value != "on" && value != "off" && value != "auto") || words.size() > 4)
+            return "error: petición no válida\n";
+        const QDateTime now = QDateTime::currentDateTime();
+        QDateTime until;
+        if (words.size() == 4)
+            until = QDateTime::fromSecsSinceEpoch(words[3].toLongLong());
+        for (int n = 0; n < OutputCount; ++n) {
+            if (((mask >> n) & 1U) == 0)
+                continue;
+            // A new hold replaces the output's last one; auto only ends it.
+            std::erase_if(FHolds, [n](const THold& hold) { return hold.Output == n; });
+            if (value != "auto")
+                FHolds.push_back({n, value == "on", now, until, {}});
+        }
+        ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
+        SaveHolds(FHolds);
+        Apply();
+        QByteArray answer;
+        for (int n = 0; n < OutputCount; ++n)
+            if ((mask >> n) & 1U) {
+                const TOutputState& output = FState->Outputs[static_cast<std::size_t>(n)];
+                answer += QStringLiteral("D%1 %2: %3\n")
+                              .arg(n)
+                              .arg(OnOff(output.On), ReasonText(output, now))
+                              .toUtf8();
+            }
+        return answer;
+    }
+
+    QString Status() const
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QTimeZone zone = QTimeZone::systemTimeZone();
+        const TState state = StateAt(FSources.Week, FHolds, now, zone);
+        const std::vector<TStep> ahead = WeekPlan(FSources.Week, FHolds, now, 31, zone);
+        QString text;
+        for (int n = 0; n < OutputCount; ++n) {
+            const TOutputState& output = state.Outputs[static_cast<std::size_t>(n)];
+            QString next = QStringLiteral("sin cambios en 31 días");
+            for (const TStep& step : ahead)
+                if (step.State.Outputs[static_cast<std::size_t>(n)].On != output.On) {
+                    next = QStringLiteral("cambia: %1").arg(LocalText(step.At, now));
+                    break;
+                }
+            text += QStringLiteral("D%1  %2  %3; %4\n")
+                        .arg(n)
+                        .arg(OnOff(output.On).leftJustified(9), ReasonText(output, now), next);
+        }
+        const TWeekRules& rules = FSources.Rules;
+        QStringList days;
+        for (int d = 1; d <= 7; ++d)
+            if ((FSources.Week.SchoolDays >> (d - 1)) & 1U)
+                days << DayName(d);
+        const auto holidays =
+            std::count_if(FSources.Week.Holidays.begin(), FSources.Week.Holidays.end(),
+                          [&](QDate d) { return d >= now.date(); });
+        text += QStringLiteral("horario: %1 (leído %2)\n")
+                    .arg(FSources.MainPath, LocalText(FSources.ReadAt, now));
+        text += QStringLiteral("calendario: días de clase %1; %2 festivos desde hoy%3%4\n")
+                    .arg(days.join(u','))
+                    .arg(holidays)
+                    .arg(rules.HolidayFiles.isEmpty()
+                             ? QString()
+                             : QStringLiteral(" (%1)").arg(
+                                   rules.HolidayFiles.join(QStringLiteral(", "))),
+                         rules.HolidaySchedule.isEmpty()
+                             ? QString()
+                             : QStringLiteral("; festivos con %1").arg(rules.HolidaySchedule));
+        for (int d = 1; d <= 7; ++d)
+            if (!rules.DaySchedules[static_cast<std::size_t>(d - 1)].isEmpty())
+                text += QStringLiteral("  %1: %2\n")
+                            .arg(DayName(d), rules.DaySchedules[static_cast<std::size_t>(d - 1)]);
+        for (const TTargetHealth& target : FOutputs.Health())
+            text +=
+                QStringLiteral("salida %1: %2\n")
+                    .arg(target.Name, target.Open ? QStringLiteral("abierta")
+                                      : target.LostSince.isValid()
+                                          ? QStringLiteral("sin conexión desde %1: %2")
+                                                .arg(LocalText(target.LostSince, now), target.Why)
+                                          : QStringLiteral("abriéndose"));
+        return text;
+    }
+
+    QString FCommandLinePath;
+    TSources FSources;
+    std::vector<THold> FHolds;
     TOutputs& FOutputs;
-    int FWord = -1;
+    std::optional<TState> FState; // what was applied last
     QString FFailure;
     int FClock = -1;
     int FSignals = -1;
     int FChanges = -1;
-    QByteArray FName; // the file's name in its folder
+    std::set<QByteArray> FNames;         // every file read, as a whole path
+    std::map<int, QByteArray> FFolderOf; // the folder of each watch
     bool FEnding = false;
 };
 
-const QString FilesUsage = QStringLiteral("[ARCHIVO.tem] [--dry-run]");
+const QString FilesUsage =
+    QStringLiteral("[ARCHIVO.tem] [--dry-run [--days N]] [--set SALIDA=on|off|auto "
+                   "[--until HORA]] [--status]");
+
+// --set and --status: what the running timer answers, or status 1 when none runs.
+int AskRunningTimer(const TCommandLine& line)
+{
+    const auto refuse = [](const QString& why) {
+        PrintText(stderr, QStringLiteral("prvardo-timer: %1\n").arg(why));
+        return 2;
+    };
+    QList<QByteArray> requests;
+    const QDateTime now = QDateTime::currentDateTime();
+    QDateTime until;
+    QString error;
+    if (!line.Until.isEmpty() && (line.Set.isEmpty() || !ParseUntil(line.Until, now, until, error)))
+        return refuse(line.Set.isEmpty() ? QStringLiteral("--until va con --set") : error);
+    for (const QString& set : line.Set) {
+        std::uint8_t outputs = 0;
+        std::optional<bool> value;
+        if (!ParseSet(set, outputs, value, error))
+            return refuse(error);
+        if (!value && until.isValid())
+            return refuse(QStringLiteral("--until no va con auto"));
+        QByteArray request = "set " + QByteArray::number(outputs, 16) + ' ' +
+                             (!value   ? "auto"
+                              : *value ? "on"
+                                       : "off");
+        if (until.isValid())
+            request += ' ' + QByteArray::number(until.toSecsSinceEpoch());
+        requests << request;
+    }
+    if (line.Status)
+        requests << "status";
+    for (const QByteArray& request : requests) {
+        const std::optional<QByteArray> answer = AskTimer(request);
+        if (!answer) {
+            PrintText(stderr, QStringLiteral("prvardo-timer: no hay ningún temporizador en marcha "
+                                             "(nadie atiende en %1)\n")
+                                  .arg(ControlPath()));
+            return 1;
+        }
+        if (answer->startsWith("error:")) {
+            PrintText(stderr, QStringLiteral("prvardo-timer: %1").arg(QString::fromUtf8(*answer)));
+            return 2;
+        }
+        PrintText(stdout, QString::fromUtf8(*answer));
+    }
+    return 0;
+}
+
+// --dry-run: every switch of the next days, with its date, day and reason.
+void PrintPlan(const TWeek& week, const std::vector<THold>& holds, int days)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::vector<TStep> plan = WeekPlan(week, holds, now, days, QTimeZone::systemTimeZone());
+    for (std::size_t i = 0; i < plan.size(); ++i)
+        PrintText(stdout,
+                  QStringLiteral("%1 %2 %3  0x%4  %5  %6\n")
+                      .arg(plan[i].At.toString(QStringLiteral("yyyy-MM-dd")),
+                           DayName(plan[i].At.date().dayOfWeek()),
+                           plan[i].At.toString(QStringLiteral("HH:mm")))
+                      .arg(plan[i].State.Word, 2, 16, QLatin1Char('0'))
+                      .arg(WordText(plan[i].State.Word),
+                           Why(i == 0 ? nullptr : &plan[i - 1].State, plan[i].State, plan[i].At)));
+}
 
 } // namespace
 
@@ -235,15 +522,20 @@ int main(int argc, char** argv)
     if (const auto status = ReadCommandLine(QStringLiteral("prvardo-timer"), argc, argv, FilesUsage,
                                             line, settings, specs))
         return *status;
+    if (!line.Set.isEmpty() || line.Status || !line.Until.isEmpty()) {
+        QCoreApplication application(argc, argv);
+        return AskRunningTimer(line);
+    }
     const auto refuse = [](const QString& why) {
         PrintText(stderr, QStringLiteral("prvardo-timer: %1\n").arg(why));
         return 2;
     };
-    // The schedule: the one named, or the settings file's ([timer] schedule = PATH).
-    const QString path = line.Files.size() == 1 ? line.Files.front() : settings.TimerSchedule;
-    if (line.Files.size() > 1 || path.isEmpty())
+    if (line.Files.size() > 1)
         return refuse(QStringLiteral("hace falta un archivo de horario (.tem), y uno solo"));
-    if (specs.empty() && !line.DryRun)
+    if (line.Days != 0 && !line.DryRun)
+        return refuse(QStringLiteral("--days va con --dry-run"));
+    if (specs.empty() && !line.DryRun &&
+        (!line.Files.isEmpty() || !settings.TimerSchedule.isEmpty()))
         return refuse(QStringLiteral("ninguna salida: nombre al menos una con --output, o pruebe "
                                      "--dry-run"));
 
@@ -251,18 +543,20 @@ int main(int argc, char** argv)
     ::pthread_sigmask(SIG_BLOCK, &handled, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication application(argc, argv);
-    TSchedule schedule;
+    const QString path = line.Files.value(0);
+    TSources sources;
     QString error;
-    if (!Load(path, schedule, error))
-        return refuse(QStringLiteral("%1: %2").arg(path, error));
+    if (!ReadSources(path, sources, error))
+        return refuse(error);
+    if (specs.empty() && !line.DryRun)
+        return refuse(QStringLiteral("ninguna salida: nombre al menos una con --output, o pruebe "
+                                     "--dry-run"));
+    std::vector<THold> holds = ReadHolds();
+    ResolveHolds(sources.Week, holds, QTimeZone::systemTimeZone());
+    DropEndedHolds(holds, QDateTime::currentDateTime());
 
     if (line.DryRun) {
-        for (const TSwitch& change :
-             DayPlan(schedule, QDateTime::currentDateTime(), QTimeZone::systemTimeZone()))
-            PrintText(stdout, QStringLiteral("%1  0x%2  %3\n")
-                                  .arg(change.At.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
-                                  .arg(change.Word, 2, 16, QLatin1Char('0'))
-                                  .arg(WordText(change.Word)));
+        PrintPlan(sources.Week, holds, std::max(line.Days, 1));
         return 0;
     }
 
@@ -273,7 +567,8 @@ int main(int argc, char** argv)
         // Already on standard error, with the time: no window to show it in.
     });
     outputs.Start();
-    TWallTimer timer(path, schedule, outputs);
+    const QString mainPath = sources.MainPath;
+    TWallTimer timer(path, std::move(sources), std::move(holds), outputs);
     if (!timer.Failure().isEmpty()) {
         outputs.Stop();
         PrintText(stderr, QStringLiteral("prvardo-timer: no se puede vigilar el reloj ni las "
@@ -281,7 +576,7 @@ int main(int argc, char** argv)
                               .arg(timer.Failure()));
         return 1;
     }
-    LogOutputs(QStringLiteral("horario %1").arg(path));
+    LogOutputs(QStringLiteral("horario %1").arg(mainPath));
     timer.Apply();
     return QCoreApplication::exec();
 }

@@ -7,9 +7,11 @@
 #include "tests/support/CoreSupport.h"
 #include "tests/support/PtyBoard.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTime>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -140,6 +142,66 @@ TEST(TimerProgram, NeverSwitchesAHalfWrittenOrBrokenSchedule)
     EXPECT_EQ(log.count("fin"), 1) << log.data();
 }
 
+// --set and --status reach the running timer through its socket: a hold switches the board at
+// once, outlives a restart, and AUTO gives the output back to the plan; without a running timer
+// they end with status 1.
+TEST(TimerProgram, HoldsFromTheCommandLineReachTheBoardAndOutliveARestart)
+{
+    QTemporaryDir dir;
+    const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
+    SaveAllDay(schedule, 0x05);
+    QProcessEnvironment environment = WithoutSettings(dir.path());
+    QDir(dir.path())
+        .mkdir(QStringLiteral("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    const auto ask = [&](const QStringList& arguments, QByteArray* out = nullptr) {
+        QProcess client;
+        client.setProcessEnvironment(environment);
+        client.start(QStringLiteral(PRVARDO_TIMER), arguments);
+        EXPECT_TRUE(client.waitForFinished(5000)) << arguments.join(u' ').toStdString();
+        if (out != nullptr)
+            *out = client.readAllStandardOutput();
+        return client.exitCode();
+    };
+    EXPECT_EQ(ask({"--status"}), 1) << "no timer runs";
+
+    TPtyBoard board;
+    const auto start = [&](QProcess& timer) {
+        timer.setProcessEnvironment(environment);
+        timer.start(QStringLiteral(PRVARDO_TIMER),
+                    {schedule, QStringLiteral("--output"), board.Target()});
+    };
+    {
+        QProcess timer;
+        start(timer);
+        ASSERT_TRUE(WaitFor([&] { return board.EndsWith(std::string("\x00\x05", 2)); }));
+        ASSERT_TRUE(WaitFor([&] { return ask({"--status"}) == 0; })) << "the timer listens";
+        EXPECT_EQ(ask({"--set", "D9=on"}), 2);
+        EXPECT_EQ(ask({"--set", "D0=off"}), 0);
+        EXPECT_TRUE(WaitFor([&] { return board.EndsWith("\x04"); }));
+        QByteArray status;
+        EXPECT_EQ(ask({"--status"}, &status), 0);
+        EXPECT_TRUE(status.contains("D0  apagada")) << status.data();
+        EXPECT_TRUE(status.contains("D2  encendida")) << status.data();
+        timer.terminate();
+        ASSERT_TRUE(timer.waitForFinished(5000));
+    }
+    const std::size_t before = board.Received().size();
+    QProcess timer;
+    start(timer);
+    EXPECT_TRUE(WaitFor([&] { return board.Received().size() >= before + 2; }));
+    EXPECT_TRUE(board.EndsWith(std::string("\x00\x04", 2))) << "all off, then the hold at once";
+    ASSERT_TRUE(WaitFor([&] { return ask({"--status"}) == 0; }));
+    EXPECT_EQ(ask({"--set", "D0=auto"}), 0);
+    EXPECT_TRUE(WaitFor([&] { return board.EndsWith("\x05"); })) << "the plan again";
+    const QString later = QTime::currentTime().addSecs(3600).toString(QStringLiteral("HH:mm"));
+    EXPECT_EQ(ask({"--set", "all=off", "--until", later}), 0);
+    EXPECT_TRUE(WaitFor([&] { return board.EndsWith(std::string("\x05\x00", 2)); }));
+    timer.terminate();
+    ASSERT_TRUE(timer.waitForFinished(5000));
+}
+
 // --dry-run prints every time in local time, whatever the zone.
 TEST(TimerProgram, DryRunInLocalTime)
 {
@@ -157,10 +219,15 @@ TEST(TimerProgram, DryRunInLocalTime)
         timer.start(QStringLiteral(PRVARDO_TIMER), {path, QStringLiteral("--dry-run")});
         ASSERT_TRUE(timer.waitForFinished(5000)) << zone;
         const QByteArray out = timer.readAllStandardOutput();
-        for (const char* line : {" 08:00  0x01  D0\n", " 08:05  0x00  todas apagadas\n",
-                                 " 23:55  0x02  D1\n", " 00:00  0x00  todas apagadas\n"})
+        for (const char* line : {" 08:00  0x01  D0  ", " 08:05  0x00  todas apagadas  ",
+                                 " 23:55  0x02  D1  ", " 00:00  0x00  todas apagadas  "})
             EXPECT_TRUE(out.contains(line)) << zone << ": " << line << "in\n" << out.data();
-    }
+    } // --days: as many days ahead.
+    QProcess week;
+    week.setProcessEnvironment(WithoutSettings(dir.path()));
+    week.start(QStringLiteral(PRVARDO_TIMER), {path, "--dry-run", "--days", "3"});
+    ASSERT_TRUE(week.waitForFinished(5000));
+    EXPECT_EQ(week.readAllStandardOutput().count(" 08:00  0x01  D0  "), 3);
 }
 
 TEST(TimerProgram, DryRunAndBadUsage)
@@ -177,7 +244,9 @@ TEST(TimerProgram, DryRunAndBadUsage)
         const char* Out;
         const char* Err;
     } rows[] = {
-        {{schedule, "--dry-run"}, 0, "0x21  D0 D5\n", ""},
+        {{schedule, "--dry-run"}, 0, "0x21  D0 D5  ", ""},
+        {{schedule, "--dry-run", "--days", "32"}, 2, "", "--days"},
+        {{schedule, "--days", "2"}, 2, "", "--days"},
         {{schedule}, 2, "", "prvardo-timer: ninguna salida"},
         {{}, 2, "", "prvardo-timer: hace falta un archivo de horario"},
         {{schedule, schedule}, 2, "", "prvardo-timer: hace falta un archivo de horario"},

@@ -21,19 +21,3 @@ QDateTime NextSlotStart(const QDateTime& instant, const QTimeZone& zone)
         return change.atUtc.toUTC();
     return QDateTime::fromSecsSinceEpoch(next, Qt::UTC);
 }
-
-std::vector<TSwitch> DayPlan(const TSchedule& schedule, const QDateTime& from,
-                             const QTimeZone& zone)
-{
-    const TDaySlot first = SlotAt(from, zone);
-    std::vector<TSwitch> plan{
-        {from.toTimeZone(zone), OutputWordAt(schedule, first.Slot, first.Hour)}};
-    const QDateTime end = from.addSecs(qint64{24} * 3600);
-    for (QDateTime at = NextSlotStart(from, zone); at <= end; at = NextSlotStart(at, zone)) {
-        const TDaySlot slot = SlotAt(at, zone);
-        const std::uint8_t word = OutputWordAt(schedule, slot.Slot, slot.Hour);
-        if (word != plan.back().Word)
-            plan.push_back({at.toTimeZone(zone), word});
-    }
-    return plan;
-}

@@ -1,6 +1,6 @@
 #pragma once
 // The schedule against the wall clock: which 5-minute slot of the day local time is in, when the
-// next slot starts, and what the outputs do over the next day.
+// next slot starts.
 //
 // Local time is taken as it is at each instant, so the slot follows daylight saving and every
 // clock change: the hour skipped in spring has no slot, the hour repeated in autumn has its slots
@@ -28,14 +28,3 @@ TDaySlot SlotAt(const QDateTime& instant, const QTimeZone& zone);
 
 // The first instant after `instant` at which a slot starts.
 QDateTime NextSlotStart(const QDateTime& instant, const QTimeZone& zone);
-
-struct TSwitch
-{
-    QDateTime At;
-    std::uint8_t Word = 0;
-};
-
-// What the outputs do in the day from `from`: the word at `from`, then every slot start at which
-// the word changes, up to 24 hours later; the times in the zone's local time.
-std::vector<TSwitch> DayPlan(const TSchedule& schedule, const QDateTime& from,
-                             const QTimeZone& zone);

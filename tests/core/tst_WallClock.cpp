@@ -71,21 +71,3 @@ TEST(WallClock, SlotAndNextSlotStartFollowLocalTime)
         EXPECT_EQ(Slot(SlotAt(next, zone)), row.SlotNext) << row.What;
     }
 }
-
-// A day's plan on the autumn change: an output on from 2:00 to 2:05 local time switches on twice.
-TEST(WallClock, TheRepeatedHourSwitchesAgain)
-{
-    TSchedule schedule;
-    schedule.Set(3, 0, 2, true); // D3, 2:00 to 2:05
-    const QTimeZone zone("Europe/Madrid");
-    const auto plan = DayPlan(schedule, Utc("2026-10-24T22:00:00Z"), zone); // local midnight
-    QStringList seen;
-    for (const TSwitch& change : plan)
-        seen << change.At.toString(Qt::ISODate) + u' ' + QString::number(change.Word);
-    // In local time, each with its offset: 2:00 in summer time, and again once the clocks have
-    // gone back.
-    EXPECT_EQ(seen.join(u'|').toStdString(),
-              "2026-10-25T00:00:00+02:00 0|2026-10-25T02:00:00+02:00 8|"
-              "2026-10-25T02:05:00+02:00 0|2026-10-25T02:00:00+01:00 8|"
-              "2026-10-25T02:05:00+01:00 0");
-}

@@ -285,4 +285,22 @@ TEST(SchoolWeekRequests, SetAndUntilAsTheUserWritesThem)
     }
 }
 
+// The plan on the autumn change: an output on from 2:00 to 2:05 local time switches on twice.
+TEST(SchoolWeekPlan, TheRepeatedHourSwitchesAgain)
+{
+    TWeek week;
+    week.Main.Set(3, 0, 2, true); // D3, 2:00 to 2:05
+    const auto plan =
+        WeekPlan(week, {}, QDateTime::fromString("2026-10-24T22:00:00Z", Qt::ISODate), 1, Zone);
+    QStringList seen;
+    for (const TStep& step : plan)
+        seen << step.At.toString(Qt::ISODate) + u' ' + QString::number(step.State.Word);
+    // In local time, each with its offset: 2:00 in summer time, and again once the clocks have
+    // gone back.
+    EXPECT_EQ(seen.join(u'|').toStdString(),
+              "2026-10-25T00:00:00+02:00 0|2026-10-25T02:00:00+02:00 8|"
+              "2026-10-25T02:05:00+02:00 0|2026-10-25T02:00:00+01:00 8|"
+              "2026-10-25T02:05:00+01:00 0");
+}
+
 } // namespace

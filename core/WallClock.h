@@ -7,14 +7,10 @@
 // twice. Slots start when local time is a multiple of 5 minutes, also in a zone whose offset has
 // seconds, and where the zone's offset changes (local time jumps there).
 
-#include "core/Clock.h"
 #include "core/Schedule.h"
 
 #include <QDateTime>
 #include <QTimeZone>
-
-#include <cstdint>
-#include <vector>
 
 struct TDaySlot
 {

@@ -1,7 +1,9 @@
 // prvardo-timer on the real clock: how late after a slot start the word leaves (at a
 // pseudo-terminal), the time from `prvardo-timer --set` being started to its byte at the
-// pseudo-terminal, and the program's CPU while it waits, as its share of one core, with a school
-// calendar in force (days, holidays and an iCalendar file).
+// pseudo-terminal, the time from a set published on an MQTT broker (a private one,
+// scripts/mqtt-broker) to the byte and to the state topic at a subscriber, and the program's CPU
+// while it waits, as its share of one core, with a school calendar in force (days, holidays and
+// an iCalendar file) and the timer on the broker.
 //
 //   bench_timer [BOUNDARIES]   the slot starts to wait for (default 1; each takes up to 5 minutes)
 //
@@ -15,6 +17,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <mosquitto.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,9 +27,71 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+QString Broker(const QString& dir, const char* command)
+{
+    QProcess script;
+    script.start(QStringLiteral(PRVARDO_SOURCE_DIR "/scripts/mqtt-broker"),
+                 {QString::fromLatin1(command), dir});
+    script.waitForFinished(15000);
+    return QString::fromUtf8(script.readAllStandardOutput()).trimmed();
+}
+
+// When each message on bench/D1 came, from libmosquitto's own thread.
+struct TStateWatch
+{
+    std::mutex Lock;
+    std::vector<std::pair<Clock::time_point, QByteArray>> Seen;
+    mosquitto* Client = nullptr;
+
+    explicit TStateWatch(const QString& address)
+    {
+        mosquitto_lib_init();
+        Client = mosquitto_new(nullptr, true, this);
+        mosquitto_int_option(Client, MOSQ_OPT_TCP_NODELAY, 1);
+        mosquitto_message_callback_set(
+            Client, [](mosquitto*, void* self, const mosquitto_message* message) {
+                auto& watch = *static_cast<TStateWatch*>(self);
+                const std::lock_guard lock(watch.Lock);
+                watch.Seen.emplace_back(
+                    Clock::now(),
+                    QByteArray(static_cast<const char*>(message->payload), message->payloadlen));
+            });
+        const auto colon = address.lastIndexOf(u':');
+        mosquitto_connect(Client, address.left(colon).toUtf8().constData(),
+                          address.mid(colon + 1).toInt(), 60);
+        mosquitto_subscribe(Client, nullptr, "bench/D1", 1);
+        mosquitto_loop_start(Client);
+    }
+    ~TStateWatch()
+    {
+        mosquitto_disconnect(Client);
+        mosquitto_loop_stop(Client, false);
+        mosquitto_destroy(Client);
+    }
+    // When `payload` first came after `from`; none within 5 s.
+    std::optional<Clock::time_point> After(Clock::time_point from, const QByteArray& payload)
+    {
+        for (const auto until = Clock::now() + std::chrono::seconds(5); Clock::now() < until;) {
+            {
+                const std::lock_guard lock(Lock);
+                for (const auto& [at, seen] : Seen)
+                    if (at >= from && seen == payload)
+                        return at;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return std::nullopt;
+    }
+};
 
 // User and system time of a process so far, in seconds.
 double CpuSeconds(qint64 pid)
@@ -76,9 +141,16 @@ int main(int argc, char** argv)
               today.addDays(100).toString(QStringLiteral("yyyyMMdd")).toLatin1() +
               "\r\nRRULE:FREQ=YEARLY\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
     ics.close();
-    settings.write(QStringLiteral("[timer]\ndays = lun-dom\nholidays = %1..%2, %3\n")
+    const QString brokerDir = dir.filePath(QStringLiteral("broker"));
+    const QString broker = Broker(brokerDir, "start");
+    if (broker.isEmpty()) {
+        std::fprintf(stderr, "bench_timer: the private MQTT broker did not start\n");
+        return 1;
+    }
+    settings.write(QStringLiteral("[timer]\ndays = lun-dom\nholidays = %1..%2, %3\n"
+                                  "mqtt = mqtt://%4/bench\n")
                        .arg(today.addDays(40).toString(Qt::ISODate),
-                            today.addDays(50).toString(Qt::ISODate), ics.fileName())
+                            today.addDays(50).toString(Qt::ISODate), ics.fileName(), broker)
                        .toUtf8());
     settings.close();
 
@@ -128,6 +200,50 @@ int main(int argc, char** argv)
                 setMs[setMs.size() / 2], setMs.size(), setMs.back(),
                 setMs[setMs.size() / 2] / 100.0);
 
+    // A set published on the broker: to the byte, and to the state topic at a subscriber.
+    std::vector<double> brokerToByte;
+    std::vector<double> brokerToState;
+    {
+        TStateWatch watch(broker);
+        mosquitto* publisher = mosquitto_new(nullptr, true, nullptr);
+        mosquitto_int_option(publisher, MOSQ_OPT_TCP_NODELAY, 1);
+        const auto colon = broker.lastIndexOf(u':');
+        mosquitto_connect(publisher, broker.left(colon).toUtf8().constData(),
+                          broker.mid(colon + 1).toInt(), 60);
+        // The publisher's network loop runs here, so that each set leaves at once.
+        for (const auto until = Clock::now() + std::chrono::milliseconds(300);
+             Clock::now() < until;)
+            mosquitto_loop(publisher, 10, 1);
+        for (int i = 0; i < 21; ++i) {
+            const QByteArray payload = i % 2 == 0 ? "OFF" : "ON"; // D1 is on after the --set
+            const auto sent = Clock::now();
+            mosquitto_publish(publisher, nullptr, "bench/D1/set", static_cast<int>(payload.size()),
+                              payload.constData(), 1, false);
+            mosquitto_loop(publisher, 0, 1);
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 5000) <= 0)
+                break;
+            brokerToByte.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+            (void)::read(master, bytes, sizeof bytes);
+            if (const auto stated = watch.After(sent, payload))
+                brokerToState.push_back(
+                    std::chrono::duration<double, std::milli>(*stated - sent).count());
+        }
+        mosquitto_disconnect(publisher);
+        mosquitto_destroy(publisher);
+    }
+    std::sort(brokerToByte.begin(), brokerToByte.end());
+    std::sort(brokerToState.begin(), brokerToState.end());
+    if (brokerToByte.size() != 21 || brokerToState.size() != 21) {
+        std::printf("a set on the broker did not reach the pseudo-terminal or the state topic\n");
+        return 1;
+    }
+    std::printf("a set on the broker to its byte: %.1f ms median of %zu, %.1f ms at worst; vs "
+                "20 ms: %.2f; to the state topic: %.1f ms median, %.1f ms at worst\n",
+                brokerToByte[10], brokerToByte.size(), brokerToByte.back(), brokerToByte[10] / 20.0,
+                brokerToState[10], brokerToState.back());
+
     const double cpuBefore = CpuSeconds(timer.processId());
     const auto waitStart = std::chrono::steady_clock::now();
     std::vector<double> lateMs;
@@ -158,5 +274,6 @@ int main(int argc, char** argv)
                 100.0 * cpu / wall, wall);
     ::close(slave);
     ::close(master);
+    Broker(brokerDir, "stop");
     return 0;
 }

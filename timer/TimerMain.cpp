@@ -25,6 +25,7 @@
 #include "frontend/CommandLine.h"
 #include "outputs/Outputs.h"
 #include "timer/Control.h"
+#include "timer/Remote.h"
 #include "week/SchoolWeek.h"
 
 #include <QCoreApplication>
@@ -182,10 +183,17 @@ class TWallTimer : public QObject
 {
 public:
     TWallTimer(QString commandLinePath, TSources sources, std::vector<THold> holds,
-               TOutputs& outputs)
+               TOutputs& outputs, const std::optional<TRemoteOptions>& remote)
         : FCommandLinePath(std::move(commandLinePath)), FSources(std::move(sources)),
           FHolds(std::move(holds)), FOutputs(outputs)
     {
+        if (remote)
+            FRemote = new TRemote(
+                *remote,
+                [this](std::uint8_t outputs, std::optional<bool> value, const QDateTime& until) {
+                    Hold(outputs, value, until);
+                },
+                this);
         FClock = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
         const sigset_t signals = HandledSignals();
         FSignals = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -235,6 +243,8 @@ public:
         }
         FState = state;
         FOutputs.Write(state.Word);
+        if (FRemote != nullptr)
+            FRemote->Publish(state);
         Arm(NextTurn(FHolds, now, zone));
     }
 
@@ -274,8 +284,10 @@ private:
                 Reload(true);
             } else if (!FEnding) {
                 FEnding = true;
-                LogOutputs(FOutputs.Stop()
-                               ? QStringLiteral("fin: todas las salidas apagadas")
+                const bool off = FOutputs.Stop();
+                if (FRemote != nullptr)
+                    FRemote->Stop();
+                LogOutputs(off ? QStringLiteral("fin: todas las salidas apagadas")
                                : QStringLiteral("fin: alguna salida puede quedar encendida"));
                 QCoreApplication::exit(0);
             }
@@ -354,17 +366,8 @@ private:
         QDateTime until;
         if (words.size() == 4)
             until = QDateTime::fromSecsSinceEpoch(words[3].toLongLong());
-        for (int n = 0; n < OutputCount; ++n) {
-            if (((mask >> n) & 1U) == 0)
-                continue;
-            // A new hold replaces the output's last one; auto only ends it.
-            std::erase_if(FHolds, [n](const THold& hold) { return hold.Output == n; });
-            if (value != "auto")
-                FHolds.push_back({n, value == "on", now, until, {}});
-        }
-        ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
-        SaveHolds(FHolds);
-        Apply();
+        Hold(static_cast<std::uint8_t>(mask),
+             value == "auto" ? std::nullopt : std::optional<bool>(value == "on"), until);
         QByteArray answer;
         for (int n = 0; n < OutputCount; ++n)
             if ((mask >> n) & 1U) {
@@ -375,6 +378,25 @@ private:
                               .toUtf8();
             }
         return answer;
+    }
+
+    // Holds the outputs on or off (none: AUTO ends their holds), until `until` or, when it is
+    // invalid, until the plan next changes each of them.
+    void Hold(std::uint8_t outputs, std::optional<bool> value, const QDateTime& until)
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int n = 0; n < OutputCount; ++n) {
+            if (((outputs >> n) & 1U) == 0)
+                continue;
+            // A new hold replaces the output's last one; auto only ends it.
+            std::erase_if(FHolds, [n](const THold& hold) { return hold.Output == n; });
+            if (value)
+                FHolds.push_back({n, *value, now, until, {}});
+        }
+        ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
+        // Switched first: the file's sync to the disk may take a while.
+        Apply();
+        SaveHolds(FHolds);
     }
 
     QString Status() const
@@ -435,6 +457,7 @@ private:
     TSources FSources;
     std::vector<THold> FHolds;
     TOutputs& FOutputs;
+    TRemote* FRemote = nullptr;   // on the school's broker, when asked for
     std::optional<TState> FState; // what was applied last
     QString FFailure;
     int FClock = -1;
@@ -551,6 +574,9 @@ int main(int argc, char** argv)
     if (specs.empty() && !line.DryRun)
         return refuse(QStringLiteral("ninguna salida: nombre al menos una con --output, o pruebe "
                                      "--dry-run"));
+    std::optional<TRemoteOptions> remote;
+    if (!ParseRemote(settings, remote, error))
+        return refuse(error);
     std::vector<THold> holds = ReadHolds();
     ResolveHolds(sources.Week, holds, QTimeZone::systemTimeZone());
     DropEndedHolds(holds, QDateTime::currentDateTime());
@@ -568,7 +594,7 @@ int main(int argc, char** argv)
     });
     outputs.Start();
     const QString mainPath = sources.MainPath;
-    TWallTimer timer(path, std::move(sources), std::move(holds), outputs);
+    TWallTimer timer(path, std::move(sources), std::move(holds), outputs, remote);
     if (!timer.Failure().isEmpty()) {
         outputs.Stop();
         PrintText(stderr, QStringLiteral("prvardo-timer: no se puede vigilar el reloj ni las "

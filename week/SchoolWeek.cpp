@@ -121,7 +121,9 @@ bool ParseWeekRules(const std::vector<std::pair<QString, QString>>& keys, TWeekR
 {
     rules = TWeekRules{};
     for (const auto& [key, value] : keys) {
-        if (key == QLatin1String("schedule"))
+        // The main schedule, and the timer's place on the network (its own keys).
+        if (key == QLatin1String("schedule") || key == QLatin1String("mqtt") ||
+            key == QLatin1String("discovery") || key == QLatin1String("names"))
             continue;
         if (key == QLatin1String("days")) {
             if (!ParseDays(value, rules.SchoolDays, error))
@@ -136,7 +138,8 @@ bool ParseWeekRules(const std::vector<std::pair<QString, QString>>& keys, TWeekR
         } else {
             return Refuse(key,
                           QStringLiteral("clave desconocida (se admiten schedule, days, holidays, "
-                                         "schedule.DÍA y schedule.festivo)"),
+                                         "schedule.DÍA, schedule.festivo, mqtt, discovery y "
+                                         "names)"),
                           error);
         }
     }
@@ -201,11 +204,27 @@ bool LoadWeek(const TSchedule& main, const TWeekRules& rules, QDate from, TWeek&
 
 QDateTime PlanChange(const TWeek& week, int output, const QDateTime& from, const QTimeZone& zone)
 {
+    // Day by day in local time, slot by slot on each day's schedule: a hold is looked at each time
+    // one is set, and the zone's conversions are costly, so only the change found is converted.
     const bool was = Bit(week.PlanWord(from, zone), output);
-    const QDateTime end = from.addDays(LongestLook);
-    for (QDateTime at = NextSlotStart(from, zone); at <= end; at = NextSlotStart(at, zone))
-        if (Bit(week.PlanWord(at, zone), output) != was)
-            return at;
+    const QDateTime local = from.toTimeZone(zone);
+    constexpr int DaySlots = TSchedule::Hours * TSchedule::Slots;
+    for (int day = 0; day <= LongestLook; ++day) {
+        const QDate date = local.date().addDays(day);
+        const TSchedule* schedule = week.ScheduleOf(date);
+        const int first =
+            day == 0 ? local.time().hour() * TSchedule::Slots + local.time().minute() / 5 + 1 : 0;
+        for (int i = first; i < DaySlots; ++i) {
+            const int hour = i / TSchedule::Slots;
+            const int slot = i % TSchedule::Slots;
+            const bool on = schedule != nullptr && schedule->Flag(output, slot, hour) != 0;
+            if (on == was)
+                continue;
+            QDateTime at(date, QTime(hour, slot * 5), zone);
+            if (at > from)
+                return at;
+        }
+    }
     return {};
 }
 

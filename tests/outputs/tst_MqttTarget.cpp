@@ -82,7 +82,12 @@ TEST_F(MqttTarget, EachChangedOutputGetsItsCommandTopic)
         {0b101010, 0b000000, "- OFF - OFF - OFF"},
     };
     const QStringList layouts[] = {{"tira"}, {"luz", "riego", "radio", "bomba", "aula/2", "patio"}};
-    TSubscriber subscriber(SharedBroker());
+    // Only this test's topics: other tests drive targets on the same broker at the same time.
+    std::vector<std::string> watched;
+    for (const QStringList& topics : layouts)
+        for (const QString& topic : topics)
+            watched.push_back("cmnd/" + topic.toStdString() + "/#");
+    TSubscriber subscriber(SharedBroker(), watched);
     for (const QStringList& topics : layouts) {
         auto target = MakeTarget(Spec(SharedBroker(), topics));
         ASSERT_TRUE(target->Open()) << target->Error().toStdString();

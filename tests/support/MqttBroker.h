@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 // The broker of the test run, "127.0.0.1:PORT"; empty when the test command did not start one.
 inline std::string SharedBroker()
@@ -56,11 +57,13 @@ private:
     QTemporaryDir FDir;
 };
 
-// Subscribed to every command topic (cmnd/#) of a broker; its network loop runs while it waits.
+// Subscribed to every command topic (cmnd/#) of a broker, or to the topics given; its network
+// loop runs while it waits. It publishes too.
 class TSubscriber
 {
 public:
-    explicit TSubscriber(const std::string& address)
+    explicit TSubscriber(const std::string& address,
+                         const std::vector<std::string>& topics = {"cmnd/#"})
     {
         mosquitto_lib_init();
         FClient = mosquitto_new(nullptr, true, this);
@@ -78,8 +81,11 @@ public:
                                     std::stoi(address.substr(colon + 1)), 60),
                   MOSQ_ERR_SUCCESS)
             << address;
-        EXPECT_EQ(mosquitto_subscribe(FClient, nullptr, "cmnd/#", 1), MOSQ_ERR_SUCCESS);
-        EXPECT_TRUE(WaitFor([this] { return Loop() && FSubscribed; })) << "no SUBACK";
+        for (const std::string& topic : topics) {
+            FSubscribed = false;
+            EXPECT_EQ(mosquitto_subscribe(FClient, nullptr, topic.c_str(), 1), MOSQ_ERR_SUCCESS);
+            EXPECT_TRUE(WaitFor([this] { return Loop() && FSubscribed; })) << "no SUBACK";
+        }
     }
     ~TSubscriber()
     {
@@ -88,6 +94,26 @@ public:
     }
     TSubscriber(const TSubscriber&) = delete;
     TSubscriber& operator=(const TSubscriber&) = delete;
+
+    void Publish(const std::string& topic, const QByteArray& payload, bool retain = false)
+    {
+        EXPECT_EQ(mosquitto_publish(FClient, nullptr, topic.c_str(),
+                                    static_cast<int>(payload.size()), payload.constData(), 1,
+                                    retain),
+                  MOSQ_ERR_SUCCESS);
+        Loop();
+    }
+    // Whether a message "topic payload" came, at most `ms` waited; every message stays.
+    bool Saw(const QString& message, int ms = 5000)
+    {
+        return WaitFor([&] { return Loop() && FReceived.contains(message); }, ms);
+    }
+    // Every message so far, as "topic payload".
+    const QStringList& All()
+    {
+        Loop();
+        return FReceived;
+    }
 
     // The next `count` messages as "topic payload", once they came (at most 5 s: fewer then).
     QStringList Take(qsizetype count)

@@ -1,0 +1,181 @@
+// prvardo-timer on the broker of the test run, as a school's Home Assistant or a phone sees it:
+// retained states, reasons and availability; commands on the set topics reaching a relay board on
+// a pseudo-terminal; garbage and a stale retained command changing nothing; discovery payloads
+// that Home Assistant takes for a switch, again when it announces itself; the last will when the
+// timer is killed.
+
+#include "core/ScheduleFile.h"
+#include "tests/support/CoreSupport.h"
+#include "tests/support/MqttBroker.h"
+#include "tests/support/PtyBoard.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+namespace {
+
+// D0 and D2 on all day.
+void SaveSchedule(const QString& path)
+{
+    TSchedule schedule;
+    for (int slot = 0; slot < TSchedule::Slots; ++slot)
+        for (int hour = 0; hour < TSchedule::Hours; ++hour) {
+            schedule.Set(0, slot, hour, true);
+            schedule.Set(2, slot, hour, true);
+        }
+    WriteScheduleFile(path.toStdString(), schedule.Flags());
+}
+
+} // namespace
+
+TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
+{
+    const std::string broker = SharedBroker();
+    ASSERT_FALSE(broker.empty()) << "PRVARDO_MQTT_BROKER is not set: this test needs the private "
+                                    "broker that scripts/test starts";
+    const QString base = QStringLiteral("aula%1").arg(::getpid());
+    const std::string b = base.toStdString();
+    QTemporaryDir dir;
+    const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
+    SaveSchedule(schedule);
+    QDir(dir.path()).mkpath(QStringLiteral("PrVardo"));
+    QDir(dir.path()).mkdir(QStringLiteral("run"));
+    QFile settings(dir.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write(QStringLiteral("[timer]\nmqtt = mqtt://%1/%2\ndiscovery = ha%3\n"
+                                  "names = Proyector, Luz, Estufa, D3, D4, D5\n")
+                       .arg(QString::fromStdString(broker), base)
+                       .arg(::getpid())
+                       .toUtf8());
+    settings.close();
+    const std::string prefix = "ha" + std::to_string(::getpid());
+
+    TSubscriber client(broker, {b + "/#", prefix + "/#"});
+    client.Publish(b + "/D1/set", "ON", true); // left on the broker from before: never acted on
+    TPtyBoard board;
+    QProcess timer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    timer.setProcessEnvironment(environment);
+    timer.start(QStringLiteral(PRVARDO_TIMER),
+                {schedule, QStringLiteral("--output"), board.Target()});
+    QByteArray log;
+    const auto logged = [&] {
+        log += timer.readAllStandardError();
+        return log;
+    };
+
+    // At start: online, each output's state and reason, retained.
+    ASSERT_TRUE(client.Saw(base + "/estado online")) << logged().data();
+    for (const char* state : {"/D0 ON", "/D1 OFF", "/D2 ON", "/D3 OFF", "/D4 OFF", "/D5 OFF"})
+        EXPECT_TRUE(client.Saw(base + state)) << state;
+    ASSERT_TRUE(WaitFor([&] { return board.EndsWith(std::string("\x00\x05", 2)); }));
+    const auto reasonOf = [&](int output) {
+        QString reason;
+        for (const QString& message : client.All())
+            if (message.startsWith(base + QStringLiteral("/D%1/motivo ").arg(output)))
+                reason = message.section(u' ', 1);
+        return reason;
+    };
+    EXPECT_TRUE(WaitFor([&] { return !reasonOf(0).isEmpty(); }));
+    const QString planned = reasonOf(0);
+
+    // Discovery: one switch per output, with what Home Assistant requires of an MQTT switch.
+    const auto configs = [&] {
+        QStringList found;
+        for (const QString& message : client.All())
+            if (message.startsWith(QString::fromStdString(prefix) + "/switch/") &&
+                message.section(u' ', 0, 0).endsWith(QLatin1String("/config")))
+                found << message.section(u' ', 1);
+        return found;
+    };
+    ASSERT_TRUE(WaitFor([&] { return configs().size() == 6; }));
+    QStringList ids;
+    for (const QString& text : configs()) {
+        const QJsonObject config = QJsonDocument::fromJson(text.toUtf8()).object();
+        for (const char* key : {"command_topic", "state_topic", "unique_id", "name"})
+            EXPECT_TRUE(config.value(key).isString()) << key << " in " << text.toStdString();
+        EXPECT_EQ(config.value("availability").toArray().at(0).toObject().value("topic").toString(),
+                  base + "/estado");
+        EXPECT_FALSE(config.value("device").toObject().value("identifiers").toArray().isEmpty());
+        EXPECT_EQ(config.value("command_topic").toString(),
+                  config.value("state_topic").toString() + "/set");
+        ids << config.value("unique_id").toString();
+    }
+    ids.removeDuplicates();
+    EXPECT_EQ(ids.size(), 6) << "a unique id each";
+    client.Publish(prefix + "/status", "online"); // Home Assistant started again
+    EXPECT_TRUE(WaitFor([&] { return configs().size() == 12; })) << "published again";
+
+    // Commands: each reaches the board and the state topic.
+    const QString later =
+        QDateTime::currentDateTime().addSecs(7200).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm"));
+    const struct
+    {
+        std::string Topic;
+        QByteArray Payload;
+        std::uint8_t Word;
+        const char* State;
+    } commands[] = {
+        {b + "/D0/set", "OFF", 0x04, "/D0 OFF"},
+        {b + "/D0/set", "auto", 0x05, "/D0 ON"},
+        {b + "/d3/set", "On", 0x0D, "/D3 ON"},
+        {b + "/D3/set", "AUTO", 0x05, "/D3 OFF"},
+        {b + "/set", "{\"D2\": \"off\", \"until\": \"" + later.toUtf8() + "\"}", 0x01, "/D2 OFF"},
+        {b + "/set", "{\"all\": \"auto\"}", 0x05, "/D2 ON"},
+    };
+    for (const auto& row : commands) {
+        SCOPED_TRACE(row.Topic + " " + row.Payload.toStdString());
+        client.Publish(row.Topic, row.Payload);
+        EXPECT_TRUE(WaitFor([&] { return board.Shows(row.Word); }));
+        EXPECT_TRUE(client.Saw(base + row.State));
+        if (row.Word == 0x04) { // held: the reason says so, and differs from the plan's
+            EXPECT_TRUE(WaitFor([&] { return reasonOf(0) != planned; }));
+        }
+    }
+
+    // Garbage on every set topic changes nothing: the next good command is the next byte.
+    const struct
+    {
+        std::string Topic;
+        QByteArray Payload;
+    } garbage[] = {
+        {b + "/D0/set", "encender"},
+        {b + "/D0/set", ""},
+        {b + "/D9/set", "ON"},
+        {b + "/all/set", "OFF"},
+        {b + "/set", "{"},
+        {b + "/set", "[\"D2\", \"on\"]"},
+        {b + "/set", "{\"D2\": \"quizá\"}"},
+        {b + "/set", "{\"D2\": true}"},
+        {b + "/set", "{\"D2\": \"on\", \"until\": \"ayer\"}"},
+        {b + "/set", "{\"until\": \"14:00\"}"},
+        {b + "/set", "{\"D0\": \"auto\", \"until\": \"" + later.toUtf8() + "\"}"},
+    };
+    const std::size_t before = board.Received().size();
+    for (const auto& row : garbage)
+        client.Publish(row.Topic, row.Payload);
+    client.Publish(b + "/D5/set", "ON");
+    ASSERT_TRUE(WaitFor([&] { return board.Received().size() > before; }));
+    EXPECT_EQ(board.Received().substr(before), "\x25") << "only the good command switched";
+    EXPECT_FALSE(board.Received().find('\x07') != std::string::npos)
+        << "the stale retained D1=ON never acted on";
+    EXPECT_EQ(logged().count("se ignora"), qsizetype(std::size(garbage)) + 1)
+        << "one line each, and one for the stale command:\n"
+        << log.data();
+
+    // Killed: the broker says it with the last will.
+    timer.kill();
+    ASSERT_TRUE(timer.waitForFinished(5000));
+    EXPECT_TRUE(client.Saw(base + "/estado offline"));
+    client.Publish(b + "/D1/set", "", true); // no retained command left behind
+}

@@ -1,0 +1,325 @@
+#include "Remote.h"
+
+#include "outputs/Outputs.h"
+
+#include <mosquitto.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaObject>
+#include <QThread>
+#include <QUrl>
+
+#include <chrono>
+
+namespace {
+
+constexpr int KQos = 1;
+constexpr int KKeepAlive = 30; // seconds
+constexpr auto KStopWithin = std::chrono::milliseconds(1000);
+
+bool Refuse(const QString& key, const QString& why, QString& error)
+{
+    error = QStringLiteral("[timer] %1: %2").arg(key, why);
+    return false;
+}
+
+QByteArray Utf8(const QString& text)
+{
+    return text.toUtf8();
+}
+
+} // namespace
+
+bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remote, QString& error)
+{
+    remote.reset();
+    TRemoteOptions options;
+    QString address;
+    QString password = settings.Password;
+    QString authority = settings.CaFile;
+    for (const auto& [key, value] : settings.Timer) {
+        if (key == QLatin1String("mqtt"))
+            address = value;
+        else if (key == QLatin1String("discovery"))
+            options.Discovery = value == QLatin1String("off") ? QString() : value;
+        else if (key == QLatin1String("names"))
+            options.Names = value.split(u',');
+    }
+    if (address.isEmpty())
+        return true;
+    const QUrl url(address, QUrl::StrictMode);
+    const QString base = url.path().mid(1);
+    if (!url.isValid() ||
+        (url.scheme() != QLatin1String("mqtt") && url.scheme() != QLatin1String("mqtts")) ||
+        url.host().isEmpty() || base.isEmpty() || base.endsWith(u'/') || base.contains(u'+') ||
+        base.contains(u'#') || url.hasQuery() || !url.password().isEmpty())
+        return Refuse(QStringLiteral("mqtt"),
+                      QStringLiteral("«%1» no es mqtt://[USUARIO@]SERVIDOR[:PUERTO]/BASE (la "
+                                     "contraseña va en password)")
+                          .arg(address),
+                      error);
+    if (!options.Discovery.isEmpty() &&
+        (options.Discovery.contains(u'+') || options.Discovery.contains(u'#')))
+        return Refuse(QStringLiteral("discovery"),
+                      QStringLiteral("«%1» no es un prefijo de temas").arg(options.Discovery),
+                      error);
+    if (!options.Names.isEmpty() && options.Names.size() != OutputCount)
+        return Refuse(QStringLiteral("names"), QStringLiteral("hacen falta seis nombres"), error);
+    for (QString& name : options.Names)
+        name = name.trimmed();
+    if (options.Names.isEmpty())
+        for (int n = 0; n < OutputCount; ++n)
+            options.Names << QStringLiteral("D%1").arg(n);
+    options.Name = address;
+    options.Base = base;
+    options.Broker.Secure = url.scheme() == QLatin1String("mqtts");
+    options.Broker.Host = url.host();
+    options.Broker.Port = static_cast<std::uint16_t>(url.port(options.Broker.Secure ? 8883 : 1883));
+    options.Broker.User = url.userName();
+    if (!options.Broker.User.isEmpty())
+        options.Broker.Password = password;
+    if (options.Broker.Secure)
+        options.Broker.CaFile = authority;
+    remote = options;
+    return true;
+}
+
+TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
+    : QObject(parent), FOptions(std::move(options)), FCommand(std::move(command))
+{
+    mosquitto_lib_init();
+    FClient = mosquitto_new(nullptr, true, this);
+    if (FClient == nullptr) {
+        LogOutputs(QStringLiteral("MQTT %1: no se puede crear el cliente").arg(FOptions.Name));
+        return;
+    }
+    const TMqttAddress& broker = FOptions.Broker;
+    if (!broker.User.isEmpty())
+        mosquitto_username_pw_set(FClient, Utf8(broker.User).constData(),
+                                  broker.Password.isEmpty() ? nullptr
+                                                            : Utf8(broker.Password).constData());
+    if (broker.Secure)
+        mosquitto_tls_set(
+            FClient,
+            broker.CaFile.isEmpty() ? nullptr : QFile::encodeName(broker.CaFile).constData(),
+            broker.CaFile.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+    const QByteArray will = Utf8(FOptions.Base + QStringLiteral("/estado"));
+    mosquitto_will_set(FClient, will.constData(), 7, "offline", KQos, true);
+    mosquitto_reconnect_delay_set(FClient, 1, 5, true);
+    // Commands and states are small and rare: each goes at once, not held back to fill a packet.
+    mosquitto_int_option(FClient, MOSQ_OPT_TCP_NODELAY, 1);
+    // The client's own thread calls these; the work is done on this object's thread.
+    mosquitto_connect_callback_set(FClient, [](mosquitto*, void* self, int rc) {
+        if (rc == 0)
+            QMetaObject::invokeMethod(
+                static_cast<TRemote*>(self), [self] { static_cast<TRemote*>(self)->Connected(); },
+                Qt::QueuedConnection);
+    });
+    mosquitto_disconnect_callback_set(FClient, [](mosquitto*, void* self, int rc) {
+        if (rc != 0)
+            QMetaObject::invokeMethod(
+                static_cast<TRemote*>(self),
+                [self] {
+                    static_cast<TRemote*>(self)->FConnected = false;
+                    LogOutputs(QStringLiteral("MQTT %1: conexión perdida; se vuelve a intentar")
+                                   .arg(static_cast<TRemote*>(self)->FOptions.Name));
+                },
+                Qt::QueuedConnection);
+    });
+    mosquitto_message_callback_set(FClient, [](mosquitto*, void* self,
+                                               const mosquitto_message* message) {
+        TMessage copy{QString::fromUtf8(message->topic),
+                      QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
+                      message->retain};
+        QMetaObject::invokeMethod(
+            static_cast<TRemote*>(self),
+            [self, copy] { static_cast<TRemote*>(self)->Received(copy); }, Qt::QueuedConnection);
+    });
+    const int rc =
+        mosquitto_connect_async(FClient, Utf8(broker.Host).constData(), broker.Port, KKeepAlive);
+    if (rc != MOSQ_ERR_SUCCESS)
+        LogOutputs(QStringLiteral("MQTT %1: %2; se vuelve a intentar")
+                       .arg(FOptions.Name, QString::fromUtf8(mosquitto_strerror(rc))));
+    FRunning = mosquitto_loop_start(FClient) == MOSQ_ERR_SUCCESS;
+}
+
+TRemote::~TRemote()
+{
+    Stop();
+    if (FClient != nullptr)
+        mosquitto_destroy(FClient);
+}
+
+void TRemote::Stop()
+{
+    if (!FRunning)
+        return;
+    FRunning = false;
+    int sent = -1;
+    const QByteArray topic = Utf8(FOptions.Base + QStringLiteral("/estado"));
+    if (mosquitto_publish(FClient, &sent, topic.constData(), 7, "offline", KQos, true) ==
+        MOSQ_ERR_SUCCESS) {
+        // A moment for it to leave; the broker's will says the same if it does not.
+        mosquitto_publish_callback_set(FClient, [](mosquitto*, void*, int) {});
+        const auto deadline = std::chrono::steady_clock::now() + KStopWithin;
+        while (mosquitto_want_write(FClient) && std::chrono::steady_clock::now() < deadline)
+            QThread::msleep(10);
+    }
+    // A clean disconnect: the broker keeps the offline published above, not the will.
+    mosquitto_disconnect(FClient);
+    mosquitto_loop_stop(FClient, false);
+}
+
+QString TRemote::Node() const
+{
+    QString node = QStringLiteral("prvardo_") + FOptions.Base;
+    for (QChar& c : node)
+        if (!c.isLetterOrNumber() && c != u'_' && c != u'-')
+            c = u'_';
+    return node;
+}
+
+void TRemote::PublishOne(const QString& topic, const QByteArray& payload, bool retain)
+{
+    if (FClient != nullptr)
+        mosquitto_publish(FClient, nullptr, Utf8(topic).constData(),
+                          static_cast<int>(payload.size()), payload.constData(), KQos, retain);
+}
+
+void TRemote::Publish(const TState& state)
+{
+    FState = state;
+    if (!FConnected) // all of it goes once connected
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int n = 0; n < OutputCount; ++n) {
+        const TOutputState& output = state.Outputs[static_cast<std::size_t>(n)];
+        const QByteArray shown = output.On ? "ON" : "OFF";
+        const QByteArray reason = Utf8(ReasonText(output, now));
+        const QString topic = FOptions.Base + QStringLiteral("/D%1").arg(n);
+        if (shown != FShownState[static_cast<std::size_t>(n)])
+            PublishOne(topic, shown);
+        if (reason != FShownReason[static_cast<std::size_t>(n)])
+            PublishOne(topic + QStringLiteral("/motivo"), reason);
+        FShownState[static_cast<std::size_t>(n)] = shown;
+        FShownReason[static_cast<std::size_t>(n)] = reason;
+    }
+}
+
+void TRemote::PublishAll()
+{
+    FShownState = {};
+    FShownReason = {};
+    PublishOne(FOptions.Base + QStringLiteral("/estado"), "online");
+    if (FState)
+        Publish(*FState);
+    PublishDiscovery();
+}
+
+void TRemote::PublishDiscovery()
+{
+    if (FOptions.Discovery.isEmpty())
+        return;
+    const QJsonObject device{
+        {"identifiers", QJsonArray{Node()}},
+        {"name", "PrVardo"},
+        {"model", "prvardo-timer"},
+        {"manufacturer", "PrVardo"},
+        {"sw_version", QStringLiteral(PRVARDO_VERSION)},
+    };
+    for (int n = 0; n < OutputCount; ++n) {
+        const QString topic = FOptions.Base + QStringLiteral("/D%1").arg(n);
+        const QJsonObject config{
+            {"name", FOptions.Names.value(n)},
+            {"unique_id", Node() + QStringLiteral("_d%1").arg(n)},
+            {"state_topic", topic},
+            {"command_topic", topic + QStringLiteral("/set")},
+            {"payload_on", "ON"},
+            {"payload_off", "OFF"},
+            {"state_on", "ON"},
+            {"state_off", "OFF"},
+            {"availability",
+             QJsonArray{QJsonObject{{"topic", FOptions.Base + QStringLiteral("/estado")},
+                                    {"payload_available", "online"},
+                                    {"payload_not_available", "offline"}}}},
+            {"device", device},
+        };
+        PublishOne(QStringLiteral("%1/switch/%2/d%3/config").arg(FOptions.Discovery, Node()).arg(n),
+                   QJsonDocument(config).toJson(QJsonDocument::Compact));
+    }
+}
+
+void TRemote::Connected()
+{
+    LogOutputs(QStringLiteral("MQTT %1: conectado").arg(FOptions.Name));
+    FConnected = true;
+    for (const QString& topic :
+         {FOptions.Base + QStringLiteral("/+/set"), FOptions.Base + QStringLiteral("/set")})
+        mosquitto_subscribe(FClient, nullptr, Utf8(topic).constData(), KQos);
+    if (!FOptions.Discovery.isEmpty())
+        mosquitto_subscribe(FClient, nullptr,
+                            Utf8(FOptions.Discovery + QStringLiteral("/status")).constData(), KQos);
+    PublishAll();
+}
+
+void TRemote::Received(const TMessage& message)
+{
+    if (!FOptions.Discovery.isEmpty() &&
+        message.Topic == FOptions.Discovery + QStringLiteral("/status")) {
+        if (message.Payload == "online" && !message.Retained)
+            PublishDiscovery();
+        return;
+    }
+    const auto ignore = [&](const QString& why) {
+        LogOutputs(QStringLiteral("MQTT %1: se ignora «%2» en %3: %4")
+                       .arg(FOptions.Name, QString::fromUtf8(message.Payload.left(80)),
+                            message.Topic, why));
+    };
+    // A command left on the broker from before this run must not switch anything now.
+    if (message.Retained)
+        return ignore(QStringLiteral("es una orden retenida de antes"));
+    std::uint8_t outputs = 0;
+    std::optional<bool> value;
+    QDateTime until;
+    QString error;
+    if (message.Topic == FOptions.Base + QStringLiteral("/set")) {
+        const QJsonDocument document = QJsonDocument::fromJson(message.Payload);
+        if (!document.isObject())
+            return ignore(QStringLiteral("no es un objeto JSON"));
+        const QJsonObject object = document.object();
+        int named = 0;
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (it.key() == QLatin1String("until")) {
+                if (!it.value().isString() ||
+                    !ParseUntil(it.value().toString(), QDateTime::currentDateTime(), until, error))
+                    return ignore(error.isEmpty() ? QStringLiteral("until no es un texto") : error);
+                continue;
+            }
+            std::uint8_t these = 0;
+            std::optional<bool> wanted;
+            if (!it.value().isString() ||
+                !ParseSet(it.key() + u'=' + it.value().toString(), these, wanted, error))
+                return ignore(error.isEmpty() ? QStringLiteral("%1 no es un texto").arg(it.key())
+                                              : error);
+            if (named++ > 0 && wanted != value)
+                return ignore(QStringLiteral("todas las salidas de una orden van igual"));
+            outputs |= these;
+            value = wanted;
+        }
+        if (outputs == 0)
+            return ignore(QStringLiteral("no nombra ninguna salida"));
+        if (!value && until.isValid())
+            return ignore(QStringLiteral("until no va con auto"));
+    } else {
+        const QString prefix = FOptions.Base + QStringLiteral("/");
+        const QString output = message.Topic.mid(prefix.size()).section(u'/', 0, 0);
+        if (!message.Topic.startsWith(prefix) ||
+            !ParseSet(output + u'=' + QString::fromUtf8(message.Payload), outputs, value, error) ||
+            output.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
+            return ignore(QStringLiteral("se espera ON, OFF o AUTO en BASE/D0/set .. BASE/D5/set"));
+    }
+    FCommand(outputs, value, until);
+}

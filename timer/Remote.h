@@ -1,0 +1,79 @@
+#pragma once
+// prvardo-timer on the school's MQTT broker ([timer] mqtt = mqtt://[USER@]HOST[:PORT]/BASE):
+//
+//   BASE/D0 .. BASE/D5            ON or OFF, retained, at start and at every change
+//   BASE/D0/motivo ..             why, as --status says it, retained
+//   BASE/estado                   online while the timer runs; offline at a clean stop and as the
+//                                 last will the broker publishes when the timer dies; retained
+//   BASE/D0/set .. BASE/D5/set    taken: ON, OFF or AUTO (any case), as --set D0=on ...
+//   BASE/set                      taken: a JSON object, {"D2": "on", "until": "14:30"},
+//                                 {"all": "off", "until": "2026-12-08T08:00"}
+//   PREFIX/switch/NODE/dN/config  Home Assistant's discovery of each output as a switch, retained,
+//                                 published again when PREFIX/status says online
+//
+// A set message the broker kept from before (retained) is never acted on, and anything that is
+// not a command is ignored with one log line. The timer never needs the broker to switch: the
+// connection is made and made again (after 1 s, growing to 5 s) on libmosquitto's own thread,
+// and on every return every retained topic is published again.
+
+#include "frontend/Settings.h"
+#include "outputs/Targets.h"
+#include "week/SchoolWeek.h"
+
+#include <QObject>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+struct TRemoteOptions
+{
+    QString Name; // the address as written, without a password
+    TMqttAddress Broker;
+    QString Base;
+    QString Discovery = QStringLiteral("homeassistant"); // empty: no discovery
+    QStringList Names;                                   // the six outputs' names
+};
+
+// The [timer] keys mqtt, discovery and names, with the settings file's password and authority;
+// none without mqtt. False with a one-line Spanish error naming the key.
+bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remote, QString& error);
+
+class TRemote : public QObject
+{
+public:
+    // A command from the broker: hold `outputs` (bit n: Dn) on, off, or none for AUTO.
+    using TCommand = std::function<void(std::uint8_t outputs, std::optional<bool> value,
+                                        const QDateTime& until)>;
+    TRemote(TRemoteOptions options, TCommand command, QObject* parent);
+    ~TRemote() override;
+    Q_DISABLE_COPY_MOVE(TRemote)
+
+    // What the outputs do now: the topics that changed, retained.
+    void Publish(const TState& state);
+    // offline published and the connection closed, within about a second.
+    void Stop();
+
+private:
+    struct TMessage
+    {
+        QString Topic;
+        QByteArray Payload;
+        bool Retained = false;
+    };
+    void Connected();
+    void Received(const TMessage& message);
+    void PublishOne(const QString& topic, const QByteArray& payload, bool retain = true);
+    void PublishAll();
+    void PublishDiscovery();
+    QString Node() const;
+
+    TRemoteOptions FOptions;
+    TCommand FCommand;
+    struct mosquitto* FClient = nullptr;
+    bool FRunning = false;
+    bool FConnected = false;
+    std::optional<TState> FState; // the last state given
+    std::array<QByteArray, OutputCount> FShownState;
+    std::array<QByteArray, OutputCount> FShownReason;
+};

@@ -205,14 +205,14 @@ MMRESULT ErrorText(MMRESULT code, char* text, UINT size)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT GetControl(HWAVE handle, TWaveControl control, DWORD* value)
+MMRESULT ReadControl(HWAVE handle, TWaveControl control, DWORD* value)
 {
     if (value == nullptr)
         return MMSYSERR_INVALPARAM;
     return WithDriver([&](TWaveDriver& d) { return d.GetControl(handle, control, *value); });
 }
 
-MMRESULT SetControl(HWAVE handle, TWaveControl control, DWORD value)
+MMRESULT WriteControl(HWAVE handle, TWaveControl control, DWORD value)
 {
     return WithDriver([&](TWaveDriver& d) { return d.SetControl(handle, control, value); });
 }
@@ -348,32 +348,32 @@ MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME* pmmt, UINT cbmmt)
 
 MMRESULT waveOutGetVolume(HWAVEOUT hwo, DWORD* pdwVolume)
 {
-    return GetControl(hwo, TWaveControl::Volume, pdwVolume);
+    return ReadControl(hwo, TWaveControl::Volume, pdwVolume);
 }
 
 MMRESULT waveOutSetVolume(HWAVEOUT hwo, DWORD dwVolume)
 {
-    return SetControl(hwo, TWaveControl::Volume, dwVolume);
+    return WriteControl(hwo, TWaveControl::Volume, dwVolume);
 }
 
 MMRESULT waveOutGetPitch(HWAVEOUT hwo, DWORD* pdwPitch)
 {
-    return GetControl(hwo, TWaveControl::Pitch, pdwPitch);
+    return ReadControl(hwo, TWaveControl::Pitch, pdwPitch);
 }
 
 MMRESULT waveOutSetPitch(HWAVEOUT hwo, DWORD dwPitch)
 {
-    return SetControl(hwo, TWaveControl::Pitch, dwPitch);
+    return WriteControl(hwo, TWaveControl::Pitch, dwPitch);
 }
 
 MMRESULT waveOutGetPlaybackRate(HWAVEOUT hwo, DWORD* pdwRate)
 {
-    return GetControl(hwo, TWaveControl::PlaybackRate, pdwRate);
+    return ReadControl(hwo, TWaveControl::PlaybackRate, pdwRate);
 }
 
 MMRESULT waveOutSetPlaybackRate(HWAVEOUT hwo, DWORD dwRate)
 {
-    return SetControl(hwo, TWaveControl::PlaybackRate, dwRate);
+    return WriteControl(hwo, TWaveControl::PlaybackRate, dwRate);
 }
 
 void waveInAbandon(HWAVEIN hwi)

@@ -38,6 +38,7 @@ QProcessEnvironment WithoutSettings(const QString& home)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home);
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/state"));
     return environment;
 }
 

@@ -22,6 +22,7 @@ public:
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), runtime);
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), runtime);
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
         Process.setProcessEnvironment(environment);
         Process.start(QStringLiteral(PRVARDO_TIMER),

@@ -9,6 +9,7 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 
 namespace {
@@ -68,7 +69,8 @@ std::set<QDate> Occurrences(icalcomponent* event, icaltimetype dtstart, QDate fr
     return starts;
 }
 
-void AddEvent(icalcomponent* event, QDate from, QDate to, std::set<QDate>& dates)
+void AddEvent(icalcomponent* event, QDate from, QDate to, const std::set<QDate>& replaced,
+              std::set<QDate>& dates)
 {
     const icaltimetype dtstart = icalcomponent_get_dtstart(event);
     if (icaltime_is_null_time(dtstart) || !dtstart.is_date ||
@@ -78,17 +80,37 @@ void AddEvent(icalcomponent* event, QDate from, QDate to, std::set<QDate>& dates
     if (!start.isValid())
         return;
     const int length = LengthInDays(event, start);
-    for (const QDate& first : Occurrences(event, dtstart, from, to, length))
+    std::set<QDate> starts = Occurrences(event, dtstart, from, to, length);
+    for (const QDate& moved : replaced)
+        starts.erase(moved);
+    for (const QDate& first : starts)
         for (QDate d = std::max(first, from); d <= to && d < first.addDays(length);
              d = d.addDays(1))
             dates.insert(d);
 }
 
+// An occurrence moved or cancelled on its own comes as a VEVENT of the series' UID with a
+// RECURRENCE-ID, the date it replaces: the series leaves that date out, and the VEVENT stands for
+// itself (nothing when cancelled).
 void AddCalendar(icalcomponent* calendar, QDate from, QDate to, std::set<QDate>& dates)
 {
+    const auto uidOf = [](icalcomponent* e) {
+        const char* uid = icalcomponent_get_uid(e);
+        return QString::fromUtf8(uid != nullptr ? uid : "");
+    };
+    std::map<QString, std::set<QDate>> replaced;
     for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
          e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT))
-        AddEvent(e, from, to, dates);
+        if (icalproperty* id = icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY))
+            replaced[uidOf(e)].insert(DateOf(icalproperty_get_recurrenceid(id)));
+    const std::set<QDate> none;
+    for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
+         e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+        const bool single =
+            icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY) != nullptr;
+        const auto series = replaced.find(uidOf(e));
+        AddEvent(e, from, to, single || series == replaced.end() ? none : series->second, dates);
+    }
 }
 
 } // namespace

@@ -64,6 +64,16 @@ TEST(ReadHolidayFile, DatesInTheWindow)
          y2026,
          {2028, 12, 31},
          "2026-12-25 2027-12-25 2028-12-25"},
+        {"one occurrence moved, one cancelled",
+         Calendar("BEGIN:VEVENT\nUID:fiesta@colegio\nDTSTART;VALUE=DATE:20201225\n"
+                  "RRULE:FREQ=YEARLY\nEND:VEVENT\n"
+                  "BEGIN:VEVENT\nUID:fiesta@colegio\nRECURRENCE-ID;VALUE=DATE:20271225\n"
+                  "DTSTART;VALUE=DATE:20271227\nEND:VEVENT\n"
+                  "BEGIN:VEVENT\nUID:fiesta@colegio\nRECURRENCE-ID;VALUE=DATE:20281225\n"
+                  "DTSTART;VALUE=DATE:20281225\nSTATUS:CANCELLED\nEND:VEVENT\n"),
+         y2026,
+         {2028, 12, 31},
+         "2026-12-25 2027-12-27"},
         {"weekly, count and exdate",
          Calendar(Event("DTSTART;VALUE=DATE:20261102\nRRULE:FREQ=WEEKLY;COUNT=4\n"
                         "EXDATE;VALUE=DATE:20261109\n")),

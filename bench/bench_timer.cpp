@@ -171,7 +171,8 @@ int main(int argc, char** argv)
     if (::poll(&first, 1, 5000) <= 0)
         return 1;
     for (pollfd more{master, POLLIN, 0}; ::poll(&more, 1, 500) > 0;)
-        (void)::read(master, bytes, sizeof bytes);
+        if (::read(master, bytes, sizeof bytes) <= 0)
+            break;
 
     // --set D1=on, then off, and so on: from the client's start to its byte.
     std::vector<double> setMs;
@@ -188,7 +189,8 @@ int main(int argc, char** argv)
         setMs.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
                 .count());
-        (void)::read(master, bytes, sizeof bytes);
+        if (::read(master, bytes, sizeof bytes) <= 0)
+            break;
         client.waitForFinished();
     }
     std::sort(setMs.begin(), setMs.end());
@@ -225,7 +227,8 @@ int main(int argc, char** argv)
                 break;
             brokerToByte.push_back(
                 std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
-            (void)::read(master, bytes, sizeof bytes);
+            if (::read(master, bytes, sizeof bytes) <= 0)
+                break;
             if (const auto stated = watch.After(sent, payload))
                 brokerToState.push_back(
                     std::chrono::duration<double, std::milli>(*stated - sent).count());
@@ -254,7 +257,8 @@ int main(int argc, char** argv)
         if (::poll(&p, 1, static_cast<int>(boundary - now + 10000)) <= 0)
             break;
         const qint64 arrived = QDateTime::currentMSecsSinceEpoch();
-        (void)::read(master, bytes, sizeof bytes);
+        if (::read(master, bytes, sizeof bytes) <= 0)
+            break;
         lateMs.push_back(double(arrived - boundary));
     }
     const double wall =

@@ -525,8 +525,10 @@ void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
     } removeName{dir.Get(), tempName};
 
     // The new file keeps the old one's owner where we may give it, and its permissions.
-    if (exists)
-        (void)::fchown(temp.Get(), old.st_uid, old.st_gid);
+    if (exists) {
+        // Where we may not (another user's file), the new one is ours: no reason to stop.
+        [[maybe_unused]] const int given = ::fchown(temp.Get(), old.st_uid, old.st_gid);
+    }
     (void)::fchmod(temp.Get(), exists ? old.st_mode & 07777 : NewFileMode());
     WriteText(temp.Get(), text);
 

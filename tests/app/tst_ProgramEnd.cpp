@@ -95,6 +95,18 @@ TEST(ProgramEnd, TheDisplayGoneEndsThroughTheAllOff)
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("DISPLAY"), ':' + QString::fromLatin1(display));
     TRunning running(environment);
+    // The window up on the server first: the display goes while the program runs, not while it
+    // is still starting (slow in the sanitizer build on a busy machine).
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            QProcess tree;
+            tree.setProcessEnvironment(environment);
+            tree.start(QStringLiteral("xwininfo"),
+                       {QStringLiteral("-root"), QStringLiteral("-tree")});
+            return tree.waitForFinished(2000) && tree.readAllStandardOutput().contains("PrVardo");
+        },
+        20000))
+        << "no window of PrVardo on the display";
     server.terminate();
     ASSERT_TRUE(server.waitForFinished(5000));
     // The toolkit ends the program with status 1 when its display is gone.

@@ -220,7 +220,7 @@ TEST_F(WaveRedirector, LeadThatStoodAboveTheEchosOwnForAWindowIsCutFromTheNextBl
         Card.OutLatency = row.SinkMs;
         TAudioRedirector r;
         SwitchOn(r);
-        const DWORD perMs = r.AudioOut()->WaveFormat().nAvgBytesPerSec / 1000;
+        const std::size_t perMs = r.AudioOut()->WaveFormat().nAvgBytesPerSec / 1000;
         std::vector<std::size_t> lengths;
         for (std::uint32_t block = 0; block < TAudioRedirector::TrimWindow; ++block) {
             Card.OutAhead.reset();

@@ -1,5 +1,7 @@
 #include "ScheduleFile.h"
 
+#include "core/TextFile.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -79,8 +81,6 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int Get() const { return FFd; }
-    // Gives the descriptor up without closing it.
-    void Release() { FFd = -1; }
     void Reset(int fd)
     {
         if (FFd >= 0)
@@ -202,40 +202,21 @@ int OpenForReading(const std::string& path)
 {
     if (path.empty())
         throw EInOutError(2);
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.Get() < 0)
-        ThrowReadError(errno);
-    struct stat st
-    {
-    };
-    if (::fstat(fd.Get(), &st) != 0)
-        ThrowReadError(errno);
-    if (!S_ISREG(st.st_mode))
+    const TOpenedFile file = OpenRegularFile(path);
+    if (file.Error != 0)
+        ThrowReadError(file.Error);
+    if (!file.Regular)
         throw EInOutError(5);
-    const int flagsNow = ::fcntl(fd.Get(), F_GETFL);
-    if (flagsNow >= 0)
-        (void)::fcntl(fd.Get(), F_SETFL, flagsNow & ~O_NONBLOCK);
-    const int opened = fd.Get();
-    fd.Release();
-    return opened;
+    return file.Fd;
 }
 
 // Reads until `size` bytes are in or the file ends; the bytes read.
-std::size_t ReadUpTo(int fd, char* into, std::size_t size)
+std::size_t ReadOrThrow(int fd, char* into, std::size_t size)
 {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, into + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowReadError(errno);
-        }
-        if (n == 0)
-            break;
-        got += std::size_t(n);
-    }
-    return got;
+    const long n = ReadUpTo(fd, into, size);
+    if (n < 0)
+        ThrowReadError(errno);
+    return std::size_t(n);
 }
 
 } // namespace
@@ -248,7 +229,7 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
     char buffer[16384];
     size_t read = 0;
     for (;;) {
-        const size_t n = ReadUpTo(fd.Get(), buffer, sizeof buffer);
+        const size_t n = ReadOrThrow(fd.Get(), buffer, sizeof buffer);
         if (n == 0 || !reader.Feed(std::string_view(buffer, n)))
             break;
         // A schedule is 5184 bytes: a file without its lines this far in is none, and may have
@@ -304,7 +285,7 @@ TScheduleFlags ReadWholeScheduleFile(const std::string& path)
     // A whole schedule is at most 5184 bytes: a byte more says it is none.
     constexpr std::size_t Longest = std::size_t{TSchedule::Size} * 3;
     std::string text(Longest + 1, '\0');
-    const std::size_t got = ReadUpTo(fd.Get(), text.data(), text.size());
+    const std::size_t got = ReadOrThrow(fd.Get(), text.data(), text.size());
     if (const int err = fd.Close())
         ThrowReadError(err);
     text.resize(got);

@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include "core/TextFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,21 +22,20 @@ namespace {
 // place, as ssh judges a key: the file the program opened (not the path looked up again) is the
 // user's (or root's) and private, and so are the folders it stands in, which no other user may
 // write to.
-bool PrivateEnough(const QFile& file, const QString& path, QString& error)
+bool PrivateEnough(const struct stat& file, const QString& path, QString& error)
 {
     const auto ours = [](const struct stat& status) {
         return status.st_uid == ::getuid() || status.st_uid == 0;
     };
-    struct stat status
-    {
-    };
-    if (::fstat(file.handle(), &status) != 0 || !ours(status) ||
-        (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    if (!ours(file) || (file.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
         error = QStringLiteral("%1 guarda una contraseña y otros usuarios pueden leerlo o no es "
                                "suyo; no se usa. Protéjalo con: chmod 600 %1")
                     .arg(path);
         return false;
     }
+    struct stat status
+    {
+    };
     for (QString folder = QFileInfo(path).absolutePath(); !folder.isEmpty();) {
         // A sticky folder of root's (/tmp) lets nobody replace what is ours in it.
         if (::stat(QFile::encodeName(folder).constData(), &status) != 0 || !ours(status) ||
@@ -59,16 +60,17 @@ bool PrivateEnough(const QFile& file, const QString& path, QString& error)
 bool ReadSettings(const QString& path, TSettings& settings, QString& error)
 {
     settings = TSettings{};
-    QFile file(path);
-    if (!file.exists())
+    const std::string name = QFile::encodeName(path).toStdString();
+    const TFileText read = ReadTextFile(name, SettingsFileLimit);
+    if (read.Result == TReadResult::Missing)
         return true;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        error = QStringLiteral("no se puede leer %1: %2").arg(path, file.errorString());
+    if (read.Result != TReadResult::Read) {
+        error = QString::fromStdString(ReadFailure(read, name, SettingsFileLimit));
         return false;
     }
     QString section;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine(4096)).trimmed();
+    for (const QString& text : QString::fromUtf8(read.Text).split(u'\n')) {
+        const QString line = text.trimmed();
         if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[')) {
@@ -92,6 +94,6 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
             settings.Timer.emplace_back(key.mid(section.size()), value);
     }
     if (!settings.Password.isEmpty())
-        return PrivateEnough(file, path, error);
+        return PrivateEnough(read.Status, path, error);
     return true;
 }

@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <utility>
 #include <vector>
 
@@ -28,9 +29,13 @@ struct TSettings
     std::vector<std::pair<QString, QString>> Timer;
 };
 
+// A settings file is a few lines: one of more than 256 KiB is none, and is not read.
+constexpr std::size_t SettingsFileLimit = std::size_t{256} * 1024;
+
 // Where the settings file is.
 QString SettingsPath();
 
 // Reads the settings file; a missing file gives empty settings. False, with a Spanish error, for
-// a file that cannot be read or that holds a password others may read or replace.
+// a file that cannot be read (not a regular file, or longer than SettingsFileLimit) or that holds
+// a password others may read or replace.
 bool ReadSettings(const QString& path, TSettings& settings, QString& error);

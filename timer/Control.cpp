@@ -1,12 +1,29 @@
 #include "Control.h"
 
-#include <QDir>
+#include <QDeadlineTimer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QTimer>
+
+#include <sys/socket.h>
 
 namespace {
 
-constexpr int AnswerWithin = 3000; // ms a client waits for the timer
+constexpr int AnswerWithin = 3000; // ms a client waits for the timer, in all
+constexpr int RequestWithin = 2000; // ms the timer waits for a client's request
+constexpr int MostClients = 16;     // clients served at once; more are closed at once
+
+// The process at the other end of a local socket, as the system tells it; 0 when it does not.
+qint64 PeerPid(const QLocalSocket& socket)
+{
+    struct ucred peer
+    {
+    };
+    socklen_t size = sizeof peer;
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return 0;
+    return peer.pid;
+}
 
 } // namespace
 
@@ -20,8 +37,11 @@ TControl::TControl(TAnswer answer, QObject* parent) : QObject(parent), FAnswer(s
 {
     const QString path = ControlPath();
     // A socket left by a timer that died is taken over; one that answers is another timer's.
-    if (AskTimer({}).has_value()) {
-        FFailure = QStringLiteral("otro prvardo-timer atiende ya %1").arg(path);
+    const TTimerReply other = AskTimer({});
+    if (other.Kind != TTimerReply::TKind::NoTimer) {
+        FFailure = QStringLiteral("otro prvardo-timer (proceso %1) atiende ya %2")
+                       .arg(other.Pid)
+                       .arg(path);
         return;
     }
     QLocalServer::removeServer(path);
@@ -38,34 +58,64 @@ TControl::TControl(TAnswer answer, QObject* parent) : QObject(parent), FAnswer(s
 
 void TControl::Serve(QLocalSocket* client)
 {
+    if (FClients >= MostClients) {
+        client->abort();
+        client->deleteLater();
+        return;
+    }
+    ++FClients;
+    connect(client, &QObject::destroyed, this, [this] { --FClients; });
     connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-    connect(client, &QLocalSocket::readyRead, this, [this, client] {
+    // A client that has not said what it wants by then is none of ours, or gone.
+    auto* silence = new QTimer(client);
+    silence->setSingleShot(true);
+    connect(silence, &QTimer::timeout, client, [client] {
+        client->abort();
+        client->deleteLater();
+    });
+    silence->start(RequestWithin);
+    connect(client, &QLocalSocket::readyRead, this, [this, client, silence] {
         if (!client->canReadLine()) {
             // A request is one short line: anything longer is no client of ours.
-            if (client->bytesAvailable() > 4096)
+            if (client->bytesAvailable() > 4096) {
                 client->abort();
+                client->deleteLater();
+            }
             return;
         }
+        silence->stop();
         const QByteArray request = client->readLine().trimmed();
         client->write(FAnswer(request));
         client->disconnectFromServer();
     });
 }
 
-std::optional<QByteArray> AskTimer(const QByteArray& request)
+TTimerReply AskTimer(const QByteArray& request)
 {
+    TTimerReply reply;
+    const QDeadlineTimer deadline(AnswerWithin);
     QLocalSocket socket;
     socket.connectToServer(ControlPath());
-    if (!socket.waitForConnected(AnswerWithin))
-        return std::nullopt;
+    if (!socket.waitForConnected(int(deadline.remainingTime())))
+        return reply;
+    reply.Kind = TTimerReply::TKind::NoAnswer;
+    reply.Pid = PeerPid(socket);
     if (request.isEmpty()) // only whether a timer listens
-        return QByteArray();
+        return reply;
     socket.write(request + '\n');
-    if (!socket.waitForBytesWritten(AnswerWithin))
-        return std::nullopt;
+    if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
+        return reply;
+    // The answer is whole when the timer closes.
     QByteArray answer;
-    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(AnswerWithin))
-        answer += socket.readAll();
+    while (socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired()) {
+        if (socket.waitForReadyRead(int(deadline.remainingTime())))
+            answer += socket.readAll();
+    }
     answer += socket.readAll();
-    return answer;
+    // Every answer says something: a timer that closes without a word was too busy to serve.
+    if (socket.state() != QLocalSocket::UnconnectedState || answer.isEmpty())
+        return reply;
+    reply.Kind = TTimerReply::TKind::Answered;
+    reply.Text = answer;
+    return reply;
 }

@@ -2,6 +2,7 @@
 // How `prvardo-timer --set` and `--status` reach the running timer: a local socket in the user's
 // runtime folder ($XDG_RUNTIME_DIR/prvardo-timer), which only the user may connect to; never a
 // network port. A client sends one request line and reads the answer until the timer closes.
+// The timer serves a bounded number of clients at once and closes one that stays silent.
 
 #include <QByteArray>
 #include <QLocalServer>
@@ -9,7 +10,6 @@
 #include <QString>
 
 #include <functional>
-#include <optional>
 
 // Where the running timer listens.
 QString ControlPath();
@@ -25,10 +25,26 @@ public:
 private:
     void Serve(class QLocalSocket* client);
 
+    int FClients = 0;
     TAnswer FAnswer;
     QLocalServer FServer;
     QString FFailure;
 };
 
-// The running timer's answer to a request; none when no timer answers.
-std::optional<QByteArray> AskTimer(const QByteArray& request);
+// What a request to the running timer came back with.
+struct TTimerReply
+{
+    enum class TKind
+    {
+        NoTimer,  // nobody listens
+        NoAnswer, // a timer listens but did not answer whole within the client's time
+        Answered
+    };
+    TKind Kind = TKind::NoTimer;
+    QByteArray Text; // the answer, when Answered
+    qint64 Pid = 0;  // the process that listens, when one does and the system says which
+};
+
+// Sends `request` to the running timer and reads its answer until the timer closes, all within
+// 3 s. An empty request only asks whether a timer listens, and which.
+TTimerReply AskTimer(const QByteArray& request);

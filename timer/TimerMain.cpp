@@ -21,6 +21,7 @@
 // are kept in the user's state folder until they end, so that a restart keeps them.
 
 #include "core/Schedule.h"
+#include "core/TextFile.h"
 #include "core/WallClock.h"
 #include "frontend/CommandLine.h"
 #include "outputs/Outputs.h"
@@ -71,12 +72,28 @@ QString HoldsPath()
     return state + QStringLiteral("/PrVardo/prvardo-timer.holds");
 }
 
+// The holds kept by the last run; none, with a line in the log, when the file cannot be read
+// whole. A line that does not read is left out, and said once.
 std::vector<THold> ReadHolds()
 {
-    QFile file(HoldsPath());
-    if (!file.open(QIODevice::ReadOnly))
+    const QString path = HoldsPath();
+    const std::string name = QFile::encodeName(path).toStdString();
+    const TFileText read = ReadTextFile(name, HoldsFileLimit);
+    if (read.Result == TReadResult::Missing)
         return {};
-    return ParseHolds(file.read(65536));
+    if (read.Result != TReadResult::Read) {
+        LogOutputs(QStringLiteral("%1; se empieza sin salidas fijadas")
+                       .arg(QString::fromStdString(ReadFailure(read, name, HoldsFileLimit))));
+        return {};
+    }
+    int skipped = 0;
+    std::vector<THold> holds = ParseHolds(QByteArray::fromStdString(read.Text), &skipped);
+    if (skipped > 0)
+        LogOutputs(QStringLiteral("%1: %2 línea(s) no se entienden como una salida fijada y no "
+                                  "cuentan")
+                       .arg(path)
+                       .arg(skipped));
+    return holds;
 }
 
 void SaveHolds(const std::vector<THold>& holds)
@@ -503,18 +520,25 @@ int AskRunningTimer(const TCommandLine& line)
     if (line.Status)
         requests << "status";
     for (const QByteArray& request : requests) {
-        const std::optional<QByteArray> answer = AskTimer(request);
-        if (!answer) {
+        const TTimerReply reply = AskTimer(request);
+        if (reply.Kind == TTimerReply::TKind::NoTimer) {
             PrintText(stderr, QStringLiteral("prvardo-timer: no hay ningún temporizador en marcha "
                                              "(nadie atiende en %1)\n")
                                   .arg(ControlPath()));
             return 1;
         }
-        if (answer->startsWith("error:")) {
-            PrintText(stderr, QStringLiteral("prvardo-timer: %1").arg(QString::fromUtf8(*answer)));
+        if (reply.Kind == TTimerReply::TKind::NoAnswer) {
+            PrintText(stderr, QStringLiteral("prvardo-timer: el temporizador en marcha (proceso "
+                                             "%1) no contesta\n")
+                                  .arg(reply.Pid));
+            return 1;
+        }
+        if (reply.Text.startsWith("error:")) {
+            PrintText(stderr,
+                      QStringLiteral("prvardo-timer: %1").arg(QString::fromUtf8(reply.Text)));
             return 2;
         }
-        PrintText(stdout, QString::fromUtf8(*answer));
+        PrintText(stdout, QString::fromUtf8(reply.Text));
     }
     return 0;
 }
@@ -546,6 +570,13 @@ int main(int argc, char** argv)
                                             line, settings, specs))
         return *status;
     if (!line.Set.isEmpty() || line.Status || !line.Until.isEmpty()) {
+        // They speak to the timer that runs: what would start one of its own has no place here.
+        if (line.DryRun || line.Days != 0 || !line.Files.isEmpty() || !line.Outputs.isEmpty()) {
+            PrintText(stderr, QStringLiteral("prvardo-timer: --set y --status hablan con el "
+                                             "temporizador en marcha; no van con --dry-run, "
+                                             "--days, --output ni un archivo de horario\n"));
+            return 2;
+        }
         QCoreApplication application(argc, argv);
         return AskRunningTimer(line);
     }
@@ -566,6 +597,17 @@ int main(int argc, char** argv)
     ::pthread_sigmask(SIG_BLOCK, &handled, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication application(argc, argv);
+    // One timer per user: a second one would fight the first over the outputs and the holds.
+    // Status 1, not 2: the service tried while a timer started by hand runs takes over when it ends.
+    if (const TTimerReply other = line.DryRun ? TTimerReply{} : AskTimer({});
+        other.Kind != TTimerReply::TKind::NoTimer) {
+        PrintText(stderr, QStringLiteral("prvardo-timer: otro prvardo-timer está ya en marcha "
+                                         "(proceso %1); consúltelo con «prvardo-timer --status», "
+                                         "cámbielo con «prvardo-timer --set», o, si es el "
+                                         "servicio, con «systemctl --user status prvardo-timer»\n")
+                              .arg(other.Pid));
+        return 1;
+    }
     const QString path = line.Files.value(0);
     TSources sources;
     QString error;

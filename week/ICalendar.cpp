@@ -4,6 +4,8 @@
 
 #include "week/ICalendar.h"
 
+#include "core/TextFile.h"
+
 #include <QFile>
 
 #include <libical/ical.h>
@@ -118,14 +120,15 @@ void AddCalendar(icalcomponent* calendar, QDate from, QDate to, std::set<QDate>&
 bool ReadHolidayFile(const QString& path, QDate from, QDate to, std::set<QDate>& dates,
                      QString& error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("No se puede leer el archivo de calendario «%1».").arg(path);
+    const std::string name = QFile::encodeName(path).toStdString();
+    const TFileText read = ReadTextFile(name, HolidayFileLimit);
+    if (read.Result != TReadResult::Read) {
+        error = QString::fromStdString(ReadFailure(read, name, HolidayFileLimit));
         return false;
     }
-    const QByteArray text = file.readAll();
+    const std::string& text = read.Text;
     std::unique_ptr<icalcomponent, void (*)(icalcomponent*)> root(
-        text.isEmpty() ? nullptr : icalparser_parse_string(text.constData()), icalcomponent_free);
+        text.empty() ? nullptr : icalparser_parse_string(text.c_str()), icalcomponent_free);
     // One calendar comes back as itself; several are gathered under an XROOT.
     bool found = false;
     if (root && icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT) {
@@ -140,6 +143,6 @@ bool ReadHolidayFile(const QString& path, QDate from, QDate to, std::set<QDate>&
         }
     }
     if (!found)
-        error = QStringLiteral("El archivo «%1» no es un calendario iCalendar.").arg(path);
+        error = QStringLiteral("El archivo «%1» no es un calendario iCalendar").arg(path);
     return found;
 }

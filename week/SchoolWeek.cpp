@@ -381,10 +381,14 @@ QByteArray HoldsText(const std::vector<THold>& holds)
     return text;
 }
 
-std::vector<THold> ParseHolds(const QByteArray& text)
+std::vector<THold> ParseHolds(const QByteArray& text, int* skipped)
 {
     std::vector<THold> holds;
+    int bad = 0;
     for (const QByteArray& line : text.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        ++bad; // until it reads
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() < 3 || fields.size() > 4)
             continue;
@@ -402,6 +406,9 @@ std::vector<THold> ParseHolds(const QByteArray& text)
         hold.Output = static_cast<int>(std::countr_zero(outputs));
         hold.On = *value;
         holds.push_back(hold);
+        --bad;
     }
+    if (skipped != nullptr)
+        *skipped = bad;
     return holds;
 }

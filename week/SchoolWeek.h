@@ -19,6 +19,7 @@
 #include <QTimeZone>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -147,6 +148,9 @@ bool ParseSet(const QString& text, std::uint8_t& outputs, std::optional<bool>& v
 bool ParseUntil(const QString& text, const QDateTime& now, QDateTime& until, QString& error);
 
 // The holds as the state file keeps them, one a line ("D2 on SET [UNTIL]", times in UTC);
-// lines that do not read as a hold are skipped.
+// lines that do not read as a hold are skipped, and counted in `skipped` where it is given.
 QByteArray HoldsText(const std::vector<THold>& holds);
-std::vector<THold> ParseHolds(const QByteArray& text);
+std::vector<THold> ParseHolds(const QByteArray& text, int* skipped = nullptr);
+
+// The holds file is a line per output at most: one of more than 64 KiB is none.
+constexpr std::size_t HoldsFileLimit = std::size_t{64} * 1024;

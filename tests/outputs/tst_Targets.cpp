@@ -1,8 +1,14 @@
 // Targets as the user writes them: what each good one asks for, and the message a bad one gets.
 
+#include "outputs/TargetLock.h"
 #include "outputs/Targets.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -103,4 +109,40 @@ TEST(Targets, GoodOnesParseAndBadOnesSayWhy)
             EXPECT_TRUE(error.contains(u'"' + text + u'"')) << "the message quotes the text";
         }
     }
+}
+
+// One program at a time drives a target: a process that holds its lock is named to the next
+// one, and the lock goes with the process however it ends (killed here).
+TEST(TargetLock, HeldByOneProcessAndGoneWithIt)
+{
+    char runtime[] = "/tmp/prvardo-lock.XXXXXX";
+    ASSERT_NE(::mkdtemp(runtime), nullptr);
+    ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", runtime, 1), 0);
+    const QString key = QStringLiteral("serial:/dev/ttyUSB0");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        TTargetLock lock(key);
+        QString other;
+        const char taken = lock.Take(other) ? 1 : 0;
+        (void)!::write(ready[1], &taken, 1);
+        for (;;)
+            ::pause();
+    }
+    char taken = 0;
+    ASSERT_EQ(::read(ready[0], &taken, 1), 1);
+    ASSERT_EQ(taken, 1);
+    TTargetLock lock(key);
+    QString other;
+    EXPECT_FALSE(lock.Take(other));
+    EXPECT_TRUE(other.contains(QString::number(holder))) << other.toStdString();
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_TRUE(lock.Take(other));
+    lock.Release();
+    ::close(ready[0]);
+    ::close(ready[1]);
+    std::filesystem::remove_all(runtime);
 }

@@ -43,6 +43,7 @@ TEST(TimerBoundary, TheNextSlotStartSwitchesWithinASecond)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
     environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
     environment.insert(QStringLiteral("TZ"), zone);
     timer.setProcessEnvironment(environment);
     timer.start(QStringLiteral(PRVARDO_TIMER), {path, QStringLiteral("--output"),

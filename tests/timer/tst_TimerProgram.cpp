@@ -15,11 +15,15 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -34,12 +38,30 @@ void SaveAllDay(const QString& path, std::uint8_t word)
     WriteScheduleFile(path.toStdString(), schedule.Flags());
 }
 
+// The environment of a user of their own: no settings file, and a runtime folder of the test's
+// (a user has one timer at most).
 QProcessEnvironment WithoutSettings(const QString& home)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home);
     environment.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/state"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
     return environment;
+}
+
+// Runs prvardo-timer to its end (a client, or a timer that refuses to start): its exit status.
+int RunTimer(const QProcessEnvironment& environment, const QStringList& arguments, QByteArray* out,
+        QByteArray* err)
+{
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(PRVARDO_TIMER), arguments);
+    EXPECT_TRUE(program.waitForFinished(5000)) << arguments.join(u' ').toStdString();
+    if (out != nullptr)
+        *out = program.readAllStandardOutput();
+    if (err != nullptr)
+        *err = program.readAllStandardError();
+    return program.exitCode();
 }
 
 } // namespace
@@ -151,19 +173,9 @@ TEST(TimerProgram, HoldsFromTheCommandLineReachTheBoardAndOutliveARestart)
     QTemporaryDir dir;
     const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
     SaveAllDay(schedule, 0x05);
-    QProcessEnvironment environment = WithoutSettings(dir.path());
-    QDir(dir.path())
-        .mkdir(QStringLiteral("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    const QProcessEnvironment environment = WithoutSettings(dir.path());
     const auto ask = [&](const QStringList& arguments, QByteArray* out = nullptr) {
-        QProcess client;
-        client.setProcessEnvironment(environment);
-        client.start(QStringLiteral(PRVARDO_TIMER), arguments);
-        EXPECT_TRUE(client.waitForFinished(5000)) << arguments.join(u' ').toStdString();
-        if (out != nullptr)
-            *out = client.readAllStandardOutput();
-        return client.exitCode();
+        return RunTimer(environment, arguments, out, nullptr);
     };
     EXPECT_EQ(ask({"--status"}), 1) << "no timer runs";
 
@@ -201,6 +213,82 @@ TEST(TimerProgram, HoldsFromTheCommandLineReachTheBoardAndOutliveARestart)
     EXPECT_TRUE(WaitFor([&] { return board.EndsWith(std::string("\x05\x00", 2)); }));
     timer.terminate();
     ASSERT_TRUE(timer.waitForFinished(5000));
+}
+
+// A timer that answers or is said not to: clients that connect and say nothing do not lock
+// others out; a calendar replaced by a FIFO is refused on a reload while the timer answers on; a
+// timer that cannot answer (stopped here) is said to, and the client fails, and a second timer
+// beside it still ends at once without touching the board.
+TEST(TimerProgram, OneTimerPerUserThatAnswersOrIsSaidNotTo)
+{
+    QTemporaryDir dir;
+    const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
+    SaveAllDay(schedule, 0x05);
+    const QString calendar = dir.filePath(QStringLiteral("festivos.ics"));
+    {
+        QFile file(calendar);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Colegio//ES\nBEGIN:VEVENT\n"
+                   "UID:1@colegio\nDTSTART;VALUE=DATE:20991225\nEND:VEVENT\nEND:VCALENDAR\n");
+    }
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("PrVardo")));
+    {
+        QFile settings(dir.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
+        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write("[timer]\nholidays = " + QFile::encodeName(calendar) + '\n');
+    }
+    const QProcessEnvironment environment = WithoutSettings(dir.path());
+    const auto run = [&](const QStringList& arguments, QByteArray* err = nullptr) {
+        return RunTimer(environment, arguments, nullptr, err);
+    };
+    TPtyBoard board;
+    const QStringList arguments{schedule, QStringLiteral("--output"), board.Target()};
+    QProcess timer;
+    timer.setProcessEnvironment(environment);
+    timer.start(QStringLiteral(PRVARDO_TIMER), arguments);
+    ASSERT_TRUE(WaitFor([&] { return board.EndsWith(std::string("\x00\x05", 2)); }));
+    ASSERT_TRUE(WaitFor([&] { return run({"--status"}) == 0; })) << "the timer listens";
+    const QByteArray pid = QByteArray::number(timer.processId());
+
+    QByteArray err;
+
+    // More clients than the timer serves at once, none of them saying anything.
+    std::vector<int> idle;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray socketPath = QFile::encodeName(dir.filePath(QStringLiteral("prvardo-timer")));
+    std::copy_n(socketPath.constData(), socketPath.size(), address.sun_path);
+    for (int i = 0; i < 40; ++i) {
+        idle.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        EXPECT_EQ(::connect(idle.back(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    EXPECT_TRUE(WaitFor([&] { return run({"--status"}) == 0; }, 10000)) << "locked out";
+
+    QByteArray log;
+    const auto logged = [&](const QByteArray& text) {
+        log += timer.readAllStandardError();
+        return log.contains(text);
+    };
+    ASSERT_TRUE(QFile::remove(calendar));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(calendar).constData(), 0600), 0);
+    ::kill(static_cast<pid_t>(timer.processId()), SIGHUP);
+    EXPECT_TRUE(WaitFor([&] { return logged("sigue el horario anterior"); }));
+    EXPECT_TRUE(logged(QFile::encodeName(calendar))) << log.data();
+    EXPECT_EQ(run({"--status"}), 0) << "the timer stopped answering";
+
+    ::kill(static_cast<pid_t>(timer.processId()), SIGSTOP);
+    EXPECT_EQ(run({"--status"}, &err), 1) << "a timer that does not answer";
+    EXPECT_TRUE(err.contains(pid)) << err.data();
+    const std::size_t switched = board.Received().size();
+    EXPECT_EQ(run(arguments), 1) << "a second timer beside a stopped one";
+    EXPECT_EQ(board.Received().size(), switched) << "the second timer touched the board";
+    ::kill(static_cast<pid_t>(timer.processId()), SIGCONT);
+
+    for (const int fd : idle)
+        ::close(fd);
+    timer.terminate();
+    ASSERT_TRUE(timer.waitForFinished(5000));
+    EXPECT_TRUE(board.EndsWith(std::string("\x00", 1))) << "all off at the end";
 }
 
 // --dry-run prints every time in local time, whatever the zone.
@@ -255,6 +343,11 @@ TEST(TimerProgram, DryRunAndBadUsage)
         {{empty, "--dry-run"}, 2, "", "vacío"},
         {{empty, "--output", "serial:/dev/ttyNinguno"}, 2, "", "vacío"},
         {{"--help"}, 0, "--dry-run", ""},
+        // --set and --status speak to a running timer, and never switch anything themselves.
+        {{"--set", "D1=on", "--dry-run"}, 2, "", "--dry-run"},
+        {{"--status", "--days", "2"}, 2, "", "--dry-run"},
+        {{schedule, "--set", "D1=on"}, 2, "", "--dry-run"},
+        {{"--set", "D1=on", "--output", "serial:/dev/ttyNinguno"}, 2, "", "--dry-run"},
     };
     for (const auto& row : rows) {
         const std::string what = row.Arguments.join(u' ').toStdString();

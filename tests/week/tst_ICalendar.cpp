@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 namespace {
 
 QString Calendar(const QString& events)
@@ -146,5 +148,36 @@ TEST(ReadHolidayFile, DatesInTheWindow)
             EXPECT_FALSE(error.contains('\n')) << c.name;
         }
         EXPECT_EQ(got.join(' ').toStdString(), Expand(c.expected).toStdString()) << c.name;
+    }
+}
+
+// A calendar that is no file to read (a FIFO nobody writes to, a device) or longer than any
+// school's is refused at once, without reading it into memory.
+TEST(ReadHolidayFile, NoFileToReadIsRefusedAtOnce)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath("fifo.ics");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString zero = dir.filePath("zero.ics");
+    ASSERT_TRUE(QFile::link("/dev/zero", zero));
+    const QString huge = dir.filePath("huge.ics");
+    {
+        // A real calendar up to the bound, and a byte more.
+        QFile file(huge);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        const QByteArray event = Event("DTSTART;VALUE=DATE:20261012\n").toUtf8();
+        file.write(Calendar({}).toUtf8().chopped(14));
+        while (file.size() < qint64(HolidayFileLimit))
+            file.write(event);
+        file.write("END:VCALENDAR\n");
+    }
+    for (const QString& path : {fifo, zero, huge}) {
+        std::set<QDate> dates;
+        QString error;
+        const std::string what = path.toStdString();
+        EXPECT_FALSE(ReadHolidayFile(path, {2026, 1, 1}, {2026, 12, 31}, dates, error)) << what;
+        EXPECT_TRUE(error.contains(path)) << error.toStdString();
+        EXPECT_TRUE(dates.empty()) << what;
     }
 }

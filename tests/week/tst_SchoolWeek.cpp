@@ -304,3 +304,27 @@ TEST(SchoolWeekPlan, TheRepeatedHourSwitchesAgain)
 }
 
 } // namespace
+
+// The holds file as a restart finds it: each line that does not read as a hold is counted, so
+// that the timer can say so; empty lines are no lines.
+TEST(SchoolWeekHolds, LinesThatDoNotReadAreCounted)
+{
+    const struct
+    {
+        const char* Text;
+        std::size_t Holds;
+        int Skipped;
+    } rows[] = {
+        {"", 0, 0},
+        {"D2 on 2026-12-08T07:00:00Z\n\n", 1, 0},
+        {"D2 on 2026-12-08T07:00:00Z 2026-12-08T09:00:00Z\nD0 off 2026-12-08T07:00:00Z\n", 2, 0},
+        {"D2 on 2026-12-08T07:00:00Z\nD9 on 2026-12-08T07:00:00Z\n", 1, 1},
+        {"all on 2026-12-08T07:00:00Z\nD1 on ayer\nD1 on\nbasura\n", 0, 4},
+        {"D1 on 2026-12-08T07:00:00Z nunca\nD3 auto 2026-12-08T07:00:00Z\n", 0, 2},
+    };
+    for (const auto& row : rows) {
+        int skipped = -1;
+        EXPECT_EQ(ParseHolds(row.Text, &skipped).size(), row.Holds) << row.Text;
+        EXPECT_EQ(skipped, row.Skipped) << row.Text;
+    }
+}

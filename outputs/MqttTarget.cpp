@@ -17,6 +17,7 @@
 //   Flush    turns of the loop until every PUBLISH has its PUBACK or the deadline passes
 //   Close    DISCONNECT, and the client freed with whatever was not acknowledged
 
+#include "outputs/MqttWords.h"
 #include "outputs/Targets.h"
 #include "outputs/TlsProbe.h"
 
@@ -119,53 +120,6 @@ void InitLibrary()
     (void)result;
 }
 
-// What went wrong, in the library's or the system's words, for the log.
-QString Words(int rc, int error)
-{
-    if (rc == MOSQ_ERR_ERRNO)
-        return qt_error_string(error);
-    return QString::fromUtf8(mosquitto_strerror(rc));
-}
-
-// What went wrong, in a few Spanish words.
-QString Cause(int rc, int error)
-{
-    if (rc == MOSQ_ERR_ERRNO) {
-        switch (error) {
-        case ECONNREFUSED:
-            return QStringLiteral("nadie atiende en ese puerto");
-        case EHOSTUNREACH:
-        case ENETUNREACH:
-        case ENETDOWN:
-            return QStringLiteral("la red no llega hasta él");
-        case ETIMEDOUT:
-            return QStringLiteral("no contesta");
-        case ECONNRESET:
-        case EPIPE:
-            return QStringLiteral("cortó la conexión");
-        default:
-            return QStringLiteral("error del sistema número %1").arg(error);
-        }
-    }
-    switch (rc) {
-    case MOSQ_ERR_CONN_LOST:
-    case MOSQ_ERR_NO_CONN:
-        return QStringLiteral("la conexión se cortó");
-    case MOSQ_ERR_KEEPALIVE:
-        return QStringLiteral("dejó de contestar");
-    case MOSQ_ERR_PROTOCOL:
-    case MOSQ_ERR_MALFORMED_PACKET:
-        return QStringLiteral("no habla MQTT como se espera");
-    case MOSQ_ERR_NOMEM:
-        return QStringLiteral("falta memoria");
-    case MOSQ_ERR_TLS:
-    case MOSQ_ERR_TLS_HANDSHAKE:
-        return QStringLiteral("falló la conexión segura");
-    default:
-        return QStringLiteral("error de MQTT número %1").arg(rc);
-    }
-}
-
 TMqttTarget::TMqttTarget(const QString& name, const TMqttAddress& address)
     : TOutputTarget(name), FHost(address.Host.toUtf8()), FPort(address.Port != 0 ? address.Port
                                                                : address.Secure  ? 8883
@@ -212,7 +166,7 @@ bool TMqttTarget::Open()
                               own ? nullptr : KSystemAuthorities, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS ||
             mosquitto_tls_opts_set(client, KVerifyPeer, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
-            const QString words = Words(rc, errno);
+            const QString words = MqttWords(rc, errno);
             Close();
             if (own)
                 return Fail(QString("No se puede leer la autoridad de certificación %1 (cafile "
@@ -321,8 +275,8 @@ void TMqttTarget::WantWrite()
 bool TMqttTarget::CannotConnect(int rc)
 {
     const int error = errno;
-    const QString cause = Cause(rc, error);
-    const QString words = Words(rc, error);
+    const QString cause = MqttCause(rc, error);
+    const QString words = MqttWords(rc, error);
     Close();
     if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_LOOKUP)
         return Fail(QString("No se encuentra el servidor MQTT %1. Compruebe su nombre y la "
@@ -371,8 +325,8 @@ bool TMqttTarget::Lost(int rc)
     const int error = errno;
     return Fail(QString("Se ha perdido la conexión con el servidor MQTT %1 (%2). Compruebe que "
                         "sigue en marcha y que la red funciona.")
-                    .arg(Address(), Cause(rc, error)),
-                Words(rc, error));
+                    .arg(Address(), MqttCause(rc, error)),
+                MqttWords(rc, error));
 }
 
 bool TMqttTarget::Write(std::uint8_t word, int previous)

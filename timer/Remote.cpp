@@ -1,5 +1,6 @@
 #include "Remote.h"
 
+#include "outputs/MqttWords.h"
 #include "outputs/Outputs.h"
 
 #include <mosquitto.h>
@@ -12,6 +13,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include <cerrno>
 #include <chrono>
 
 namespace {
@@ -113,21 +115,32 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
     mosquitto_int_option(FClient, MOSQ_OPT_TCP_NODELAY, 1);
     // The client's own thread calls these; the work is done on this object's thread.
     mosquitto_connect_callback_set(FClient, [](mosquitto*, void* self, int rc) {
-        if (rc == 0)
-            QMetaObject::invokeMethod(
-                static_cast<TRemote*>(self), [self] { static_cast<TRemote*>(self)->Connected(); },
-                Qt::QueuedConnection);
+        auto* remote = static_cast<TRemote*>(self);
+        QMetaObject::invokeMethod(
+            remote,
+            [remote, rc] {
+                if (rc == 0)
+                    remote->Connected();
+                else
+                    remote->Trouble(
+                        QStringLiteral("%1 (%2)").arg(MqttRefusal(rc),
+                                                      QString::fromUtf8(mosquitto_connack_string(rc))));
+            },
+            Qt::QueuedConnection);
     });
+    // A refused CONNECT ends in a disconnection too: only a connection that was up is lost.
     mosquitto_disconnect_callback_set(FClient, [](mosquitto*, void* self, int rc) {
-        if (rc != 0)
-            QMetaObject::invokeMethod(
-                static_cast<TRemote*>(self),
-                [self] {
-                    static_cast<TRemote*>(self)->FConnected = false;
-                    LogOutputs(QStringLiteral("MQTT %1: conexión perdida; se vuelve a intentar")
-                                   .arg(static_cast<TRemote*>(self)->FOptions.Name));
-                },
-                Qt::QueuedConnection);
+        auto* remote = static_cast<TRemote*>(self);
+        QMetaObject::invokeMethod(
+            remote,
+            [remote, rc] {
+                const bool was = remote->FConnected;
+                remote->FConnected = false;
+                if (rc != 0 && was)
+                    remote->Trouble(QStringLiteral("se perdió la conexión (%1)")
+                                        .arg(MqttWords(rc, 0)));
+            },
+            Qt::QueuedConnection);
     });
     mosquitto_message_callback_set(FClient, [](mosquitto*, void* self,
                                                const mosquitto_message* message) {
@@ -140,9 +153,10 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
     });
     const int rc =
         mosquitto_connect_async(FClient, Utf8(broker.Host).constData(), broker.Port, KKeepAlive);
-    if (rc != MOSQ_ERR_SUCCESS)
-        LogOutputs(QStringLiteral("MQTT %1: %2; se vuelve a intentar")
-                       .arg(FOptions.Name, QString::fromUtf8(mosquitto_strerror(rc))));
+    if (rc != MOSQ_ERR_SUCCESS) {
+        const int error = errno;
+        Trouble(QStringLiteral("%1 (%2)").arg(MqttCause(rc, error), MqttWords(rc, error)));
+    }
     FRunning = mosquitto_loop_start(FClient) == MOSQ_ERR_SUCCESS;
 }
 
@@ -252,10 +266,19 @@ void TRemote::PublishDiscovery()
     }
 }
 
+void TRemote::Trouble(const QString& cause)
+{
+    if (cause == FSaid)
+        return;
+    FSaid = cause;
+    LogOutputs(QStringLiteral("MQTT %1: %2; se vuelve a intentar").arg(FOptions.Name, cause));
+}
+
 void TRemote::Connected()
 {
     LogOutputs(QStringLiteral("MQTT %1: conectado").arg(FOptions.Name));
     FConnected = true;
+    FSaid.clear();
     for (const QString& topic :
          {FOptions.Base + QStringLiteral("/+/set"), FOptions.Base + QStringLiteral("/set")})
         mosquitto_subscribe(FClient, nullptr, Utf8(topic).constData(), KQos);
@@ -273,10 +296,15 @@ void TRemote::Received(const TMessage& message)
             PublishDiscovery();
         return;
     }
+    // What the message holds is the sender's: the log keeps a glimpse of it.
+    const auto clip = [](const QString& text) {
+        constexpr qsizetype Glimpse = 80;
+        return text.size() <= Glimpse ? text : text.left(Glimpse) + QStringLiteral("…");
+    };
     const auto ignore = [&](const QString& why) {
         LogOutputs(QStringLiteral("MQTT %1: se ignora «%2» en %3: %4")
-                       .arg(FOptions.Name, QString::fromUtf8(message.Payload.left(80)),
-                            message.Topic, why));
+                       .arg(FOptions.Name, clip(QString::fromUtf8(message.Payload.left(400))),
+                            clip(message.Topic), clip(why)));
     };
     // A command left on the broker from before this run must not switch anything now.
     if (message.Retained)

@@ -62,6 +62,8 @@ private:
         bool Retained = false;
     };
     void Connected();
+    // Says in the log what keeps the broker away, once for each new cause until connected again.
+    void Trouble(const QString& cause);
     void Received(const TMessage& message);
     void PublishOne(const QString& topic, const QByteArray& payload, bool retain = true);
     void PublishAll();
@@ -73,6 +75,7 @@ private:
     struct mosquitto* FClient = nullptr;
     bool FRunning = false;
     bool FConnected = false;
+    QString FSaid; // the cause last said since the last connection
     std::optional<TState> FState; // the last state given
     std::array<QByteArray, OutputCount> FShownState;
     std::array<QByteArray, OutputCount> FShownReason;

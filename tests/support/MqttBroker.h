@@ -28,13 +28,26 @@ inline std::string SharedBroker()
 class TPrivateBroker
 {
 public:
-    TPrivateBroker() { Start(); }
+    // A broker for anonymous clients, or for the user "USER:PASSWORD" alone.
+    explicit TPrivateBroker(const char* login = nullptr) : FLogin(login) { Start(); }
     ~TPrivateBroker() { Run({"stop", FDir.path()}); }
     TPrivateBroker(const TPrivateBroker&) = delete;
     TPrivateBroker& operator=(const TPrivateBroker&) = delete;
 
     // Starts it, again on the same port after a kill.
-    void Start() { Address = Run({"start", FDir.path()}).toStdString(); }
+    void Start()
+    {
+        QStringList arguments{"start", FDir.path()};
+        if (FLogin != nullptr)
+            arguments << FLogin;
+        Address = Run(arguments).toStdString();
+    }
+    // What the broker logged (its notices of clients that connect and that it refuses).
+    QByteArray Log() const
+    {
+        QFile log(FDir.filePath("broker.log"));
+        return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+    }
     // SIGKILL, SIGSTOP, SIGCONT ... to the broker; false when it is not running.
     bool Signal(int signal) const
     {
@@ -54,6 +67,7 @@ private:
             << arguments.join(' ').toStdString() << process.readAllStandardError().toStdString();
         return process.readAllStandardOutput().trimmed();
     }
+    const char* FLogin;
     QTemporaryDir FDir;
 };
 

@@ -179,3 +179,40 @@ TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
     EXPECT_TRUE(client.Saw(base + "/estado offline"));
     client.Publish(b + "/D1/set", "", true); // no retained command left behind
 }
+
+// A broker that keeps refusing the timer (a wrong password here) is said once in the log, however
+// often the timer tries again, and never stops the timer switching its board.
+TEST(TimerRemote, ARefusingBrokerIsSaidOnce)
+{
+    TPrivateBroker broker("profe:secreto");
+    QTemporaryDir dir;
+    const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
+    SaveSchedule(schedule);
+    QDir(dir.path()).mkpath(QStringLiteral("PrVardo"));
+    QFile settings(dir.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    settings.write(QStringLiteral("[outputs]\npassword = otra\n[timer]\nmqtt = mqtt://profe@%1/aula\n")
+                       .arg(QString::fromStdString(broker.Address))
+                       .toUtf8());
+    settings.close();
+    TPtyBoard board;
+    QProcess timer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.path());
+    timer.setProcessEnvironment(environment);
+    timer.start(QStringLiteral(PRVARDO_TIMER),
+                {schedule, QStringLiteral("--output"), board.Target()});
+    EXPECT_TRUE(WaitFor([&] { return board.Received().size() >= 2; })) << "the board switched";
+    // Three refusals at the broker: the timer tried again twice at least.
+    EXPECT_TRUE(WaitFor([&] { return broker.Log().count("not authorised") >= 3; }, 20000));
+    QByteArray log = timer.readAllStandardError();
+    qsizetype said = 0;
+    for (const QByteArray& line : log.split('\n'))
+        said += line.contains("MQTT") ? 1 : 0;
+    EXPECT_EQ(said, 1) << log.data();
+    timer.terminate();
+    ASSERT_TRUE(timer.waitForFinished(5000));
+}

@@ -244,10 +244,37 @@ TScheduleFlags ReadScheduleFile(const std::string& path)
     return flags;
 }
 
+namespace {
+
+// A line as a message shows it: quoted, cut short, and any byte that is no printable ASCII as
+// \xNN.
+std::string Glimpse(std::string_view line)
+{
+    constexpr std::size_t Shown = 12;
+    std::string shown = "«";
+    for (const char ch : line.substr(0, Shown)) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte >= 0x20 && byte < 0x7f) {
+            shown += ch;
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            shown += hex;
+        }
+    }
+    return shown + (line.size() > Shown ? "…»" : "»");
+}
+
+} // namespace
+
 bool ParseWholeSchedule(std::string_view text, TScheduleFlags& flags, std::string& why)
 {
     if (text.empty()) {
         why = "el archivo está vacío";
+        return false;
+    }
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        why = "empieza con la marca de UTF-8 (BOM), que un horario no lleva";
         return false;
     }
     std::size_t line = 0;
@@ -265,7 +292,7 @@ bool ParseWholeSchedule(std::string_view text, TScheduleFlags& flags, std::strin
             return false;
         }
         if (flag != "0" && flag != "1") {
-            why = "la línea " + std::to_string(line + 1) + " no es 0 ni 1";
+            why = "la línea " + std::to_string(line + 1) + " (" + Glimpse(flag) + ") no es 0 ni 1";
             return false;
         }
         flags[line++] = flag == "1" ? 1 : 0;
@@ -282,18 +309,17 @@ bool ParseWholeSchedule(std::string_view text, TScheduleFlags& flags, std::strin
 TScheduleFlags ReadWholeScheduleFile(const std::string& path)
 {
     Fd fd(OpenForReading(path));
-    // A whole schedule is at most 5184 bytes: a byte more says it is none.
-    constexpr std::size_t Longest = std::size_t{TSchedule::Size} * 3;
-    std::string text(Longest + 1, '\0');
+    // A whole schedule is at most 5184 bytes. A longer file is none, but it is read a little
+    // further to say why (a blank after a flag makes a file a byte too long).
+    constexpr std::size_t Looked = std::size_t{TSchedule::Size} * 3 * 4;
+    std::string text(Looked + 1, '\0');
     const std::size_t got = ReadOrThrow(fd.Get(), text.data(), text.size());
     if (const int err = fd.Close())
         ThrowReadError(err);
     text.resize(got);
     TScheduleFlags flags{};
     std::string why;
-    if (got > Longest)
-        why = "es más largo que un horario";
-    else if (ParseWholeSchedule(text, flags, why))
+    if (ParseWholeSchedule(text, flags, why))
         return flags;
     throw ENotASchedule(why);
 }

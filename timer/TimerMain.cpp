@@ -96,15 +96,23 @@ std::vector<THold> ReadHolds()
     return holds;
 }
 
-void SaveHolds(const std::vector<THold>& holds)
+// Keeps the holds for the next run. A failure is said once for each cause, until a save works
+// again (`said` is the cause last said).
+void SaveHolds(const std::vector<THold>& holds, QString& said)
 {
     const QString path = HoldsPath();
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(HoldsText(holds)) < 0 || !file.commit())
-        LogOutputs(QStringLiteral("no se pueden guardar las salidas fijadas en %1 (%2); un "
-                                  "reinicio las olvidaría")
-                       .arg(path, file.errorString()));
+    if (file.open(QIODevice::WriteOnly) && file.write(HoldsText(holds)) >= 0 && file.commit()) {
+        said.clear();
+        return;
+    }
+    if (file.errorString() == said)
+        return;
+    said = file.errorString();
+    LogOutputs(QStringLiteral("no se pueden guardar las salidas fijadas en %1 (%2); un reinicio "
+                              "las olvidaría")
+                   .arg(path, said));
 }
 
 QString OnOff(bool on)
@@ -247,7 +255,7 @@ public:
         const QDateTime now = QDateTime::currentDateTime();
         const QTimeZone zone = QTimeZone::systemTimeZone();
         if (DropEndedHolds(FHolds, now))
-            SaveHolds(FHolds);
+            SaveHolds(FHolds, FHoldsUnsaved);
         const TState state = StateAt(FSources.Week, FHolds, now, zone);
         if (!FState || state.Word != FState->Word) {
             const TDaySlot slot = SlotAt(now, zone);
@@ -298,7 +306,7 @@ private:
         signalfd_siginfo info{};
         while (::read(FSignals, &info, sizeof info) == sizeof info) {
             if (info.ssi_signo == SIGHUP) {
-                Reload(true);
+                Reload();
             } else if (!FEnding) {
                 FEnding = true;
                 const bool off = FOutputs.Stop();
@@ -336,20 +344,27 @@ private:
     void FileChanged()
     {
         alignas(inotify_event) char events[4096];
-        bool ours = false;
+        std::set<QByteArray> changed;
         for (ssize_t n; (n = ::read(FChanges, events, sizeof events)) > 0;)
             for (const char* at = events; at < events + n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(at);
-                if (event->len > 0 &&
-                    FNames.count(FFolderOf[event->wd] + '/' + QByteArray(event->name)) != 0)
-                    ours = true;
+                const QByteArray name = event->len > 0
+                                            ? FFolderOf[event->wd] + '/' + QByteArray(event->name)
+                                            : QByteArray();
+                if (FNames.count(name) != 0)
+                    changed.insert(name);
                 at += sizeof(inotify_event) + event->len;
             }
-        if (ours)
-            Reload(false);
+        if (!changed.empty()) {
+            QStringList names;
+            for (const QByteArray& name : changed)
+                names << QFile::decodeName(name);
+            Reload(names);
+        }
     }
 
-    void Reload(bool asked)
+    // Reads every file again: those in `changed` changed, or none when the user asked (SIGHUP).
+    void Reload(const QStringList& changed = {})
     {
         TSources sources;
         QString error;
@@ -357,11 +372,14 @@ private:
             LogOutputs(QStringLiteral("%1; sigue el horario anterior").arg(error));
             return;
         }
+        const bool asked = changed.isEmpty();
         if (!asked && SameWeek(sources.Week, FSources.Week))
             return;
         FSources = std::move(sources);
         ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
-        LogOutputs(QStringLiteral("horario leído de nuevo de %1").arg(FSources.MainPath));
+        LogOutputs(asked ? QStringLiteral("horario leído de nuevo de %1").arg(FSources.MainPath)
+                         : QStringLiteral("horario leído de nuevo: cambió %1")
+                               .arg(changed.join(QStringLiteral(", "))));
         Watch();
         Apply();
     }
@@ -413,7 +431,7 @@ private:
         ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
         // Switched first: the file's sync to the disk may take a while.
         Apply();
-        SaveHolds(FHolds);
+        SaveHolds(FHolds, FHoldsUnsaved);
     }
 
     QString Status() const
@@ -473,6 +491,7 @@ private:
     QString FCommandLinePath;
     TSources FSources;
     std::vector<THold> FHolds;
+    QString FHoldsUnsaved; // why the last save of the holds failed; empty when it worked
     TOutputs& FOutputs;
     TRemote* FRemote = nullptr;   // on the school's broker, when asked for
     std::optional<TState> FState; // what was applied last

@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/ScheduleFile.h"
+#include "core/TextFile.h"
 #include "week/ICalendar.h"
 
 #include <QDir>
@@ -9,6 +10,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
+#include <map>
 
 namespace {
 
@@ -91,11 +94,18 @@ constexpr int LongestLook = 31; // days a plan is looked ahead for a change
 
 bool LoadSchedule(const QString& path, TSchedule& schedule, QString& error)
 {
+    const std::string name = QFile::encodeName(path).toStdString();
     try {
-        schedule.Assign(ReadWholeScheduleFile(QFile::encodeName(path).toStdString()));
+        schedule.Assign(ReadWholeScheduleFile(name));
         return true;
     } catch (const EInOutError& e) {
-        error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(e.what()));
+        // In the words of the other files the timer reads.
+        TFileText failed;
+        failed.Error = e.SystemError();
+        failed.Result = e.SystemError() == ENOENT || e.ErrorCode() == 2 ? TReadResult::Missing
+                        : e.SystemError() == 0 ? TReadResult::NotRegular
+                                               : TReadResult::Failed;
+        error = QString::fromStdString(ReadFailure(failed, name, 0));
     } catch (const ENotASchedule& e) {
         error = QStringLiteral("%1: %2").arg(path, QString::fromUtf8(e.what()));
     }
@@ -120,7 +130,24 @@ bool ParseWeekRules(const std::vector<std::pair<QString, QString>>& keys, TWeekR
                     QString& error)
 {
     rules = TWeekRules{};
+    // A key said twice (or a day named twice, "schedule.sáb" and "schedule.sat") would leave one
+    // of the two unused without a word; holidays add up.
+    std::map<QString, QString> seen; // what each key stands for, to the key as written
     for (const auto& [key, value] : keys) {
+        const QString meaning = key.startsWith(QLatin1String("schedule.")) &&
+                                        DayOfWeek(key.mid(9)) != 0
+                                    ? QStringLiteral("schedule.%1").arg(DayOfWeek(key.mid(9)))
+                                    : key;
+        if (key != QLatin1String("holidays")) {
+            const auto [first, added] = seen.emplace(meaning, key);
+            if (!added)
+                return Refuse(key,
+                              first->second == key
+                                  ? QStringLiteral("está dos veces; deje una sola")
+                                  : QStringLiteral("dice lo mismo que %1; deje una sola")
+                                        .arg(first->second),
+                              error);
+        }
         // The main schedule, and the timer's place on the network (its own keys).
         if (key == QLatin1String("schedule") || key == QLatin1String("mqtt") ||
             key == QLatin1String("discovery") || key == QLatin1String("names"))
@@ -185,12 +212,17 @@ bool LoadWeek(const TSchedule& main, const TWeekRules& rules, QDate from, TWeek&
     TWeek loaded;
     loaded.Main = main;
     loaded.SchoolDays = rules.SchoolDays;
+    // A schedule that cannot be had is named by its key too.
+    const auto load = [&](const QString& key, const QString& path, TSchedule& schedule) {
+        return LoadSchedule(path, schedule, error) || Refuse(key, error, error);
+    };
     for (std::size_t d = 0; d < rules.DaySchedules.size(); ++d)
         if (!rules.DaySchedules[d].isEmpty() &&
-            !LoadSchedule(rules.DaySchedules[d], loaded.Days[d].emplace(), error))
+            !load(QStringLiteral("schedule.") + DayNames[d].front(), rules.DaySchedules[d],
+                  loaded.Days[d].emplace()))
             return false;
     if (!rules.HolidaySchedule.isEmpty() &&
-        !LoadSchedule(rules.HolidaySchedule, loaded.Holiday.emplace(), error))
+        !load(QStringLiteral("schedule.festivo"), rules.HolidaySchedule, loaded.Holiday.emplace()))
         return false;
     for (const auto& [first, last] : rules.HolidayRanges)
         for (QDate d = first; d <= last; d = d.addDays(1))

@@ -209,6 +209,35 @@ TEST(ScheduleFileFormat, WholeScheduleRules)
     }
 }
 
+// A file that is no whole schedule is refused for the reason a reader can act on, also when that
+// reason makes it longer than a schedule.
+TEST(ScheduleFileFormat, AWholeScheduleFileIsRefusedForItsRealReason)
+{
+    TempDir dir;
+    const std::string crlf = ScheduleText(TScheduleFlags{});
+    const struct
+    {
+        const char* What;
+        std::string Text;
+        const char* Why; // a key word of the reason
+    } cases[] = {
+        {"a blank after a flag", crlf.substr(0, 30) + "1 \r\n" + crlf.substr(33), "línea 11 («1 »)"},
+        {"a UTF-8 byte order mark", "\xEF\xBB\xBF" + crlf, "BOM"},
+        {"a line more", crlf + "0\r\n", "más líneas"},
+        {"a long line of bytes", std::string(100000, '\x01'), "línea 1 («\\x01"},
+    };
+    for (const auto& c : cases) {
+        WriteAll(dir.File("aula.tem"), c.Text);
+        try {
+            ReadWholeScheduleFile(dir.File("aula.tem"));
+            ADD_FAILURE() << c.What << ": read as whole";
+        } catch (const ENotASchedule& e) {
+            EXPECT_NE(std::string(e.what()).find(c.Why), std::string::npos)
+                << c.What << ": " << e.what();
+        }
+    }
+}
+
 TEST(ScheduleFileFormat, LfAndCrLfFilesReadAlike)
 {
     TempDir dir;

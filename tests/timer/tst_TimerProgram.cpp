@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTime>
 #include <gtest/gtest.h>
@@ -269,6 +270,18 @@ TEST(TimerProgram, OneTimerPerUserThatAnswersOrIsSaidNotTo)
         log += timer.readAllStandardError();
         return log.contains(text);
     };
+    // A changed calendar is read again, and named as what changed.
+    {
+        QSaveFile file(calendar);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        const QByteArray day = QDate::currentDate().addDays(300).toString("yyyyMMdd").toLatin1();
+        file.write("BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Colegio//ES\nBEGIN:VEVENT\n"
+                   "UID:2@colegio\nDTSTART;VALUE=DATE:" + day + "\nEND:VEVENT\nEND:VCALENDAR\n");
+        ASSERT_TRUE(file.commit());
+    }
+    EXPECT_TRUE(WaitFor([&] {
+        return logged("leído de nuevo: cambió " + QFile::encodeName(calendar));
+    })) << log.data();
     ASSERT_TRUE(QFile::remove(calendar));
     ASSERT_EQ(::mkfifo(QFile::encodeName(calendar).constData(), 0600), 0);
     ::kill(static_cast<pid_t>(timer.processId()), SIGHUP);

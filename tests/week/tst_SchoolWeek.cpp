@@ -129,8 +129,12 @@ TEST_F(SchoolWeek, ABadKeyDayDateRangeOrFileIsRefusedByName)
         {{{"holidays", "2026-13-01"}}, "2026-13-01"},
         {{{"holidays", "2027-01-07..2026-12-21"}}, "2027-01-07..2026-12-21"},
         {{{"holidays", "navidad"}}, "navidad"},
-        {{{"schedule.sáb", "/no/existe.tem"}}, "/no/existe.tem"},
+        {{{"schedule.sáb", "/no/existe.tem"}}, "schedule.sáb"},
         {{{"holidays", "/no/existe.ics"}}, "/no/existe.ics"},
+        // Said twice: one of the two would go unused without a word.
+        {{{"days", "lun-vie"}, {"days", "lun-jue"}}, "days"},
+        {{{"schedule.sáb", "a.tem"}, {"schedule.sat", "b.tem"}}, "schedule.sat"},
+        {{{"schedule.festivo", "a.tem"}, {"schedule.festivo", "b.tem"}}, "schedule.festivo"},
     };
     for (const auto& row : rows) {
         TWeek week;

@@ -65,6 +65,18 @@ void EndOnSignals(QObject* owner)
         ::sigaction(signal, &action, nullptr);
 }
 
+// Shows why the program does not start, in the standard error box, where there is a screen to
+// show it on.
+void ShowStartRefusal(int argc, char** argv, const QString& refusal)
+{
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal") ||
+        (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
+        return;
+    TApplication application(argc, argv);
+    ShowErrorBox(QStringLiteral("PrVardo no se puede abrir: %1").arg(refusal));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -73,9 +85,14 @@ int main(int argc, char** argv)
     TCommandLine line;
     TSettings settings;
     std::vector<TTargetSpec> specs;
-    if (const auto status =
-            ReadCommandLine(QStringLiteral("PrVardo"), argc, argv, {}, line, settings, specs))
+    QString refusal;
+    if (const auto status = ReadCommandLine(QStringLiteral("PrVardo"), argc, argv, {}, line,
+                                            settings, specs, &refusal)) {
+        // Started from a menu, nobody reads standard error: the refusal is shown too.
+        if (!refusal.isEmpty() && ::isatty(STDERR_FILENO) == 0)
+            ShowStartRefusal(argc, argv, refusal);
         return *status;
+    }
 
     // A connection to a broker or a device that went away must fail its write, not end the
     // program.
@@ -87,6 +104,9 @@ int main(int argc, char** argv)
     TOutputs outputs(MakeTargets(specs));
     QObject::connect(&outputs, &TOutputs::Trouble, &outputs,
                      [](const QString& message) { ShowErrorBox(message); });
+    // The timer driving the outputs is the normal case in a classroom: said, not an error.
+    QObject::connect(&outputs, &TOutputs::Held, &outputs,
+                     [](const QString& message) { ShowNotice(message); });
     // Mains outputs never stay on with nobody watching: all off when the program ends, however
     // it ends.
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &outputs, &SwitchOff);

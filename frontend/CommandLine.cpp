@@ -117,8 +117,12 @@ void PrintText(std::FILE* stream, const QString& text)
 
 std::optional<int> ReadCommandLine(const QString& program, int argc, char** argv,
                                    const QString& files, TCommandLine& line, TSettings& settings,
-                                   std::vector<TTargetSpec>& specs)
+                                   std::vector<TTargetSpec>& specs, QString* refusal)
 {
+    // The toolkit's own messages (a display lost, a plugin missing) are stamped with the time
+    // as the programs' own log lines are.
+    qSetMessagePattern(QStringLiteral(
+        "%{time HH:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -138,5 +142,7 @@ std::optional<int> ReadCommandLine(const QString& program, int argc, char** argv
             return std::nullopt;
     }
     PrintText(stderr, QStringLiteral("%1: %2\n").arg(program, error));
+    if (refusal != nullptr)
+        *refusal = error;
     return 2;
 }

@@ -51,7 +51,9 @@ bool OutputTargets(const TCommandLine& line, const TSettings& settings,
 // What both programs do first: --help and --version answered on standard output, a bad command
 // line, settings file or target refused with one line on standard error; the status to end with
 // then. Otherwise nothing, with the line, the settings file as read (once) and the targets to
-// drive. `files` is the usage of the file arguments a program takes (none: empty).
+// drive. `files` is the usage of the file arguments a program takes (none: empty). The line of a
+// refusal also goes to `refusal`, where given.
 std::optional<int> ReadCommandLine(const QString& program, int argc, char** argv,
                                    const QString& files, TCommandLine& line, TSettings& settings,
-                                   std::vector<TTargetSpec>& specs);
+                                   std::vector<TTargetSpec>& specs,
+                                   QString* refusal = nullptr);

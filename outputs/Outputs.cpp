@@ -137,15 +137,16 @@ public:
 
 Q_SIGNALS:
     void Trouble(const QString& message);
+    void Held(const QString& message);
 
 private:
     void TryOpen()
     {
         // Another program drives it: this one waits until it lets it go.
         if (QString holder; FLock && !FLock->Take(holder)) {
-            Lost(false, QStringLiteral("la está usando otro programa (%1); se usará aquí cuando "
-                                       "la deje")
-                            .arg(holder));
+            Lost(false,
+                 QStringLiteral("la usa %1; se usará aquí cuando la deje").arg(holder), {},
+                 true);
             return;
         }
         if (!FTarget->Open()) {
@@ -205,7 +206,7 @@ private:
 
     // The target failed to open, or was lost: closed, reported once, opened again later.
     void Lost(bool wasOpen) { Lost(wasOpen, FTarget->Error(), FTarget->Detail()); }
-    void Lost(bool wasOpen, const QString& error, const QString& detail = {})
+    void Lost(bool wasOpen, const QString& error, const QString& detail = {}, bool held = false)
     {
         if (wasOpen) {
             FTarget->Close();
@@ -221,7 +222,10 @@ private:
         if (!FReported) {
             FReported = true;
             LogOutputs(detail.isEmpty() ? message : QStringLiteral("%1 [%2]").arg(message, detail));
-            Q_EMIT Trouble(message);
+            if (held)
+                Q_EMIT Held(message);
+            else
+                Q_EMIT Trouble(message);
         }
         FRetry->start(FPause);
         FPause = std::min(FPause * 2, LongestRetry);
@@ -267,6 +271,8 @@ TOutputs::TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets, QObject*
         driven->Driver->moveToThread(driven->Thread.get());
         connect(driven->Thread.get(), &QThread::finished, driven->Driver, &QObject::deleteLater);
         connect(driven->Driver, &TTargetDriver::Trouble, this, &TOutputs::Trouble,
+                Qt::QueuedConnection);
+        connect(driven->Driver, &TTargetDriver::Held, this, &TOutputs::Held,
                 Qt::QueuedConnection);
         FDriven.push_back(std::move(driven));
     }

@@ -65,6 +65,9 @@ public:
 Q_SIGNALS:
     // A target could not be opened or was lost: its name, the cause and the remedy, in Spanish.
     void Trouble(const QString& message);
+    // A target is driven by another program of ours (the timer running as a service): no fault,
+    // and it is taken over when that program lets it go. Said once, in Spanish, as Trouble is.
+    void Held(const QString& message);
 
 private:
     struct TDriven;

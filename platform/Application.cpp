@@ -88,3 +88,12 @@ void ShowErrorBox(const QString& message)
                     QMessageBox::Ok, QApplication::activeWindow());
     ExecModal(box);
 }
+
+void ShowNotice(const QString& message)
+{
+    auto* box = new QMessageBox(QMessageBox::Information, QApplication::applicationName(), message,
+                                QMessageBox::Ok, QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}

@@ -27,6 +27,10 @@ public:
 // The standard error box: a critical message box over the active window.
 void ShowErrorBox(const QString& message);
 
+// A notice that needs no answer: an information box over the active window that leaves the
+// program usable while it shows (not modal), and goes when closed.
+void ShowNotice(const QString& message);
+
 // Runs a modal box and returns its result; a mouse grab still held is ended first, so that the
 // box gets the clicks.
 int ExecModal(QDialog& box);

@@ -7,6 +7,7 @@
 #include "tests/support/PtyBoard.h"
 
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -45,6 +46,62 @@ private:
     TPtyBoard FBoard;
 };
 
+// An X server of the test's own (Xvfb, without a window manager), which the test may end.
+class TOwnDisplay
+{
+public:
+    TOwnDisplay()
+    {
+        Server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        Server.start(QStringLiteral("sh"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
+                          .arg(FDir.filePath(QStringLiteral("display")))});
+        EXPECT_TRUE(WaitFor([&] {
+            QFile file(FDir.filePath(QStringLiteral("display")));
+            return file.open(QIODevice::ReadOnly) &&
+                   !(FDisplay = file.readAll().trimmed()).isEmpty();
+        })) << "Xvfb did not come up";
+    }
+    ~TOwnDisplay()
+    {
+        Server.terminate();
+        Server.waitForFinished();
+    }
+    TOwnDisplay(const TOwnDisplay&) = delete;
+    TOwnDisplay& operator=(const TOwnDisplay&) = delete;
+
+    // The environment of a program on this display.
+    QProcessEnvironment Environment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("DISPLAY"), ':' + QString::fromLatin1(FDisplay));
+        return environment;
+    }
+
+    // Whether a window whose name holds `name` comes up on the display (within 20 s: slow in
+    // the sanitizer build on a busy machine).
+    bool Shows(const char* name) const
+    {
+        return WaitFor(
+            [&] {
+                QProcess tree;
+                tree.setProcessEnvironment(Environment());
+                tree.start(QStringLiteral("xwininfo"),
+                           {QStringLiteral("-root"), QStringLiteral("-tree")});
+                return tree.waitForFinished(2000) && tree.readAllStandardOutput().contains(name);
+            },
+            20000);
+    }
+
+    QProcess Server;
+
+private:
+    QTemporaryDir FDir;
+    QByteArray FDisplay;
+};
+
 void ExpectEndedAllOff(QProcess& program, int status, const char* what)
 {
     QElapsedTimer ending;
@@ -77,38 +134,37 @@ TEST(ProgramEnd, EachSignalEndsThroughTheAllOff)
 
 TEST(ProgramEnd, TheDisplayGoneEndsThroughTheAllOff)
 {
-    // An X server of the test's own, which the test ends.
-    QTemporaryDir dir;
-    QProcess server;
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(
-        QStringLiteral("sh"),
-        {QStringLiteral("-c"), QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
-                                   .arg(dir.filePath(QStringLiteral("display")))});
-    QByteArray display;
-    ASSERT_TRUE(WaitFor([&] {
-        QFile file(dir.filePath(QStringLiteral("display")));
-        return file.open(QIODevice::ReadOnly) && !(display = file.readAll().trimmed()).isEmpty();
-    })) << "Xvfb did not come up";
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    environment.insert(QStringLiteral("DISPLAY"), ':' + QString::fromLatin1(display));
+    TOwnDisplay display;
+    const QProcessEnvironment environment = display.Environment();
     TRunning running(environment);
     // The window up on the server first: the display goes while the program runs, not while it
     // is still starting (slow in the sanitizer build on a busy machine).
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            QProcess tree;
-            tree.setProcessEnvironment(environment);
-            tree.start(QStringLiteral("xwininfo"),
-                       {QStringLiteral("-root"), QStringLiteral("-tree")});
-            return tree.waitForFinished(2000) && tree.readAllStandardOutput().contains("PrVardo");
-        },
-        20000))
-        << "no window of PrVardo on the display";
-    server.terminate();
-    ASSERT_TRUE(server.waitForFinished(5000));
+    EXPECT_TRUE(display.Shows("PrVardo")) << "no window of PrVardo on the display";
+    display.Server.terminate();
+    ASSERT_TRUE(display.Server.waitForFinished(5000));
     // The toolkit ends the program with status 1 when its display is gone.
     ExpectEndedAllOff(running.Program, 1, "the display gone");
+}
+
+// Started from a menu (standard error read by nobody), a program that cannot start says why in
+// the error box on the screen, and waits for the user to read it.
+TEST(ProgramEnd, ARefusedStartOnAScreenShowsWhy)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("PrVardo")));
+    QFile settings(home.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[outputs]\npassword = secreto\n");
+    settings.close();
+    settings.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    TOwnDisplay display;
+    QProcessEnvironment environment = display.Environment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(PRVARDO_PROGRAM), QStringList{});
+    EXPECT_TRUE(display.Shows("PrVardo")) << "no box on the display";
+    EXPECT_EQ(program.state(), QProcess::Running) << "ended before the box was read";
+    program.kill();
+    program.waitForFinished();
 }

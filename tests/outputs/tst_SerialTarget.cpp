@@ -3,10 +3,13 @@
 // the other side. Unplugging closes the pair and removes the name; plugging in again makes a new
 // pair under the same name, as a USB serial device comes and goes.
 
+#include "outputs/Outputs.h"
 #include "outputs/Targets.h"
 #include "tests/support/CoreSupport.h"
+#include "tests/support/LockHolder.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -155,4 +158,28 @@ TEST_F(SerialTarget, ADeviceThatAnotherTargetHoldsIsBusy)
     EXPECT_FALSE(second->Open());
     EXPECT_TRUE(second->Error().startsWith("el dispositivo está ocupado por otro programa"))
         << second->Error().toStdString();
+}
+
+// A target that another program of ours drives (the timer as a service, here a process that
+// holds its lock) is no fault: said as held, not as trouble; nothing reaches the board until that
+// program ends, and then the target is taken over.
+TEST_F(SerialTarget, ATargetAnotherProgramDrivesIsHeldNotTrouble)
+{
+    TBoard board(Device);
+    std::vector<std::unique_ptr<TOutputTarget>> targets;
+    targets.push_back(Make());
+    const QString key = targets.front()->LockKey();
+    ASSERT_FALSE(key.isEmpty());
+    TLockHolder holder(key);
+    TOutputs outputs(std::move(targets));
+    QSignalSpy held(&outputs, &TOutputs::Held);
+    QSignalSpy trouble(&outputs, &TOutputs::Trouble);
+    outputs.Start();
+    EXPECT_TRUE(WaitFor([&] { return held.size() == 1; }));
+    EXPECT_TRUE(held.value(0).value(0).toString().contains(QString::number(holder.Pid())));
+    EXPECT_EQ(trouble.size(), 0);
+    EXPECT_TRUE(board.Take().isEmpty()) << "switched while another program drives it";
+    holder.Kill();
+    EXPECT_EQ(board.Received(1), QByteArray(1, 0)) << "taken over: all off first";
+    outputs.Stop();
 }

@@ -2,13 +2,12 @@
 
 #include "outputs/TargetLock.h"
 #include "outputs/Targets.h"
+#include "tests/support/LockHolder.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <cstdlib>
 #include <filesystem>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -119,30 +118,13 @@ TEST(TargetLock, HeldByOneProcessAndGoneWithIt)
     ASSERT_NE(::mkdtemp(runtime), nullptr);
     ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", runtime, 1), 0);
     const QString key = QStringLiteral("serial:/dev/ttyUSB0");
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t holder = ::fork();
-    ASSERT_GE(holder, 0);
-    if (holder == 0) {
-        TTargetLock lock(key);
-        QString other;
-        const char taken = lock.Take(other) ? 1 : 0;
-        (void)!::write(ready[1], &taken, 1);
-        for (;;)
-            ::pause();
-    }
-    char taken = 0;
-    ASSERT_EQ(::read(ready[0], &taken, 1), 1);
-    ASSERT_EQ(taken, 1);
+    TLockHolder holder(key);
     TTargetLock lock(key);
     QString other;
     EXPECT_FALSE(lock.Take(other));
-    EXPECT_TRUE(other.contains(QString::number(holder))) << other.toStdString();
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
+    EXPECT_TRUE(other.contains(QString::number(holder.Pid()))) << other.toStdString();
+    holder.Kill();
     EXPECT_TRUE(lock.Take(other));
     lock.Release();
-    ::close(ready[0]);
-    ::close(ready[1]);
     std::filesystem::remove_all(runtime);
 }

@@ -5,13 +5,18 @@
 
 #include <mosquitto.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
 #include <QThread>
+#include <QSysInfo>
 #include <QUrl>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -108,6 +113,12 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
             FClient,
             broker.CaFile.isEmpty() ? nullptr : QFile::encodeName(broker.CaFile).constData(),
             broker.CaFile.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+    const passwd* user = ::getpwuid(::getuid());
+    FIdentity = QStringLiteral("%1@%2, proceso %3")
+                    .arg(user != nullptr ? QString::fromLocal8Bit(user->pw_name)
+                                         : QString::number(::getuid()),
+                         QSysInfo::machineHostName())
+                    .arg(QCoreApplication::applicationPid());
     const QByteArray will = Utf8(FOptions.Base + QStringLiteral("/estado"));
     mosquitto_will_set(FClient, will.constData(), 7, "offline", KQos, true);
     mosquitto_reconnect_delay_set(FClient, 1, 5, true);
@@ -174,8 +185,13 @@ void TRemote::Stop()
     FRunning = false;
     int sent = -1;
     const QByteArray topic = Utf8(FOptions.Base + QStringLiteral("/estado"));
-    if (mosquitto_publish(FClient, &sent, topic.constData(), 7, "offline", KQos, true) ==
-        MOSQ_ERR_SUCCESS) {
+    // Only the holder speaks for BASE, at its end too: BASE is left free for another timer.
+    if (FRole == TRole::Holder)
+        mosquitto_publish(FClient, nullptr, Utf8(FOptions.Base + QStringLiteral("/titular")).constData(),
+                          0, nullptr, KQos, true);
+    if (FRole == TRole::Holder &&
+        mosquitto_publish(FClient, &sent, topic.constData(), 7, "offline", KQos, true) ==
+            MOSQ_ERR_SUCCESS) {
         // A moment for it to leave; the broker's will says the same if it does not.
         mosquitto_publish_callback_set(FClient, [](mosquitto*, void*, int) {});
         const auto deadline = std::chrono::steady_clock::now() + KStopWithin;
@@ -206,7 +222,7 @@ void TRemote::PublishOne(const QString& topic, const QByteArray& payload, bool r
 void TRemote::Publish(const TState& state)
 {
     FState = state;
-    if (!FConnected) // all of it goes once connected
+    if (!FConnected || FRole != TRole::Holder) // all of it goes once connected and holding
         return;
     const QDateTime now = QDateTime::currentDateTime();
     for (int n = 0; n < OutputCount; ++n) {
@@ -279,6 +295,57 @@ void TRemote::Connected()
     LogOutputs(QStringLiteral("MQTT %1: conectado").arg(FOptions.Name));
     FConnected = true;
     FSaid.clear();
+    FRole = TRole::Undecided;
+    FHolder.clear();
+    FHolderState.clear();
+    // The retained holder and state come first; the probe, published after them, comes back
+    // after them.
+    for (const QString& topic : {FOptions.Base + QStringLiteral("/titular"),
+                                 FOptions.Base + QStringLiteral("/estado"), ProbeTopic()})
+        mosquitto_subscribe(FClient, nullptr, Utf8(topic).constData(), KQos);
+    mosquitto_publish(FClient, nullptr, Utf8(ProbeTopic()).constData(), 1, "?", KQos, false);
+}
+
+QString TRemote::ProbeTopic() const
+{
+    return FOptions.Base + QStringLiteral("/titular/sonda/%1")
+                               .arg(QCoreApplication::applicationPid());
+}
+
+void TRemote::Decide()
+{
+    const bool free = FHolder.isEmpty() || FHolder == Utf8(FIdentity) || FHolderState == "offline";
+    if (free) {
+        if (FRole != TRole::Holder)
+            Hold();
+        return;
+    }
+    if (FRole == TRole::Holder) {
+        // Two timers took BASE at once: the first identity in order keeps it.
+        if (Utf8(FIdentity) < FHolder) {
+            PublishOne(FOptions.Base + QStringLiteral("/titular"), Utf8(FIdentity));
+            return;
+        }
+        for (const QString& topic :
+             {FOptions.Base + QStringLiteral("/+/set"), FOptions.Base + QStringLiteral("/set")})
+            mosquitto_unsubscribe(FClient, nullptr, Utf8(topic).constData());
+    }
+    FRole = TRole::Aside;
+    if (!FSaidAside)
+        LogOutputs(QStringLiteral("MQTT %1: %2 lo atiende ya, en marcha; este temporizador no "
+                                  "publica en %3 ni atiende sus órdenes mientras tanto")
+                       .arg(FOptions.Name, QString::fromUtf8(FHolder), FOptions.Base));
+    FSaidAside = true;
+}
+
+void TRemote::Hold()
+{
+    if (FSaidAside)
+        LogOutputs(QStringLiteral("MQTT %1: %2 quedó libre; este temporizador lo atiende ahora")
+                       .arg(FOptions.Name, FOptions.Base));
+    FSaidAside = false;
+    FRole = TRole::Holder;
+    PublishOne(FOptions.Base + QStringLiteral("/titular"), Utf8(FIdentity));
     for (const QString& topic :
          {FOptions.Base + QStringLiteral("/+/set"), FOptions.Base + QStringLiteral("/set")})
         mosquitto_subscribe(FClient, nullptr, Utf8(topic).constData(), KQos);
@@ -290,6 +357,28 @@ void TRemote::Connected()
 
 void TRemote::Received(const TMessage& message)
 {
+    if (message.Topic == ProbeTopic()) {
+        if (FRole == TRole::Undecided)
+            Decide();
+        return;
+    }
+    if (message.Topic == FOptions.Base + QStringLiteral("/titular")) {
+        FHolder = message.Payload;
+        if (FRole != TRole::Undecided)
+            Decide();
+        return;
+    }
+    if (message.Topic == FOptions.Base + QStringLiteral("/estado")) {
+        FHolderState = message.Payload;
+        // The last will of a timer that did not hold BASE: the holder is still here.
+        if (FRole == TRole::Holder && message.Payload == "offline")
+            PublishOne(FOptions.Base + QStringLiteral("/estado"), "online");
+        else if (FRole == TRole::Aside)
+            Decide();
+        return;
+    }
+    if (FRole != TRole::Holder)
+        return;
     if (!FOptions.Discovery.isEmpty() &&
         message.Topic == FOptions.Discovery + QStringLiteral("/status")) {
         if (message.Payload == "online" && !message.Retained)

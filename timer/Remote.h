@@ -10,6 +10,14 @@
 //                                 {"all": "off", "until": "2026-12-08T08:00"}
 //   PREFIX/switch/NODE/dN/config  Home Assistant's discovery of each output as a switch, retained,
 //                                 published again when PREFIX/status says online
+//   BASE/titular                  which timer holds BASE ("user@host, proceso N"), retained;
+//                                 emptied at its clean stop
+//
+// One timer per BASE: a timer that finds BASE held by another that is online (two users, two
+// machines) publishes nothing on it and takes no command from it, says so once, and takes BASE
+// over when the holder goes (its clean stop, or its last will). Whether BASE is held is known
+// once the broker has given the retained topics: a probe of the timer's own comes back after
+// them. A will of offline from a timer that did not hold BASE is answered by the holder at once.
 //
 // A set message the broker kept from before (retained) is never acted on, and anything that is
 // not a command is ignored with one log line. The timer never needs the broker to switch: the
@@ -62,6 +70,10 @@ private:
         bool Retained = false;
     };
     void Connected();
+    // Whether this timer holds BASE, from what the broker keeps and what came back.
+    void Decide();
+    void Hold();
+    QString ProbeTopic() const;
     // Says in the log what keeps the broker away, once for each new cause until connected again.
     void Trouble(const QString& cause);
     void Received(const TMessage& message);
@@ -76,6 +88,17 @@ private:
     bool FRunning = false;
     bool FConnected = false;
     QString FSaid; // the cause last said since the last connection
+    enum class TRole
+    {
+        Undecided, // connected, the broker's retained topics not all in yet
+        Holder,
+        Aside // another timer holds BASE
+    };
+    TRole FRole = TRole::Undecided;
+    QString FIdentity;       // "user@host, proceso N"
+    QByteArray FHolder;      // BASE/titular as the broker keeps it
+    QByteArray FHolderState; // BASE/estado as the broker keeps it
+    bool FSaidAside = false;
     std::optional<TState> FState; // the last state given
     std::array<QByteArray, OutputCount> FShownState;
     std::array<QByteArray, OutputCount> FShownReason;

@@ -15,9 +15,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -215,4 +218,111 @@ TEST(TimerRemote, ARefusingBrokerIsSaidOnce)
     EXPECT_EQ(said, 1) << log.data();
     timer.terminate();
     ASSERT_TRUE(timer.waitForFinished(5000));
+}
+
+namespace {
+
+// A timer of a user of its own (its own settings, state and runtime folders) on a relay board of
+// its own, on `base` of the broker of the test run.
+class TUserTimer
+{
+public:
+    TUserTimer(const std::string& broker, const QString& base)
+    {
+        SaveSchedule(FDir.filePath(QStringLiteral("aula.tem")));
+        QDir(FDir.path()).mkpath(QStringLiteral("PrVardo"));
+        QFile settings(FDir.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
+        EXPECT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write(QStringLiteral("[timer]\nmqtt = mqtt://%1/%2\ndiscovery =\n")
+                           .arg(QString::fromStdString(broker), base)
+                           .toUtf8());
+        settings.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* folder : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_STATE_HOME"})
+            environment.insert(QString::fromLatin1(folder), FDir.path());
+        Process.setProcessEnvironment(environment);
+        Process.start(QStringLiteral(PRVARDO_TIMER),
+                      {FDir.filePath(QStringLiteral("aula.tem")), QStringLiteral("--output"),
+                       Board.Target()});
+    }
+    ~TUserTimer()
+    {
+        Process.terminate();
+        Process.waitForFinished();
+    }
+    TUserTimer(const TUserTimer&) = delete;
+    TUserTimer& operator=(const TUserTimer&) = delete;
+
+    QByteArray Log()
+    {
+        FLog += Process.readAllStandardError();
+        return FLog;
+    }
+    QString Pid() const { return QStringLiteral("proceso %1").arg(Process.processId()); }
+
+    TPtyBoard Board;
+    QProcess Process;
+
+private:
+    QTemporaryDir FDir;
+    QByteArray FLog;
+};
+
+} // namespace
+
+// Two timers of two users on one BASE: the second publishes nothing on it and takes no command
+// from it, and says so once; the first is not disturbed, before, during or after; once the first
+// ends, the second holds BASE.
+TEST(TimerRemote, OneTimerPerBase)
+{
+    const std::string broker = SharedBroker();
+    ASSERT_FALSE(broker.empty()) << "PRVARDO_MQTT_BROKER is not set: this test needs the private "
+                                    "broker that scripts/test starts";
+    const QString base = QStringLiteral("base%1").arg(::getpid());
+    const std::string b = base.toStdString();
+    TSubscriber client(broker, {b + "/#"});
+    // BASE/titular naming the timer of `pid`.
+    const auto held = [&](const QString& pid) {
+        return WaitFor(
+            [&] {
+                const QStringList all = client.All();
+                return std::any_of(all.begin(), all.end(), [&](const QString& message) {
+                    return message.startsWith(base + "/titular ") && message.endsWith(pid);
+                });
+            },
+            10000);
+    };
+    auto first = std::make_unique<TUserTimer>(broker, base);
+    ASSERT_TRUE(held(first->Pid())) << first->Log().data();
+    ASSERT_TRUE(client.Saw(base + "/estado online"));
+    {
+        TUserTimer second(broker, base);
+        ASSERT_TRUE(WaitFor([&] { return second.Log().contains(first->Pid().toUtf8()); }))
+            << "the second does not say who holds BASE: " << second.Log().data();
+        ASSERT_TRUE(WaitFor([&] { return second.Board.Received().size() >= 2; }))
+            << "the second drives its own board all the same";
+        const std::size_t secondBoard = second.Board.Received().size();
+        client.Publish(b + "/D1/set", "ON");
+        EXPECT_TRUE(WaitFor([&] { return first->Board.EndsWith("\x07"); })) << "D1 on the first";
+        client.Publish(b + "/marca", "1");
+        ASSERT_TRUE(client.Saw(base + "/marca 1"));
+        EXPECT_EQ(second.Board.Received().size(), secondBoard) << "the second took the command";
+        second.Process.terminate();
+        ASSERT_TRUE(second.Process.waitForFinished(5000));
+        const QByteArray log = second.Log();
+        EXPECT_EQ(log.count(first->Pid().toUtf8()), 1) << log.data();
+    }
+    client.Publish(b + "/marca", "2");
+    ASSERT_TRUE(client.Saw(base + "/marca 2"));
+    EXPECT_FALSE(client.All().contains(base + "/estado offline")) << "the second's end spoke";
+    const qsizetype stateTopics = client.All().filter(QRegularExpression("/D[0-5] ")).size();
+    EXPECT_EQ(stateTopics, 6 + 1) << "the second published states: "
+                                  << client.All().join(u'\n').toStdString();
+
+    TUserTimer second(broker, base);
+    ASSERT_TRUE(WaitFor([&] { return second.Log().contains(first->Pid().toUtf8()); }));
+    first.reset(); // its clean end leaves BASE free
+    EXPECT_TRUE(held(second.Pid())) << second.Log().data();
+    client.Publish(b + "/D1/set", "ON");
+    EXPECT_TRUE(WaitFor([&] { return second.Board.EndsWith("\x07"); })) << "D1 on the second";
 }

@@ -17,7 +17,10 @@ struct TOpenedFile
     int Fd = -1;          // the descriptor, blocking again for the reads; -1 when not opened
     int Error = 0;        // errno when open or fstat failed
     bool Regular = false; // false when the path names a folder, a FIFO or a device
-    struct stat Status{}; // the opened file's
+    // The opened file's.
+    struct stat Status
+    {
+    };
 };
 
 // Opens `path` for reading without waiting. A file that is not regular is closed again at once
@@ -40,9 +43,12 @@ enum class TReadResult
 struct TFileText
 {
     TReadResult Result = TReadResult::Failed;
-    std::string Text;     // the whole file, when Read
-    int Error = 0;        // errno, when Failed
-    struct stat Status{}; // the opened file's, when Read
+    std::string Text; // the whole file, when Read
+    int Error = 0;    // errno, when Failed
+    // The opened file's, when Read.
+    struct stat Status
+    {
+    };
 };
 
 // Reads the whole file at `path` if it is regular and at most `limit` bytes long.

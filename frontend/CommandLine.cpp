@@ -121,8 +121,8 @@ std::optional<int> ReadCommandLine(const QString& program, int argc, char** argv
 {
     // The toolkit's own messages (a display lost, a plugin missing) are stamped with the time
     // as the programs' own log lines are.
-    qSetMessagePattern(QStringLiteral(
-        "%{time HH:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
+    qSetMessagePattern(
+        QStringLiteral("%{time HH:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

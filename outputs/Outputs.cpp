@@ -144,8 +144,7 @@ private:
     {
         // Another program drives it: this one waits until it lets it go.
         if (QString holder; FLock && !FLock->Take(holder)) {
-            Lost(false,
-                 QStringLiteral("la usa %1; se usará aquí cuando la deje").arg(holder), {},
+            Lost(false, QStringLiteral("la usa %1; se usará aquí cuando la deje").arg(holder), {},
                  true);
             return;
         }
@@ -272,8 +271,7 @@ TOutputs::TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets, QObject*
         connect(driven->Thread.get(), &QThread::finished, driven->Driver, &QObject::deleteLater);
         connect(driven->Driver, &TTargetDriver::Trouble, this, &TOutputs::Trouble,
                 Qt::QueuedConnection);
-        connect(driven->Driver, &TTargetDriver::Held, this, &TOutputs::Held,
-                Qt::QueuedConnection);
+        connect(driven->Driver, &TTargetDriver::Held, this, &TOutputs::Held, Qt::QueuedConnection);
         FDriven.push_back(std::move(driven));
     }
 }

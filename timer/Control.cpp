@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int AnswerWithin = 3000; // ms a client waits for the timer, in all
+constexpr int AnswerWithin = 3000;  // ms a client waits for the timer, in all
 constexpr int RequestWithin = 2000; // ms the timer waits for a client's request
 constexpr int MostClients = 16;     // clients served at once; more are closed at once
 

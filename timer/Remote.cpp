@@ -11,8 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
-#include <QThread>
 #include <QSysInfo>
+#include <QThread>
 #include <QUrl>
 
 #include <pwd.h>
@@ -133,9 +133,8 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
                 if (rc == 0)
                     remote->Connected();
                 else
-                    remote->Trouble(
-                        QStringLiteral("%1 (%2)").arg(MqttRefusal(rc),
-                                                      QString::fromUtf8(mosquitto_connack_string(rc))));
+                    remote->Trouble(QStringLiteral("%1 (%2)").arg(
+                        MqttRefusal(rc), QString::fromUtf8(mosquitto_connack_string(rc))));
             },
             Qt::QueuedConnection);
     });
@@ -148,8 +147,8 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
                 const bool was = remote->FConnected;
                 remote->FConnected = false;
                 if (rc != 0 && was)
-                    remote->Trouble(QStringLiteral("se perdió la conexión (%1)")
-                                        .arg(MqttWords(rc, 0)));
+                    remote->Trouble(
+                        QStringLiteral("se perdió la conexión (%1)").arg(MqttWords(rc, 0)));
             },
             Qt::QueuedConnection);
     });
@@ -187,11 +186,11 @@ void TRemote::Stop()
     const QByteArray topic = Utf8(FOptions.Base + QStringLiteral("/estado"));
     // Only the holder speaks for BASE, at its end too: BASE is left free for another timer.
     if (FRole == TRole::Holder)
-        mosquitto_publish(FClient, nullptr, Utf8(FOptions.Base + QStringLiteral("/titular")).constData(),
-                          0, nullptr, KQos, true);
-    if (FRole == TRole::Holder &&
-        mosquitto_publish(FClient, &sent, topic.constData(), 7, "offline", KQos, true) ==
-            MOSQ_ERR_SUCCESS) {
+        mosquitto_publish(FClient, nullptr,
+                          Utf8(FOptions.Base + QStringLiteral("/titular")).constData(), 0, nullptr,
+                          KQos, true);
+    if (FRole == TRole::Holder && mosquitto_publish(FClient, &sent, topic.constData(), 7, "offline",
+                                                    KQos, true) == MOSQ_ERR_SUCCESS) {
         // A moment for it to leave; the broker's will says the same if it does not.
         mosquitto_publish_callback_set(FClient, [](mosquitto*, void*, int) {});
         const auto deadline = std::chrono::steady_clock::now() + KStopWithin;
@@ -308,8 +307,8 @@ void TRemote::Connected()
 
 QString TRemote::ProbeTopic() const
 {
-    return FOptions.Base + QStringLiteral("/titular/sonda/%1")
-                               .arg(QCoreApplication::applicationPid());
+    return FOptions.Base +
+           QStringLiteral("/titular/sonda/%1").arg(QCoreApplication::applicationPid());
 }
 
 void TRemote::Decide()

@@ -103,8 +103,8 @@ bool LoadSchedule(const QString& path, TSchedule& schedule, QString& error)
         TFileText failed;
         failed.Error = e.SystemError();
         failed.Result = e.SystemError() == ENOENT || e.ErrorCode() == 2 ? TReadResult::Missing
-                        : e.SystemError() == 0 ? TReadResult::NotRegular
-                                               : TReadResult::Failed;
+                        : e.SystemError() == 0                          ? TReadResult::NotRegular
+                                                                        : TReadResult::Failed;
         error = QString::fromStdString(ReadFailure(failed, name, 0));
     } catch (const ENotASchedule& e) {
         error = QStringLiteral("%1: %2").arg(path, QString::fromUtf8(e.what()));
@@ -134,19 +134,19 @@ bool ParseWeekRules(const std::vector<std::pair<QString, QString>>& keys, TWeekR
     // of the two unused without a word; holidays add up.
     std::map<QString, QString> seen; // what each key stands for, to the key as written
     for (const auto& [key, value] : keys) {
-        const QString meaning = key.startsWith(QLatin1String("schedule.")) &&
-                                        DayOfWeek(key.mid(9)) != 0
-                                    ? QStringLiteral("schedule.%1").arg(DayOfWeek(key.mid(9)))
-                                    : key;
+        const QString meaning =
+            key.startsWith(QLatin1String("schedule.")) && DayOfWeek(key.mid(9)) != 0
+                ? QStringLiteral("schedule.%1").arg(DayOfWeek(key.mid(9)))
+                : key;
         if (key != QLatin1String("holidays")) {
             const auto [first, added] = seen.emplace(meaning, key);
             if (!added)
-                return Refuse(key,
-                              first->second == key
-                                  ? QStringLiteral("está dos veces; deje una sola")
-                                  : QStringLiteral("dice lo mismo que %1; deje una sola")
-                                        .arg(first->second),
-                              error);
+                return Refuse(
+                    key,
+                    first->second == key
+                        ? QStringLiteral("está dos veces; deje una sola")
+                        : QStringLiteral("dice lo mismo que %1; deje una sola").arg(first->second),
+                    error);
         }
         // The main schedule, and the timer's place on the network (its own keys).
         if (key == QLatin1String("schedule") || key == QLatin1String("mqtt") ||

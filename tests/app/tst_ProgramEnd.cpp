@@ -6,8 +6,8 @@
 #include "tests/support/CoreSupport.h"
 #include "tests/support/PtyBoard.h"
 
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -53,10 +53,10 @@ public:
     TOwnDisplay()
     {
         Server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        Server.start(QStringLiteral("sh"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
-                          .arg(FDir.filePath(QStringLiteral("display")))});
+        Server.start(
+            QStringLiteral("sh"),
+            {QStringLiteral("-c"), QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
+                                       .arg(FDir.filePath(QStringLiteral("display")))});
         EXPECT_TRUE(WaitFor([&] {
             QFile file(FDir.filePath(QStringLiteral("display")));
             return file.open(QIODevice::ReadOnly) &&

@@ -7,8 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -32,7 +32,7 @@ public:
 
     std::string Write(const std::string& name, const std::string& text) const
     {
-        const std::string path = Path + "/" + name;
+        std::string path = Path + "/" + name;
         FILE* file = std::fopen(path.c_str(), "wb");
         std::fwrite(text.data(), 1, text.size(), file);
         std::fclose(file);
@@ -64,7 +64,7 @@ TEST(TextFile, ReadWholeOrRefusedWithoutWaiting)
          TReadResult::TooLong, 0},
         {"a huge sparse file",
          [&] {
-             const std::string path = folder.Write("e", "");
+             std::string path = folder.Write("e", "");
              EXPECT_EQ(::truncate(path.c_str(), off_t{1} << 40), 0);
              return path;
          },

@@ -195,9 +195,10 @@ TEST(TimerRemote, ARefusingBrokerIsSaidOnce)
     QFile settings(dir.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
     ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
     settings.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    settings.write(QStringLiteral("[outputs]\npassword = otra\n[timer]\nmqtt = mqtt://profe@%1/aula\n")
-                       .arg(QString::fromStdString(broker.Address))
-                       .toUtf8());
+    settings.write(
+        QStringLiteral("[outputs]\npassword = otra\n[timer]\nmqtt = mqtt://profe@%1/aula\n")
+            .arg(QString::fromStdString(broker.Address))
+            .toUtf8());
     settings.close();
     TPtyBoard board;
     QProcess timer;
@@ -241,9 +242,8 @@ public:
         for (const char* folder : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_STATE_HOME"})
             environment.insert(QString::fromLatin1(folder), FDir.path());
         Process.setProcessEnvironment(environment);
-        Process.start(QStringLiteral(PRVARDO_TIMER),
-                      {FDir.filePath(QStringLiteral("aula.tem")), QStringLiteral("--output"),
-                       Board.Target()});
+        Process.start(QStringLiteral(PRVARDO_TIMER), {FDir.filePath(QStringLiteral("aula.tem")),
+                                                      QStringLiteral("--output"), Board.Target()});
     }
     ~TUserTimer()
     {

@@ -1,0 +1,59 @@
+#include "Client.h"
+
+#include "timer/Control.h"
+#include "week/SchoolWeek.h"
+
+#include <QDateTime>
+
+int AskRunningTimer(const TCommandLine& line)
+{
+    const auto refuse = [](const QString& why) {
+        PrintText(stderr, QStringLiteral("prvardo-timer: %1\n").arg(why));
+        return 2;
+    };
+    QList<QByteArray> requests;
+    const QDateTime now = QDateTime::currentDateTime();
+    QDateTime until;
+    QString error;
+    if (!line.Until.isEmpty() && (line.Set.isEmpty() || !ParseUntil(line.Until, now, until, error)))
+        return refuse(line.Set.isEmpty() ? QStringLiteral("--until va con --set") : error);
+    for (const QString& set : line.Set) {
+        std::uint8_t outputs = 0;
+        std::optional<bool> value;
+        if (!ParseSet(set, outputs, value, error))
+            return refuse(error);
+        if (!value && until.isValid())
+            return refuse(QStringLiteral("--until no va con auto"));
+        QByteArray request = "set " + QByteArray::number(outputs, 16) + ' ' +
+                             (!value   ? "auto"
+                              : *value ? "on"
+                                       : "off");
+        if (until.isValid())
+            request += ' ' + QByteArray::number(until.toSecsSinceEpoch());
+        requests << request;
+    }
+    if (line.Status)
+        requests << "status";
+    for (const QByteArray& request : requests) {
+        const TTimerReply reply = AskTimer(request);
+        if (reply.Kind == TTimerReply::TKind::NoTimer) {
+            PrintText(stderr, QStringLiteral("prvardo-timer: no hay ningún temporizador en marcha "
+                                             "(nadie atiende en %1)\n")
+                                  .arg(ControlPath()));
+            return 1;
+        }
+        if (reply.Kind == TTimerReply::TKind::NoAnswer) {
+            PrintText(stderr, QStringLiteral("prvardo-timer: el temporizador en marcha (proceso "
+                                             "%1) no contesta\n")
+                                  .arg(reply.Pid));
+            return 1;
+        }
+        if (reply.Text.startsWith("error:")) {
+            PrintText(stderr,
+                      QStringLiteral("prvardo-timer: %1").arg(QString::fromUtf8(reply.Text)));
+            return 2;
+        }
+        PrintText(stdout, QString::fromUtf8(reply.Text));
+    }
+    return 0;
+}

@@ -1,0 +1,43 @@
+#include "Sources.h"
+
+#include "frontend/Settings.h"
+
+#include <algorithm>
+
+QStringList TSources::Files() const
+{
+    QStringList files{MainPath, SettingsPath(), Rules.HolidaySchedule};
+    for (const QString& day : Rules.DaySchedules)
+        files << day;
+    files << Rules.HolidayFiles;
+    files.removeAll(QString());
+    return files;
+}
+
+bool ReadSources(const QString& commandLinePath, TSources& sources, QString& error)
+{
+    TSettings settings;
+    if (!ReadSettings(SettingsPath(), settings, error) ||
+        !ParseWeekRules(settings.Timer, sources.Rules, error))
+        return false;
+    sources.MainPath = commandLinePath.isEmpty() ? settings.TimerSchedule : commandLinePath;
+    if (sources.MainPath.isEmpty()) {
+        error = QStringLiteral("hace falta un archivo de horario (.tem), y uno solo");
+        return false;
+    }
+    TSchedule main;
+    if (!LoadSchedule(sources.MainPath, main, error))
+        return false;
+    sources.ReadAt = QDateTime::currentDateTime();
+    return LoadWeek(main, sources.Rules, sources.ReadAt.date().addDays(-1), sources.Week, error);
+}
+
+bool SameWeek(const TWeek& a, const TWeek& b)
+{
+    const auto same = [](const std::optional<TSchedule>& x, const std::optional<TSchedule>& y) {
+        return x.has_value() == y.has_value() && (!x || x->Flags() == y->Flags());
+    };
+    return a.Main.Flags() == b.Main.Flags() && a.SchoolDays == b.SchoolDays &&
+           a.Holidays == b.Holidays && same(a.Holiday, b.Holiday) &&
+           std::equal(a.Days.begin(), a.Days.end(), b.Days.begin(), same);
+}

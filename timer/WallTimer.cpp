@@ -1,0 +1,298 @@
+#include "WallTimer.h"
+
+#include "core/Schedule.h"
+#include "core/WallClock.h"
+#include "timer/Control.h"
+#include "timer/HoldsStore.h"
+#include "timer/StatusText.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <sys/inotify.h>
+#include <sys/signalfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <set>
+
+sigset_t TimerSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGHUP, SIGTERM, SIGINT})
+        sigaddset(&signals, s);
+    return signals;
+}
+
+namespace {
+
+class TWallTimer : public QObject
+{
+public:
+    TWallTimer(QString commandLinePath, TSources sources, std::vector<THold> holds,
+               TOutputs& outputs, const std::optional<TRemoteOptions>& remote)
+        : FCommandLinePath(std::move(commandLinePath)), FSources(std::move(sources)),
+          FHolds(std::move(holds)), FOutputs(outputs)
+    {
+        if (remote)
+            FRemote = new TRemote(
+                *remote,
+                [this](std::uint8_t outputs, std::optional<bool> value, const QDateTime& until) {
+                    Hold(outputs, value, until);
+                },
+                this);
+        FClock = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+        const sigset_t signals = TimerSignals();
+        FSignals = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+        FChanges = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (FClock < 0 || FSignals < 0 || FChanges < 0) {
+            FFailure = qt_error_string(errno);
+            return;
+        }
+        auto* clockDue = new QSocketNotifier(FClock, QSocketNotifier::Read, this);
+        connect(clockDue, &QSocketNotifier::activated, this, [this] { ClockDue(); });
+        auto* signalCame = new QSocketNotifier(FSignals, QSocketNotifier::Read, this);
+        connect(signalCame, &QSocketNotifier::activated, this, [this] { SignalCame(); });
+        auto* changed = new QSocketNotifier(FChanges, QSocketNotifier::Read, this);
+        connect(changed, &QSocketNotifier::activated, this, [this] { FileChanged(); });
+        Watch();
+
+        auto* control =
+            new TControl([this](const QByteArray& request) { return Answer(request); }, this);
+        if (!control->Failure().isEmpty())
+            LogOutputs(QStringLiteral("sin --set ni --status: %1").arg(control->Failure()));
+    }
+    ~TWallTimer() override
+    {
+        for (int fd : {FClock, FSignals, FChanges})
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    // Empty when the timer could be set up; otherwise why not (the system's words).
+    QString Failure() const { return FFailure; }
+
+    void Apply()
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QTimeZone zone = QTimeZone::systemTimeZone();
+        if (DropEndedHolds(FHolds, now))
+            FStore.Save(FHolds);
+        const TState state = StateAt(FSources.Week, FHolds, now, zone);
+        if (!FState || state.Word != FState->Word) {
+            const TDaySlot slot = SlotAt(now, zone);
+            LogOutputs(
+                QStringLiteral("%1:%2 palabra 0x%3 (%4); %5")
+                    .arg(slot.Hour, 2, 10, QLatin1Char('0'))
+                    .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
+                    .arg(state.Word, 2, 16, QLatin1Char('0'))
+                    .arg(WordText(state.Word), Why(FState ? &*FState : nullptr, state, now)));
+        }
+        FState = state;
+        FOutputs.Write(state.Word);
+        if (FRemote != nullptr)
+            FRemote->Publish(state);
+        Arm(NextTurn(FHolds, now, zone));
+    }
+
+private:
+    void Arm(const QDateTime& at)
+    {
+        const qint64 ms = at.toMSecsSinceEpoch();
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+        when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+        if (::timerfd_settime(FClock, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when,
+                              nullptr) == 0)
+            return;
+        // Never left without a next switch: a plain timer then, which a clock set by hand or a
+        // suspend may make late.
+        LogOutputs(QStringLiteral("no se puede programar el reloj del sistema (%1); se usa un "
+                                  "temporizador corriente")
+                       .arg(qt_error_string(errno)));
+        const qint64 wait = std::max<qint64>(QDateTime::currentDateTime().msecsTo(at), 0);
+        QTimer::singleShot(std::chrono::milliseconds(wait), this, [this] { Apply(); });
+    }
+
+    void ClockDue()
+    {
+        std::uint64_t expirations = 0;
+        // ECANCELED: the clock jumped; either way the slot is looked at again now.
+        if (::read(FClock, &expirations, sizeof expirations) < 0 && errno == ECANCELED)
+            LogOutputs(QStringLiteral("la hora del sistema ha cambiado"));
+        Apply();
+    }
+
+    void SignalCame()
+    {
+        signalfd_siginfo info{};
+        while (::read(FSignals, &info, sizeof info) == sizeof info) {
+            if (info.ssi_signo == SIGHUP) {
+                Reload();
+            } else if (!FEnding) {
+                FEnding = true;
+                const bool off = FOutputs.Stop();
+                if (FRemote != nullptr)
+                    FRemote->Stop();
+                LogOutputs(off ? QStringLiteral("fin: todas las salidas apagadas")
+                               : QStringLiteral("fin: alguna salida puede quedar encendida"));
+                QCoreApplication::exit(0);
+            }
+        }
+    }
+
+    // The folders of every file read: a save that writes a file in place ends with its close,
+    // one that replaces it with its rename into place; a removal is noticed too.
+    void Watch()
+    {
+        FNames.clear();
+        for (const QString& path : FSources.Files()) {
+            const QFileInfo file(path);
+            const QByteArray folder = QFile::encodeName(file.absolutePath());
+            FNames.insert(QFile::encodeName(file.absoluteFilePath()));
+            const int watch =
+                ::inotify_add_watch(FChanges, folder.constData(),
+                                    IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM);
+            if (watch >= 0)
+                FFolderOf[watch] = folder;
+            else
+                LogOutputs(QStringLiteral("no se pueden vigilar los cambios de %1 (%2); envíe "
+                                          "SIGHUP para leerlo de nuevo")
+                               .arg(path, qt_error_string(errno)));
+        }
+    }
+
+    // The folders' events since the last look: the files read again when one was ours.
+    void FileChanged()
+    {
+        alignas(inotify_event) char events[4096];
+        std::set<QByteArray> changed;
+        for (ssize_t n; (n = ::read(FChanges, events, sizeof events)) > 0;)
+            for (const char* at = events; at < events + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                const QByteArray name = event->len > 0
+                                            ? FFolderOf[event->wd] + '/' + QByteArray(event->name)
+                                            : QByteArray();
+                if (FNames.count(name) != 0)
+                    changed.insert(name);
+                at += sizeof(inotify_event) + event->len;
+            }
+        if (!changed.empty()) {
+            QStringList names;
+            for (const QByteArray& name : changed)
+                names << QFile::decodeName(name);
+            Reload(names);
+        }
+    }
+
+    // Reads every file again: those in `changed` changed, or none when the user asked (SIGHUP).
+    void Reload(const QStringList& changed = {})
+    {
+        TSources sources;
+        QString error;
+        if (!ReadSources(FCommandLinePath, sources, error)) {
+            LogOutputs(QStringLiteral("%1; sigue el horario anterior").arg(error));
+            return;
+        }
+        const bool asked = changed.isEmpty();
+        if (!asked && SameWeek(sources.Week, FSources.Week))
+            return;
+        FSources = std::move(sources);
+        ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
+        LogOutputs(asked ? QStringLiteral("horario leído de nuevo de %1").arg(FSources.MainPath)
+                         : QStringLiteral("horario leído de nuevo: cambió %1")
+                               .arg(changed.join(QStringLiteral(", "))));
+        Watch();
+        Apply();
+    }
+
+    // "status", or "set MASK on|off|auto [UNTIL]" (a hex mask of outputs, the end in seconds
+    // since the epoch).
+    QByteArray Answer(const QByteArray& request)
+    {
+        const QList<QByteArray> words = request.split(' ');
+        if (words.value(0) == "status")
+            return StatusText(FSources, FHolds, FOutputs.Health(), QDateTime::currentDateTime(),
+                              QTimeZone::systemTimeZone())
+                .toUtf8();
+        bool ok = false;
+        const uint mask = words.value(1).toUInt(&ok, 16);
+        const QByteArray& value = words.value(2);
+        if (words.value(0) != "set" || !ok || mask == 0 || mask > OutputsMask ||
+            (value != "on" && value != "off" && value != "auto") || words.size() > 4)
+            return "error: petición no válida\n";
+        const QDateTime now = QDateTime::currentDateTime();
+        QDateTime until;
+        if (words.size() == 4)
+            until = QDateTime::fromSecsSinceEpoch(words[3].toLongLong());
+        Hold(static_cast<std::uint8_t>(mask),
+             value == "auto" ? std::nullopt : std::optional<bool>(value == "on"), until);
+        QByteArray answer;
+        for (int n = 0; n < OutputCount; ++n)
+            if ((mask >> n) & 1U) {
+                const TOutputState& output = FState->Outputs[static_cast<std::size_t>(n)];
+                answer += QStringLiteral("D%1 %2: %3\n")
+                              .arg(n)
+                              .arg(OnOff(output.On), ReasonText(output, now))
+                              .toUtf8();
+            }
+        return answer;
+    }
+
+    // Holds the outputs on or off (none: AUTO ends their holds), until `until` or, when it is
+    // invalid, until the plan next changes each of them.
+    void Hold(std::uint8_t outputs, std::optional<bool> value, const QDateTime& until)
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int n = 0; n < OutputCount; ++n) {
+            if (((outputs >> n) & 1U) == 0)
+                continue;
+            // A new hold replaces the output's last one; auto only ends it.
+            std::erase_if(FHolds, [n](const THold& hold) { return hold.Output == n; });
+            if (value)
+                FHolds.push_back({n, *value, now, until, {}});
+        }
+        ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
+        // Switched first: the file's sync to the disk may take a while.
+        Apply();
+        FStore.Save(FHolds);
+    }
+
+    QString FCommandLinePath;
+    TSources FSources;
+    std::vector<THold> FHolds;
+    THoldsStore FStore;
+    TOutputs& FOutputs;
+    TRemote* FRemote = nullptr;   // on the school's broker, when asked for
+    std::optional<TState> FState; // what was applied last
+    QString FFailure;
+    int FClock = -1;
+    int FSignals = -1;
+    int FChanges = -1;
+    std::set<QByteArray> FNames;         // every file read, as a whole path
+    std::map<int, QByteArray> FFolderOf; // the folder of each watch
+    bool FEnding = false;
+};
+
+} // namespace
+
+std::unique_ptr<QObject> StartWallTimer(const QString& commandLinePath, TSources sources,
+                                        std::vector<THold> holds, TOutputs& outputs,
+                                        const std::optional<TRemoteOptions>& remote,
+                                        QString& failure)
+{
+    auto timer = std::make_unique<TWallTimer>(commandLinePath, std::move(sources), std::move(holds),
+                                              outputs, remote);
+    failure = timer->Failure();
+    if (!failure.isEmpty())
+        return nullptr;
+    timer->Apply();
+    return timer;
+}

@@ -2,6 +2,7 @@
 
 #include "app/UnitVardo.h"
 #include "frontend/CommandLine.h"
+#include "frontend/Guard.h"
 #include "outputs/Outputs.h"
 #include "platform/Application.h"
 #include "sound/drivers/PulseAudio.h"
@@ -21,15 +22,20 @@ namespace {
 // The outputs until they are switched off: at quit, or at the exit that the toolkit makes itself
 // when the display goes away (the X server ending), before the process ends.
 TOutputs* RunningOutputs = nullptr;
+// The guard beside the program, told when the all off is done.
+TGuardLink* RunningGuard = nullptr;
 
-// Every target all off, and the log says so, once.
+// Every target all off, and the log says so, once; the guard is told when it is so.
 void SwitchOff()
 {
     TOutputs* outputs = std::exchange(RunningOutputs, nullptr);
     if (outputs == nullptr || outputs->Empty())
         return;
-    LogOutputs(outputs->Stop() ? QStringLiteral("fin: todas las salidas apagadas")
-                               : QStringLiteral("fin: alguna salida puede quedar encendida"));
+    const bool off = outputs->Stop();
+    LogOutputs(off ? QStringLiteral("fin: todas las salidas apagadas")
+                   : QStringLiteral("fin: alguna salida puede quedar encendida"));
+    if (TGuardLink* guard = std::exchange(RunningGuard, nullptr); guard != nullptr && off)
+        guard->Done();
 }
 
 // SIGTERM (a logout, systemctl, kill), SIGINT (Ctrl+C) and SIGHUP (the terminal closed) end the
@@ -81,6 +87,8 @@ void ShowStartRefusal(int argc, char** argv, const QString& refusal)
 
 int main(int argc, char** argv)
 {
+    if (const auto guard = RunGuardIfAsked(QStringLiteral("PrVardo"), argc, argv, {}))
+        return *guard;
     // The command line is read before any window exists: a bad one opens none.
     TCommandLine line;
     TSettings settings;
@@ -94,10 +102,20 @@ int main(int argc, char** argv)
         return *status;
     }
 
+    // The guard first, before any thread: the outputs go off even when this program cannot.
+    constexpr int Watchdog = 30; // seconds; a modal dialog keeps the event loop turning
+    const std::unique_ptr<TGuardLink> guard =
+        specs.empty() ? nullptr
+                      : TGuardLink::Start(argc, argv,
+                                          settings.Watchdog >= 0 ? settings.Watchdog : Watchdog);
     // A connection to a broker or a device that went away must fail its write, not end the
     // program.
     std::signal(SIGPIPE, SIG_IGN);
     TApplication application(argc, argv);
+    if (guard) {
+        guard->Beat();
+        RunningGuard = guard.get();
+    }
     EndOnSignals(&application);
     // Sound goes through the desktop's sound server; it is reached when first needed.
     TScopedWaveDriver sound(std::make_unique<TPulseAudioDriver>());
@@ -119,5 +137,6 @@ int main(int argc, char** argv)
     FormVardo->show();
     const int status = application.exec();
     SwitchOff(); // done already at quit; never left pointing at the outputs as they go
+    RunningGuard = nullptr;
     return status;
 }

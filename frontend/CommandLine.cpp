@@ -15,7 +15,9 @@ QString Usage(const QString& program, const QString& files)
                "  %3\n"
                "(output = SALIDA, una por línea; password = la contraseña MQTT, en un archivo\n"
                "que solo su dueño pueda leer; cafile = RUTA, la autoridad que firma el\n"
-               "certificado del servidor mqtts://, si no es una del sistema).\n")
+               "certificado del servidor mqtts://, si no es una del sistema; watchdog =\n"
+               "SEGUNDOS, tras los que un programa que no da señales de vida se termina y sus\n"
+               "salidas se apagan: 10 en prvardo-timer, 30 en PrVardo, 0 ninguno).\n")
         .arg(program, files.isEmpty() ? QString() : files + u' ', SettingsPath(),
              files.isEmpty()
                  ? QString()

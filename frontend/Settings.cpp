@@ -90,6 +90,15 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
             settings.CaFile = value;
         else if (key == QLatin1String("[timer]schedule"))
             settings.TimerSchedule = value;
+        else if (key == QLatin1String("[outputs]watchdog")) {
+            bool number = false;
+            settings.Watchdog = value.toInt(&number);
+            if (!number || settings.Watchdog < 0 || settings.Watchdog > 3600) {
+                error = QStringLiteral("%1: watchdog va de 0 (ninguno) a 3600 segundos, no «%2»")
+                            .arg(path, value);
+                return false;
+            }
+        }
         if (section == QLatin1String("[timer]"))
             settings.Timer.emplace_back(key.mid(section.size()), value);
     }

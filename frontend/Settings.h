@@ -25,6 +25,7 @@ struct TSettings
     QString Password;
     QString CaFile;
     QString TimerSchedule;
+    int Watchdog = -1; // [outputs] watchdog, seconds; -1: the program's own default
     // Every key of [timer] in order, as written (the timer's week reads them).
     std::vector<std::pair<QString, QString>> Timer;
 };

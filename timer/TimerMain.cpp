@@ -10,6 +10,7 @@
 // or calendar that does not read whole at start ends the timer with status 2.
 
 #include "frontend/CommandLine.h"
+#include "frontend/Guard.h"
 #include "outputs/Outputs.h"
 #include "timer/Client.h"
 #include "timer/Control.h"
@@ -36,6 +37,8 @@ const QString FilesUsage =
 
 int main(int argc, char** argv)
 {
+    if (const auto guard = RunGuardIfAsked(QStringLiteral("prvardo-timer"), argc, argv, FilesUsage))
+        return *guard;
     TCommandLine line;
     TSettings settings;
     std::vector<TTargetSpec> specs;
@@ -105,6 +108,12 @@ int main(int argc, char** argv)
 
     // Between slot starts the timer sleeps: its targets are looked after every 2 s, well within
     // an MQTT connection's keep-alive.
+    // The guard before the outputs' threads: they go off even when this program cannot.
+    constexpr int Watchdog = 10; // seconds
+    const std::unique_ptr<TGuardLink> guard =
+        TGuardLink::Start(argc, argv, settings.Watchdog >= 0 ? settings.Watchdog : Watchdog);
+    if (guard)
+        guard->Beat();
     TOutputs outputs(MakeTargets(specs), nullptr, std::chrono::seconds(2));
     QObject::connect(&outputs, &TOutputs::Trouble, &outputs, [](const QString&) {
         // Already on standard error, with the time: no window to show it in.
@@ -116,11 +125,15 @@ int main(int argc, char** argv)
     const std::unique_ptr<QObject> timer =
         StartWallTimer(path, std::move(sources), std::move(holds), outputs, remote, failure);
     if (!timer) {
-        outputs.Stop();
+        if (outputs.Stop() && guard)
+            guard->Done();
         PrintText(stderr, QStringLiteral("prvardo-timer: no se puede vigilar el reloj ni las "
                                          "señales del sistema (%1)\n")
                               .arg(failure));
         return 1;
     }
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    if (guard && outputs.Stop()) // done at the signal already: what it gave
+        guard->Done();
+    return status;
 }

@@ -1,0 +1,47 @@
+#pragma once
+// A guard beside each program that drives outputs: a small process of the same binary, started
+// first thing (before any thread or window), that switches every target off when the program ends
+// without saying that it did (killed, crashed, out of memory), or stops saying that it lives for
+// longer than its watchdog (hung, stopped), which it then ends with SIGKILL first. It needs
+// nothing of the program but a pipe: a '.' every second while the program's event loop turns,
+// and "fin" once the program's own all off is done. The guard ignores the signals a terminal or
+// a logout sends to the whole process group, and acts on its pipe alone; it opens a target only
+// once the program's lock on it has gone with the program.
+
+#include "frontend/CommandLine.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+class TGuardLink : public QObject
+{
+public:
+    // Starts the guard of this program, before any thread: it reads the same command line and
+    // settings file for its targets. `watchdog` is in seconds (0: none). None, said in the log,
+    // when it cannot be started: the program goes on without it.
+    static std::unique_ptr<TGuardLink> Start(int argc, char** argv, int watchdog);
+    ~TGuardLink() override;
+    TGuardLink(const TGuardLink&) = delete;
+    TGuardLink& operator=(const TGuardLink&) = delete;
+
+    // The heartbeat, from now on, from the event loop of the calling thread.
+    void Beat();
+    // Every target is off by the program's own end: the guard ends without touching them.
+    void Done();
+
+private:
+    explicit TGuardLink(int fd) : FFd(fd) {}
+    void Send(const char* bytes);
+
+    int FFd;
+    QTimer FBeat;
+    bool FGone = false; // the guard is gone; said once
+};
+
+// The guard's own run, when the first argument says this process is a guard: the status to end
+// with. None for a program's normal run.
+std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv,
+                                   const QString& files);

@@ -1,0 +1,196 @@
+// The guard beside each program, with the real binaries killed for real: whatever way the
+// program dies (killed, crashed, aborted, stopped past its watchdog), its outputs go off within
+// the bound, on a relay board on a pseudo-terminal and on a plug on the broker of the test run;
+// a clean end is no death.
+
+#include "core/ScheduleFile.h"
+#include "tests/support/CoreSupport.h"
+#include "tests/support/MqttBroker.h"
+#include "tests/support/PtyBoard.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+// A schedule with D2 on all day.
+void SaveD2(const QString& path)
+{
+    TSchedule schedule;
+    for (int slot = 0; slot < TSchedule::Slots; ++slot)
+        for (int hour = 0; hour < TSchedule::Hours; ++hour)
+            schedule.Set(2, slot, hour, true);
+    WriteScheduleFile(path.toStdString(), schedule.Flags());
+}
+
+// One of the programs on one target, as a user of its own (settings with a watchdog of 1 s).
+class TGuarded
+{
+public:
+    TGuarded(bool timer, const QString& target)
+    {
+        QDir(FHome.path()).mkpath(QStringLiteral("PrVardo"));
+        QFile settings(FHome.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
+        EXPECT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write("[outputs]\nwatchdog = 1\n");
+        settings.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* folder : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_STATE_HOME"})
+            environment.insert(QString::fromLatin1(folder), FHome.path());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        Program.setProcessEnvironment(environment);
+        const QString schedule = FHome.filePath(QStringLiteral("aula.tem"));
+        SaveD2(schedule);
+        if (timer)
+            Program.start(QStringLiteral(PRVARDO_TIMER),
+                          {schedule, QStringLiteral("--output"), target});
+        else
+            Program.start(QStringLiteral(PRVARDO_PROGRAM), {QStringLiteral("--output"), target});
+    }
+    ~TGuarded()
+    {
+        Program.kill();
+        Program.waitForFinished();
+    }
+    TGuarded(const TGuarded&) = delete;
+    TGuarded& operator=(const TGuarded&) = delete;
+
+    QByteArray Log()
+    {
+        FLog += Program.readAllStandardError();
+        return FLog;
+    }
+
+    QProcess Program;
+
+private:
+    QTemporaryDir FHome;
+    QByteArray FLog;
+};
+
+// The guard of a running program: its child process.
+pid_t GuardOf(const QProcess& program)
+{
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(program.processId()));
+    return children.open(QIODevice::ReadOnly)
+               ? children.readAll().trimmed().split(' ').value(0).toInt()
+               : 0;
+}
+
+// Each way of dying of one program on one kind of target: the outputs off within the bound.
+void ExpectEveryDeathSwitchesOff(bool timer, bool plug)
+{
+    const std::string broker = SharedBroker();
+    ASSERT_FALSE(broker.empty()) << "PRVARDO_MQTT_BROKER is not set: this test needs the private "
+                                    "broker that scripts/test starts";
+    const struct
+    {
+        const char* What;
+        int Signal;
+        qint64 BoundMs; // from the signal to the outputs off
+    } deaths[] = {
+        {"SIGKILL", SIGKILL, 1000},
+        {"SIGSEGV", SIGSEGV, 1000},
+        {"SIGABRT", SIGABRT, 1000},
+        // The watchdog of 1 s, then as a kill.
+        {"SIGSTOP", SIGSTOP, 1000 + 1000},
+    };
+    int run = 0;
+    for (const auto& death : deaths) {
+        const std::string what = std::string(timer ? "prvardo-timer" : "PrVardo") +
+                                 (plug ? " on a plug, " : " on a board, ") + death.What;
+        TPtyBoard board;
+        const QString topic =
+            QStringLiteral("guardia%1_%2_%3_%4").arg(::getpid()).arg(timer).arg(plug).arg(++run);
+        TSubscriber plugs(broker, {"cmnd/" + topic.toStdString() + "/#"});
+        const QString target =
+            plug ? QStringLiteral("mqtt://%1/%2").arg(QString::fromStdString(broker), topic)
+                 : board.Target();
+        const QString power3 = QStringLiteral("cmnd/%1/POWER3 ").arg(topic);
+        // Off at the end: the board's last byte, the plug's last word for D2.
+        const auto off = [&] {
+            if (!plug)
+                return board.Received().size() > 1 && board.EndsWith(std::string(1, '\0'));
+            const QStringList all = plugs.All().filter(power3);
+            return !all.isEmpty() && all.last().endsWith(QStringLiteral("OFF"));
+        };
+        TGuarded program(timer, target);
+        // The timer switches D2 on; the window starts all off, and its guard's all off
+        // is the byte or word that comes after the death.
+        ASSERT_TRUE(WaitFor([&] {
+            return plug ? !plugs.All().filter(power3).isEmpty() : !board.Received().empty();
+        })) << what
+            << ": never switched";
+        if (timer) {
+            ASSERT_TRUE(WaitFor([&] { return !off(); })) << what << ": D2 never on";
+        }
+        const pid_t guard = GuardOf(program.Program);
+        ASSERT_GT(guard, 0) << what << ": no guard beside the program";
+        const std::size_t before = plug ? std::size_t(plugs.All().size()) : board.Received().size();
+        QElapsedTimer dying;
+        dying.start();
+        ::kill(static_cast<pid_t>(program.Program.processId()), death.Signal);
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                const std::size_t now =
+                    plug ? std::size_t(plugs.All().size()) : board.Received().size();
+                return now > before && off();
+            },
+            10000))
+            << what << ": " << program.Log().data();
+        // A busy machine's scheduling beside the promise: the figure is the benchmark's.
+        EXPECT_LT(dying.elapsed(), death.BoundMs * 3) << what;
+        ASSERT_TRUE(program.Program.state() == QProcess::NotRunning ||
+                    program.Program.waitForFinished(5000))
+            << what;
+        EXPECT_TRUE(WaitFor([&] { return ::kill(guard, 0) != 0; }))
+            << what << ": the guard did not end";
+    }
+}
+
+} // namespace
+
+TEST(Guard, TheTimerOnABoard)
+{
+    ExpectEveryDeathSwitchesOff(true, false);
+}
+
+TEST(Guard, TheTimerOnAPlug)
+{
+    ExpectEveryDeathSwitchesOff(true, true);
+}
+
+TEST(Guard, TheWindowOnABoard)
+{
+    ExpectEveryDeathSwitchesOff(false, false);
+}
+
+TEST(Guard, TheWindowOnAPlug)
+{
+    ExpectEveryDeathSwitchesOff(false, true);
+}
+
+// A clean end is no death: the guard ends with the program, quietly.
+TEST(Guard, ACleanEndIsNoDeath)
+{
+    for (const bool timer : {true, false}) {
+        TPtyBoard board;
+        TGuarded program(timer, board.Target());
+        ASSERT_TRUE(WaitFor([&] { return !board.Received().empty(); }));
+        const pid_t guard = GuardOf(program.Program);
+        ASSERT_GT(guard, 0) << "no guard beside the program";
+        program.Program.terminate();
+        ASSERT_TRUE(program.Program.waitForFinished(5000));
+        const std::size_t ended = board.Received().size();
+        EXPECT_TRUE(board.EndsWith(std::string(1, '\0'))) << "the program's own all off";
+        EXPECT_TRUE(WaitFor([&] { return ::kill(guard, 0) != 0; })) << "the guard stayed";
+        EXPECT_EQ(board.Received().size(), ended) << "the guard switched after a clean end";
+    }
+}

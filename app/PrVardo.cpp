@@ -3,6 +3,7 @@
 #include "app/UnitVardo.h"
 #include "frontend/CommandLine.h"
 #include "frontend/Guard.h"
+#include "frontend/Signals.h"
 #include "outputs/Outputs.h"
 #include "platform/Application.h"
 #include "sound/drivers/PulseAudio.h"
@@ -38,8 +39,9 @@ void SwitchOff()
         guard->Done();
 }
 
-// SIGTERM (a logout, systemctl, kill), SIGINT (Ctrl+C) and SIGHUP (the terminal closed) end the
-// program through its event loop, as closing the window does, with status 128 + the signal. The
+// SIGTERM (a logout, systemctl, kill), SIGINT (Ctrl+C), SIGHUP (the terminal closed) and every
+// other signal that would end the program end it through its event loop, as closing the window
+// does, with status 128 + the signal. The
 // handler only writes the signal's number into a pipe that the event loop reads.
 int SignalPipe[2] = {-1, -1};
 
@@ -67,7 +69,7 @@ void EndOnSignals(QObject* owner)
     action.sa_handler = SignalCame;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+    for (const int signal : EndingSignals)
         ::sigaction(signal, &action, nullptr);
 }
 

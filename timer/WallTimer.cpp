@@ -2,6 +2,7 @@
 
 #include "core/Schedule.h"
 #include "core/WallClock.h"
+#include "frontend/Signals.h"
 #include "timer/Control.h"
 #include "timer/HoldsStore.h"
 #include "timer/StatusText.h"
@@ -26,7 +27,7 @@ sigset_t TimerSignals()
 {
     sigset_t signals;
     sigemptyset(&signals);
-    for (int s : {SIGHUP, SIGTERM, SIGINT})
+    for (const int s : EndingSignals)
         sigaddset(&signals, s);
     return signals;
 }
@@ -143,7 +144,10 @@ private:
                     FRemote->Stop();
                 LogOutputs(off ? QStringLiteral("fin: todas las salidas apagadas")
                                : QStringLiteral("fin: alguna salida puede quedar encendida"));
-                QCoreApplication::exit(0);
+                // A stop asked for (the service's, Ctrl+C) is a normal end; any other signal's
+                // status says which.
+                const bool asked = info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT;
+                QCoreApplication::exit(asked ? 0 : 128 + int(info.ssi_signo));
             }
         }
     }

@@ -27,8 +27,9 @@
 #include <optional>
 #include <vector>
 
-// SIGHUP, SIGTERM and SIGINT: read from a signal descriptor on the main thread, so blocked in
-// every thread, which must be before any thread starts.
+// SIGHUP (read the files again) and every signal that would end the timer (EndingSignals): read
+// from a signal descriptor on the main thread, so blocked in every thread, which must be before
+// any thread starts.
 sigset_t TimerSignals();
 
 // Starts switching `outputs` by `sources` and `holds`, at once and from then on, until SIGTERM or

@@ -124,7 +124,9 @@ TEST(ProgramEnd, EachSignalEndsThroughTheAllOff)
     {
         const char* What;
         int Signal;
-    } rows[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
+    } rows[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT},   {"SIGHUP", SIGHUP},
+                {"SIGUSR1", SIGUSR1}, {"SIGALRM", SIGALRM}, {"SIGXCPU", SIGXCPU},
+                {"SIGTRAP", SIGTRAP}};
     for (const auto& row : rows) {
         TRunning running(environment);
         ::kill(static_cast<pid_t>(running.Program.processId()), row.Signal);

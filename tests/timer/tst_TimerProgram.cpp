@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -303,6 +304,36 @@ TEST(TimerProgram, OneTimerPerUserThatAnswersOrIsSaidNotTo)
     timer.terminate();
     ASSERT_TRUE(timer.waitForFinished(5000));
     EXPECT_TRUE(board.EndsWith(std::string("\x00", 1))) << "all off at the end";
+}
+
+// Every signal that would end the timer ends it through its all off: the stops asked for with
+// status 0, any other with 128 + the signal.
+TEST(TimerProgram, EverySignalEndsThroughTheAllOff)
+{
+    QTemporaryDir dir;
+    const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
+    SaveAllDay(schedule, 0x05);
+    const struct
+    {
+        int Signal;
+        int Status;
+    } rows[] = {{SIGTERM, 0}, {SIGINT, 0}, {SIGUSR1, 128 + SIGUSR1}, {SIGUSR2, 128 + SIGUSR2},
+                {SIGALRM, 128 + SIGALRM}, {SIGVTALRM, 128 + SIGVTALRM}, {SIGXCPU, 128 + SIGXCPU},
+                {SIGTRAP, 128 + SIGTRAP}};
+    for (const auto& row : rows) {
+        const std::string what = strsignal(row.Signal);
+        TPtyBoard board;
+        QProcess timer;
+        timer.setProcessEnvironment(WithoutSettings(dir.path()));
+        timer.start(QStringLiteral(PRVARDO_TIMER),
+                    {schedule, QStringLiteral("--output"), board.Target()});
+        ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x05"); })) << what;
+        ::kill(static_cast<pid_t>(timer.processId()), row.Signal);
+        ASSERT_TRUE(timer.waitForFinished(5000)) << what;
+        EXPECT_EQ(timer.exitStatus(), QProcess::NormalExit) << what << ": ended by the signal";
+        EXPECT_EQ(timer.exitCode(), row.Status) << what;
+        EXPECT_TRUE(board.EndsWith(std::string(1, '\0'))) << what;
+    }
 }
 
 // --dry-run prints the plan of as many days ahead as --days says (its text is the library's own

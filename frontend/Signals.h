@@ -1,0 +1,12 @@
+#pragma once
+// The signals that end a process unless it catches them, and that both programs catch to end
+// through their own all off: a logout, Ctrl+C, a closed terminal, and every other whose default is
+// to end (a timer's alarm, a limit reached, a user's SIGUSR1). The signals of a crash (SIGSEGV,
+// SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGSYS) are left to end the program: its guard switches off.
+
+#include <array>
+#include <csignal>
+
+inline constexpr std::array EndingSignals{SIGTERM, SIGINT,  SIGHUP,    SIGQUIT,   SIGUSR1,
+                                          SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,   SIGXCPU,
+                                          SIGXFSZ, SIGIO,   SIGPWR,    SIGSTKFLT, SIGTRAP};

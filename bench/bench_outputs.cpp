@@ -10,6 +10,7 @@
 //   beside it, as a ratio to the same alone (goal at most 1.2), and from the end to the board's
 //   all off then (goal at most 1 s).
 
+#include "bench/BenchSupport.h"
 #include "outputs/Outputs.h"
 #include "outputs/Targets.h"
 #include "tests/support/NeverAccepts.h"
@@ -38,16 +39,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-QString Broker(const QString& dir, const char* command)
-{
-    QProcess script;
-    script.start(QStringLiteral(PRVARDO_SOURCE_DIR "/scripts/mqtt-broker"),
-                 {QString::fromLatin1(command), dir});
-    script.waitForFinished(15000);
-    return QString::fromUtf8(script.readAllStandardOutput()).trimmed();
-}
 
 void SignalBroker(const QString& dir, int signal)
 {

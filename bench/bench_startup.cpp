@@ -25,6 +25,7 @@
 // platforms.
 
 #include "app/UnitVardo.h"
+#include "bench/BenchSupport.h"
 #include "platform/Application.h"
 #include "platform/Fonts.h"
 #include "platform/StringGrid.h"
@@ -51,17 +52,6 @@
 
 namespace {
 
-// Resident memory of this process in kB.
-long ResidentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return 0;
-}
 
 class FirstPaint : public QObject
 {

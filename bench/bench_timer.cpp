@@ -9,6 +9,7 @@
 //
 // The schedule switches D0 at every slot start, so that each one sends a byte.
 
+#include "bench/BenchSupport.h"
 #include "core/ScheduleFile.h"
 
 #include <QCoreApplication>
@@ -33,65 +34,6 @@
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-QString Broker(const QString& dir, const char* command)
-{
-    QProcess script;
-    script.start(QStringLiteral(PRVARDO_SOURCE_DIR "/scripts/mqtt-broker"),
-                 {QString::fromLatin1(command), dir});
-    script.waitForFinished(15000);
-    return QString::fromUtf8(script.readAllStandardOutput()).trimmed();
-}
-
-// When each message on bench/D1 came, from libmosquitto's own thread.
-struct TStateWatch
-{
-    std::mutex Lock;
-    std::vector<std::pair<Clock::time_point, QByteArray>> Seen;
-    mosquitto* Client = nullptr;
-
-    explicit TStateWatch(const QString& address)
-    {
-        mosquitto_lib_init();
-        Client = mosquitto_new(nullptr, true, this);
-        mosquitto_int_option(Client, MOSQ_OPT_TCP_NODELAY, 1);
-        mosquitto_message_callback_set(
-            Client, [](mosquitto*, void* self, const mosquitto_message* message) {
-                auto& watch = *static_cast<TStateWatch*>(self);
-                const std::lock_guard lock(watch.Lock);
-                watch.Seen.emplace_back(
-                    Clock::now(),
-                    QByteArray(static_cast<const char*>(message->payload), message->payloadlen));
-            });
-        const auto colon = address.lastIndexOf(u':');
-        mosquitto_connect(Client, address.left(colon).toUtf8().constData(),
-                          address.mid(colon + 1).toInt(), 60);
-        mosquitto_subscribe(Client, nullptr, "bench/D1", 1);
-        mosquitto_loop_start(Client);
-    }
-    ~TStateWatch()
-    {
-        mosquitto_disconnect(Client);
-        mosquitto_loop_stop(Client, false);
-        mosquitto_destroy(Client);
-    }
-    // When `payload` first came after `from`; none within 5 s.
-    std::optional<Clock::time_point> After(Clock::time_point from, const QByteArray& payload)
-    {
-        for (const auto until = Clock::now() + std::chrono::seconds(5); Clock::now() < until;) {
-            {
-                const std::lock_guard lock(Lock);
-                for (const auto& [at, seen] : Seen)
-                    if (at >= from && seen == payload)
-                        return at;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return std::nullopt;
-    }
-};
 
 // User and system time of a process so far, in seconds.
 double CpuSeconds(qint64 pid)
@@ -206,7 +148,7 @@ int main(int argc, char** argv)
     std::vector<double> brokerToByte;
     std::vector<double> brokerToState;
     {
-        TStateWatch watch(broker);
+        TTopicWatch watch(broker, "bench/D1");
         mosquitto* publisher = mosquitto_new(nullptr, true, nullptr);
         mosquitto_int_option(publisher, MOSQ_OPT_TCP_NODELAY, 1);
         const auto colon = broker.lastIndexOf(u':');

@@ -194,3 +194,21 @@ TEST(Guard, ACleanEndIsNoDeath)
         EXPECT_EQ(board.Received().size(), ended) << "the guard switched after a clean end";
     }
 }
+
+// The guard dying first changes nothing for the program, which says so once and ends as ever.
+TEST(Guard, AGuardKilledFirstChangesNothing)
+{
+    TPtyBoard board;
+    TGuarded program(true, board.Target());
+    ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x04"); }));
+    const pid_t guard = GuardOf(program.Program);
+    ASSERT_GT(guard, 0);
+    ::kill(guard, SIGKILL);
+    EXPECT_TRUE(WaitFor([&] { return program.Log().contains("guardián"); }))
+        << program.Log().data();
+    program.Program.terminate();
+    ASSERT_TRUE(program.Program.waitForFinished(5000));
+    EXPECT_EQ(program.Program.exitCode(), 0);
+    EXPECT_TRUE(board.EndsWith(std::string(1, '\0'))) << "the program's own all off";
+    EXPECT_EQ(program.Log().count("guardián"), 1) << program.Log().data();
+}

@@ -23,9 +23,9 @@ namespace {
 constexpr char Option[] = "--guardia=";
 constexpr int BeatMs = 1000;
 
-// Every target all off, as the guard finds them once the program is gone: opened (the program's
-// lock went with it), set off, flushed and closed, within about a second, and two for a broker.
-bool SwitchOff(const std::vector<TTargetSpec>& specs)
+} // namespace
+
+bool SwitchOffTargets(const std::vector<TTargetSpec>& specs)
 {
     TOutputs outputs(MakeTargets(specs));
     outputs.Start();
@@ -42,8 +42,6 @@ bool SwitchOff(const std::vector<TTargetSpec>& specs)
     return outputs.Stop(std::chrono::milliseconds(1000));
 }
 
-} // namespace
-
 std::unique_ptr<TGuardLink> TGuardLink::Start(int argc, char** argv, int watchdog)
 {
     int link[2];
@@ -51,9 +49,8 @@ std::unique_ptr<TGuardLink> TGuardLink::Start(int argc, char** argv, int watchdo
         LogOutputs(QStringLiteral("sin guardián de las salidas: %1").arg(qt_error_string(errno)));
         return nullptr;
     }
-    const std::string first =
-        Option + std::to_string(link[0]) + ':' + std::to_string(::getpid()) + ':' +
-        std::to_string(watchdog);
+    const std::string first = Option + std::to_string(link[0]) + ':' + std::to_string(::getpid()) +
+                              ':' + std::to_string(watchdog);
     std::vector<char*> arguments{argv[0], const_cast<char*>(first.c_str())};
     for (int i = 1; i < argc; ++i)
         arguments.push_back(argv[i]);
@@ -181,7 +178,7 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
     }
     int count = 1;
     QCoreApplication application(count, argv);
-    const bool off = SwitchOff(specs);
+    const bool off = SwitchOffTargets(specs);
     LogOutputs(QStringLiteral("guardián: %1 (proceso %2) terminó sin apagar las salidas; %3")
                    .arg(program)
                    .arg(pid)

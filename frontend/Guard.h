@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 class TGuardLink : public QObject
 {
@@ -40,6 +41,12 @@ private:
     QTimer FBeat;
     bool FGone = false; // the guard is gone; said once
 };
+
+// Every target all off, as a program finds them when it cannot drive them (its guard, once the
+// program is gone; a timer that cannot start): opened (when no other program holds them), set
+// off, flushed and closed, within about a second, and two for a broker. Needs an application
+// object. Whether every one is off.
+bool SwitchOffTargets(const std::vector<TTargetSpec>& specs);
 
 // The guard's own run, when the first argument says this process is a guard: the status to end
 // with. None for a program's normal run.

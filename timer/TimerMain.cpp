@@ -88,8 +88,18 @@ int main(int argc, char** argv)
     const QString path = line.Files.value(0);
     TSources sources;
     QString error;
-    if (!ReadSources(path, sources, error))
+    if (!ReadSources(path, sources, error)) {
+        // Never an output left on by a timer that died and cannot start again on a broken file.
+        if (!line.DryRun && !specs.empty()) {
+            PrintText(stderr, QStringLiteral("prvardo-timer: %1\n").arg(error));
+            LogOutputs(SwitchOffTargets(specs)
+                           ? QStringLiteral("sin horario que seguir: todas las salidas apagadas")
+                           : QStringLiteral("sin horario que seguir: alguna salida puede quedar "
+                                            "encendida"));
+            return 2;
+        }
         return refuse(error);
+    }
     if (specs.empty() && !line.DryRun)
         return refuse(QStringLiteral("ninguna salida: nombre al menos una con --output, o pruebe "
                                      "--dry-run"));

@@ -100,10 +100,10 @@ private:
         QFile::remove(FDir.filePath(QStringLiteral("display")));
         FDisplay.clear();
         Server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        Server.start(QStringLiteral("sh"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
-                          .arg(FDir.filePath(QStringLiteral("display")))});
+        Server.start(
+            QStringLiteral("sh"),
+            {QStringLiteral("-c"), QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
+                                       .arg(FDir.filePath(QStringLiteral("display")))});
         if (!WaitFor([&] {
                 QFile file(FDir.filePath(QStringLiteral("display")));
                 return file.open(QIODevice::ReadOnly) &&

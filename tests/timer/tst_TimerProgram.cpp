@@ -306,6 +306,26 @@ TEST(TimerProgram, OneTimerPerUserThatAnswersOrIsSaidNotTo)
     EXPECT_TRUE(board.EndsWith(std::string("\x00", 1))) << "all off at the end";
 }
 
+// A timer that cannot start on a broken schedule (after a crash, say) still sets its targets all
+// off before it ends, so that no output stays on until someone comes.
+TEST(TimerProgram, ABrokenScheduleAtStartSwitchesOff)
+{
+    QTemporaryDir dir;
+    const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
+    QFile broken(schedule);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("1\n0\nbasura\n");
+    broken.close();
+    TPtyBoard board;
+    QProcess timer;
+    timer.setProcessEnvironment(WithoutSettings(dir.path()));
+    timer.start(QStringLiteral(PRVARDO_TIMER),
+                {schedule, QStringLiteral("--output"), board.Target()});
+    ASSERT_TRUE(timer.waitForFinished(5000));
+    EXPECT_EQ(timer.exitCode(), 2);
+    EXPECT_EQ(board.Received(), std::string(1, '\0'));
+}
+
 // Every signal that would end the timer ends it through its all off: the stops asked for with
 // status 0, any other with 128 + the signal.
 TEST(TimerProgram, EverySignalEndsThroughTheAllOff)
@@ -317,8 +337,13 @@ TEST(TimerProgram, EverySignalEndsThroughTheAllOff)
     {
         int Signal;
         int Status;
-    } rows[] = {{SIGTERM, 0}, {SIGINT, 0}, {SIGUSR1, 128 + SIGUSR1}, {SIGUSR2, 128 + SIGUSR2},
-                {SIGALRM, 128 + SIGALRM}, {SIGVTALRM, 128 + SIGVTALRM}, {SIGXCPU, 128 + SIGXCPU},
+    } rows[] = {{SIGTERM, 0},
+                {SIGINT, 0},
+                {SIGUSR1, 128 + SIGUSR1},
+                {SIGUSR2, 128 + SIGUSR2},
+                {SIGALRM, 128 + SIGALRM},
+                {SIGVTALRM, 128 + SIGVTALRM},
+                {SIGXCPU, 128 + SIGXCPU},
                 {SIGTRAP, 128 + SIGTRAP}};
     for (const auto& row : rows) {
         const std::string what = strsignal(row.Signal);

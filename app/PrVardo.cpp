@@ -10,6 +10,7 @@
 
 #include <QSocketNotifier>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -73,6 +74,24 @@ void EndOnSignals(QObject* owner)
         ::sigaction(signal, &action, nullptr);
 }
 
+// When the display goes away (the X server ends), the X library ends the program after its own
+// words, which have no time: they become a line of the log, and the end goes on as ever (the
+// outputs off at exit). Looked up only when the platform has the library loaded.
+void LogDisplayLoss()
+{
+    void* x11 = ::dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+    if (x11 == nullptr)
+        return;
+    using THandler = int (*)(void* display);
+    using TSetHandler = THandler (*)(THandler);
+    if (auto set = reinterpret_cast<TSetHandler>(::dlsym(x11, "XSetIOErrorHandler")))
+        set([](void*) {
+            LogOutputs(QStringLiteral("se perdió la conexión con la pantalla"));
+            return 0;
+        });
+    ::dlclose(x11);
+}
+
 // Shows why the program does not start, in the standard error box, where there is a screen to
 // show it on.
 void ShowStartRefusal(int argc, char** argv, const QString& refusal)
@@ -107,13 +126,14 @@ int main(int argc, char** argv)
     // The guard first, before any thread: the outputs go off even when this program cannot.
     constexpr int Watchdog = 30; // seconds; a modal dialog keeps the event loop turning
     const std::unique_ptr<TGuardLink> guard =
-        specs.empty() ? nullptr
-                      : TGuardLink::Start(argc, argv,
-                                          settings.Watchdog >= 0 ? settings.Watchdog : Watchdog);
+        specs.empty()
+            ? nullptr
+            : TGuardLink::Start(argc, argv, settings.Watchdog >= 0 ? settings.Watchdog : Watchdog);
     // A connection to a broker or a device that went away must fail its write, not end the
     // program.
     std::signal(SIGPIPE, SIG_IGN);
     TApplication application(argc, argv);
+    LogDisplayLoss();
     if (guard) {
         guard->Beat();
         RunningGuard = guard.get();

@@ -138,7 +138,7 @@ int main(int argc, char** argv)
     std::sort(guardKb.begin(), guardKb.end());
     const long kb = guardKb.empty() ? 0 : guardKb.back();
     std::printf("%-44s most   %7ld kB                ratio to the goal of 2048 kB: %.2f\n",
-                "the guard's resident memory while it waits", kb, kb / 2048.0);
+                "the guard's resident memory while it waits", kb, static_cast<double>(kb) / 2048.0);
     Broker(brokerDir, "stop");
     return 0;
 }

@@ -5,12 +5,12 @@
 
 #include <QMetaObject>
 #include <QThread>
-#include <QTime>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 
@@ -63,9 +63,16 @@ QString WordText(std::uint8_t word)
 
 void LogOutputs(const QString& line)
 {
-    const QByteArray text =
-        (QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) + u' ' + line + u'\n')
-            .toLocal8Bit();
+    // The time from the C library: at the program's very end (an exit the toolkit makes when its
+    // display goes away) Qt's own formatting may be gone already.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld ", local.tm_hour, local.tm_min,
+                  local.tm_sec, now.tv_nsec / 1000000);
+    const QByteArray text = stamp + (line + u'\n').toLocal8Bit();
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
     std::fflush(stderr);
 }

@@ -125,7 +125,7 @@ int main(int argc, char** argv)
 
     // The guard first, before any thread: the outputs go off even when this program cannot.
     constexpr int Watchdog = 30; // seconds; a modal dialog keeps the event loop turning
-    const std::unique_ptr<TGuardLink> guard =
+    std::unique_ptr<TGuardLink> guard =
         specs.empty()
             ? nullptr
             : TGuardLink::Start(argc, argv, settings.Watchdog >= 0 ? settings.Watchdog : Watchdog);
@@ -160,5 +160,6 @@ int main(int argc, char** argv)
     const int status = application.exec();
     SwitchOff(); // done already at quit; never left pointing at the outputs as they go
     RunningGuard = nullptr;
+    guard.reset(); // before the application: its beat is a timer of the application's loop
     return status;
 }

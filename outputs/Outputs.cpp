@@ -35,6 +35,12 @@ public:
             FHealth.LostSince = QDateTime::currentDateTime();
         FHealth.Open = false;
         FHealth.Why = why;
+        FHealth.Shown = -1;
+    }
+    void Showed(std::uint8_t word)
+    {
+        const std::lock_guard lock(FLock);
+        FHealth.Shown = word;
     }
     TTargetHealth Get() const
     {
@@ -178,6 +184,7 @@ private:
             return;
         }
         FShown = word;
+        Health->Showed(word);
         FOff = word == 0;
         FConfirming = FReported || FPause != FirstRetry;
         LogOutputs(QStringLiteral("%1: 0x%2 (%3)")

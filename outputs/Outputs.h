@@ -32,6 +32,7 @@ struct TTargetHealth
     bool Open = false;
     QDateTime LostSince; // not open: since when (invalid while it was never open)
     QString Why;         // not open: the cause and remedy, in Spanish
+    int Shown = -1;      // the word the target shows, as far as known; -1 when not known
 };
 
 class TOutputs : public QObject

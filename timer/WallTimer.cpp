@@ -13,6 +13,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <systemd/sd-daemon.h>
+
 #include <sys/inotify.h>
 #include <sys/signalfd.h>
 #include <sys/timerfd.h>
@@ -65,6 +67,18 @@ public:
         connect(changed, &QSocketNotifier::activated, this, [this] { FileChanged(); });
         Watch();
 
+        // As a service (Type=notify), systemd hears that the timer runs: ready once the first
+        // word has reached every target (or a target is away: it gets the word when it comes),
+        // alive at half the watchdog's interval from this loop, stopping at the end.
+        FReady.setInterval(20);
+        connect(&FReady, &QTimer::timeout, this, [this] { TellReadyWhenShown(); });
+        std::uint64_t watchdog = 0;
+        if (::sd_watchdog_enabled(0, &watchdog) > 0 && watchdog > 0) {
+            FWatchdog.setInterval(int(std::max<std::uint64_t>(watchdog / 2000, 1)));
+            connect(&FWatchdog, &QTimer::timeout, this, [] { ::sd_notify(0, "WATCHDOG=1"); });
+            FWatchdog.start();
+        }
+
         auto* control =
             new TControl([this](const QByteArray& request) { return Answer(request); }, this);
         if (!control->Failure().isEmpty())
@@ -103,6 +117,22 @@ public:
         Arm(NextTurn(FHolds, now, zone));
     }
 
+    // Tells systemd the timer is ready, once every target shows the first word or is away.
+    void TellReadyWhenShown()
+    {
+        if (!FReady.isActive())
+            FReady.start();
+        const std::vector<TTargetHealth> targets = FOutputs.Health();
+        const bool shown = std::all_of(targets.begin(), targets.end(), [&](const auto& target) {
+            return (target.Open && FState && target.Shown == FState->Word) ||
+                   target.LostSince.isValid();
+        });
+        if (!shown)
+            return;
+        FReady.stop();
+        ::sd_notify(0, "READY=1");
+    }
+
 private:
     void Arm(const QDateTime& at)
     {
@@ -139,6 +169,8 @@ private:
                 Reload();
             } else if (!FEnding) {
                 FEnding = true;
+                ::sd_notify(0, "STOPPING=1");
+                FWatchdog.stop();
                 const bool off = FOutputs.Stop();
                 if (FRemote != nullptr)
                     FRemote->Stop();
@@ -283,6 +315,8 @@ private:
     std::set<QByteArray> FNames;         // every file read, as a whole path
     std::map<int, QByteArray> FFolderOf; // the folder of each watch
     bool FEnding = false;
+    QTimer FReady;    // until the first word has reached the targets
+    QTimer FWatchdog; // systemd's watchdog, fed from this loop
 };
 
 } // namespace
@@ -298,5 +332,6 @@ std::unique_ptr<QObject> StartWallTimer(const QString& commandLinePath, TSources
     if (!failure.isEmpty())
         return nullptr;
     timer->Apply();
+    timer->TellReadyWhenShown();
     return timer;
 }

@@ -8,6 +8,7 @@
 #include "tests/support/PtyBoard.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSaveFile>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -359,6 +361,61 @@ TEST(TimerProgram, EverySignalEndsThroughTheAllOff)
         EXPECT_EQ(timer.exitCode(), row.Status) << what;
         EXPECT_TRUE(board.EndsWith(std::string(1, '\0'))) << what;
     }
+}
+
+// As a service: READY once the first word is at the board, WATCHDOG at half the interval systemd
+// gives, none while the timer is stopped, STOPPING at its end; on a notify socket of the test's.
+TEST(TimerProgram, TellsSystemdItIsReadyAndAlive)
+{
+    QTemporaryDir dir;
+    const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
+    SaveAllDay(schedule, 0x05);
+    const QByteArray socketPath = QFile::encodeName(dir.filePath(QStringLiteral("notify")));
+    const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::copy_n(socketPath.constData(), socketPath.size(), address.sun_path);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // What came on the socket within `ms`, a message a line.
+    const auto heard = [&](int ms) {
+        QByteArray all;
+        pollfd wait{listener, POLLIN, 0};
+        while (::poll(&wait, 1, ms) > 0) {
+            char message[256];
+            const ssize_t n = ::recv(listener, message, sizeof message, 0);
+            if (n > 0)
+                all += QByteArray(message, int(n)) + '\n';
+            ms = 0;
+        }
+        return all;
+    };
+    QProcessEnvironment environment = WithoutSettings(dir.path());
+    environment.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromUtf8(socketPath));
+    environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+    TPtyBoard board;
+    QProcess timer;
+    timer.setProcessEnvironment(environment);
+    timer.start(QStringLiteral(PRVARDO_TIMER),
+                {schedule, QStringLiteral("--output"), board.Target()});
+    QByteArray said;
+    ASSERT_TRUE(WaitFor([&] { return (said += heard(0)).contains("READY=1"); }));
+    EXPECT_TRUE(board.EndsWith("\x05")) << "ready before the word was at the board";
+    // At half of 400 ms: five in a second.
+    QElapsedTimer second;
+    second.start();
+    int pings = 0;
+    while (second.elapsed() < 1000)
+        pings += int(heard(50).count("WATCHDOG=1"));
+    EXPECT_GE(pings, 3); // one late on a busy machine
+    EXPECT_LE(pings, 6);
+    ::kill(static_cast<pid_t>(timer.processId()), SIGSTOP);
+    heard(0); // what was on its way
+    EXPECT_FALSE(heard(600).contains("WATCHDOG=1")) << "alive while stopped";
+    ::kill(static_cast<pid_t>(timer.processId()), SIGCONT);
+    timer.terminate();
+    ASSERT_TRUE(timer.waitForFinished(5000));
+    EXPECT_TRUE(heard(0).contains("STOPPING=1"));
+    ::close(listener);
 }
 
 // --dry-run prints the plan of as many days ahead as --days says (its text is the library's own

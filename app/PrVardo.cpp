@@ -42,8 +42,8 @@ void SwitchOff()
 
 // SIGTERM (a logout, systemctl, kill), SIGINT (Ctrl+C), SIGHUP (the terminal closed) and every
 // other signal that would end the program end it through its event loop, as closing the window
-// does, with status 128 + the signal. The
-// handler only writes the signal's number into a pipe that the event loop reads.
+// does, with status 128 + the signal. The handler only writes the signal's number into a pipe
+// that the event loop reads.
 int SignalPipe[2] = {-1, -1};
 
 void SignalCame(int signal)

@@ -205,7 +205,7 @@ int OpenForReading(const std::string& path)
     const TOpenedFile file = OpenRegularFile(path);
     if (file.Error != 0)
         ThrowReadError(file.Error);
-    if (!file.Regular)
+    if (file.Fd < 0) // not a regular file
         throw EInOutError(5);
     return file.Fd;
 }

@@ -29,7 +29,6 @@ TOpenedFile OpenRegularFile(const std::string& path)
     if (flags >= 0)
         (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     opened.Fd = fd;
-    opened.Regular = true;
     return opened;
 }
 

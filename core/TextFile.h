@@ -14,17 +14,16 @@
 // A file opened for reading by OpenRegularFile.
 struct TOpenedFile
 {
-    int Fd = -1;          // the descriptor, blocking again for the reads; -1 when not opened
-    int Error = 0;        // errno when open or fstat failed
-    bool Regular = false; // false when the path names a folder, a FIFO or a device
+    int Fd = -1;   // the descriptor, blocking again for the reads; -1 when not opened
+    int Error = 0; // errno when open or fstat failed; 0 with no descriptor: not a regular file
     // The opened file's.
     struct stat Status
     {
     };
 };
 
-// Opens `path` for reading without waiting. A file that is not regular is closed again at once
-// (Fd -1, Regular false, Error 0).
+// Opens `path` for reading without waiting. A file that is not regular (a folder, a FIFO, a
+// device) is closed again at once (Fd -1, Error 0).
 TOpenedFile OpenRegularFile(const std::string& path);
 
 // Reads until `size` bytes are in or the file ends: the count read, or -1 with errno set.

@@ -151,15 +151,13 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
                 continue;
             if (killed)
                 break; // killed, and still not gone: its targets are tried all the same
-            {
-                LogOutputs(QStringLiteral("guardián: %1 (proceso %2) no da señales de vida desde "
-                                          "hace %3 s; se termina")
-                               .arg(program)
-                               .arg(pid)
-                               .arg(watchdog));
-                ::kill(pid_t(pid), SIGKILL);
-                killed = true;
-            }
+            LogOutputs(QStringLiteral("guardián: %1 (proceso %2) no da señales de vida desde hace "
+                                      "%3 s; se termina")
+                           .arg(program)
+                           .arg(pid)
+                           .arg(watchdog));
+            ::kill(pid_t(pid), SIGKILL);
+            killed = true;
             due = std::chrono::steady_clock::now() + std::chrono::seconds(2);
             continue;
         }

@@ -58,29 +58,25 @@ TControl::TControl(TAnswer answer, QObject* parent) : QObject(parent), FAnswer(s
 
 void TControl::Serve(QLocalSocket* client)
 {
-    if (FClients >= MostClients) {
+    const auto drop = [client] {
         client->abort();
         client->deleteLater();
-        return;
-    }
+    };
+    if (FClients >= MostClients)
+        return drop();
     ++FClients;
     connect(client, &QObject::destroyed, this, [this] { --FClients; });
     connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
     // A client that has not said what it wants by then is none of ours, or gone.
     auto* silence = new QTimer(client);
     silence->setSingleShot(true);
-    connect(silence, &QTimer::timeout, client, [client] {
-        client->abort();
-        client->deleteLater();
-    });
+    connect(silence, &QTimer::timeout, client, drop);
     silence->start(RequestWithin);
-    connect(client, &QLocalSocket::readyRead, this, [this, client, silence] {
+    connect(client, &QLocalSocket::readyRead, this, [this, client, silence, drop] {
         if (!client->canReadLine()) {
             // A request is one short line: anything longer is no client of ours.
-            if (client->bytesAvailable() > 4096) {
-                client->abort();
-                client->deleteLater();
-            }
+            if (client->bytesAvailable() > 4096)
+                drop();
             return;
         }
         silence->stop();

@@ -186,9 +186,7 @@ void TRemote::Stop()
     const QByteArray topic = Utf8(FOptions.Base + QStringLiteral("/estado"));
     // Only the holder speaks for BASE, at its end too: BASE is left free for another timer.
     if (FRole == TRole::Holder)
-        mosquitto_publish(FClient, nullptr,
-                          Utf8(FOptions.Base + QStringLiteral("/titular")).constData(), 0, nullptr,
-                          KQos, true);
+        PublishOne(FOptions.Base + QStringLiteral("/titular"), {});
     if (FRole == TRole::Holder && mosquitto_publish(FClient, &sent, topic.constData(), 7, "offline",
                                                     KQos, true) == MOSQ_ERR_SUCCESS) {
         // A moment for it to leave; the broker's will says the same if it does not.
@@ -305,6 +303,11 @@ void TRemote::Connected()
     mosquitto_publish(FClient, nullptr, Utf8(ProbeTopic()).constData(), 1, "?", KQos, false);
 }
 
+QStringList TRemote::SetTopics() const
+{
+    return {FOptions.Base + QStringLiteral("/+/set"), FOptions.Base + QStringLiteral("/set")};
+}
+
 QString TRemote::ProbeTopic() const
 {
     return FOptions.Base +
@@ -325,8 +328,7 @@ void TRemote::Decide()
             PublishOne(FOptions.Base + QStringLiteral("/titular"), Utf8(FIdentity));
             return;
         }
-        for (const QString& topic :
-             {FOptions.Base + QStringLiteral("/+/set"), FOptions.Base + QStringLiteral("/set")})
+        for (const QString& topic : SetTopics())
             mosquitto_unsubscribe(FClient, nullptr, Utf8(topic).constData());
     }
     FRole = TRole::Aside;
@@ -345,8 +347,7 @@ void TRemote::Hold()
     FSaidAside = false;
     FRole = TRole::Holder;
     PublishOne(FOptions.Base + QStringLiteral("/titular"), Utf8(FIdentity));
-    for (const QString& topic :
-         {FOptions.Base + QStringLiteral("/+/set"), FOptions.Base + QStringLiteral("/set")})
+    for (const QString& topic : SetTopics())
         mosquitto_subscribe(FClient, nullptr, Utf8(topic).constData(), KQos);
     if (!FOptions.Discovery.isEmpty())
         mosquitto_subscribe(FClient, nullptr,

@@ -29,6 +29,7 @@
 #include "week/SchoolWeek.h"
 
 #include <QObject>
+#include <QStringList>
 
 #include <array>
 #include <functional>
@@ -74,6 +75,8 @@ private:
     void Decide();
     void Hold();
     QString ProbeTopic() const;
+    // Where commands come: BASE/D0/set .. BASE/D5/set and BASE/set.
+    QStringList SetTopics() const;
     // Says in the log what keeps the broker away, once for each new cause until connected again.
     void Trouble(const QString& cause);
     void Received(const TMessage& message);

@@ -72,6 +72,7 @@ public:
         // alive at half the watchdog's interval from this loop, stopping at the end.
         FReady.setInterval(20);
         connect(&FReady, &QTimer::timeout, this, [this] { TellReadyWhenShown(); });
+        FReady.start(); // its first look comes after the first Apply
         std::uint64_t watchdog = 0;
         if (::sd_watchdog_enabled(0, &watchdog) > 0 && watchdog > 0) {
             FWatchdog.setInterval(int(std::max<std::uint64_t>(watchdog / 2000, 1)));
@@ -117,11 +118,10 @@ public:
         Arm(NextTurn(FHolds, now, zone));
     }
 
+private:
     // Tells systemd the timer is ready, once every target shows the first word or is away.
     void TellReadyWhenShown()
     {
-        if (!FReady.isActive())
-            FReady.start();
         const std::vector<TTargetHealth> targets = FOutputs.Health();
         const bool shown = std::all_of(targets.begin(), targets.end(), [&](const auto& target) {
             return (target.Open && FState && target.Shown == FState->Word) ||
@@ -133,7 +133,6 @@ public:
         ::sd_notify(0, "READY=1");
     }
 
-private:
     void Arm(const QDateTime& at)
     {
         const qint64 ms = at.toMSecsSinceEpoch();
@@ -332,6 +331,5 @@ std::unique_ptr<QObject> StartWallTimer(const QString& commandLinePath, TSources
     if (!failure.isEmpty())
         return nullptr;
     timer->Apply();
-    timer->TellReadyWhenShown();
     return timer;
 }

@@ -9,6 +9,7 @@
 // A holiday calendar is read up to 4 MiB: a school's calendar of many years is a few hundred KiB,
 // and a longer file is refused without reading it into memory.
 constexpr std::size_t HolidayFileLimit = std::size_t{4} * 1024 * 1024;
+
 // Reads the all-day events of an iCalendar file as the dates they cover, from `from` to `to`
 // (both included). Single events, multi-day events (DTEND is the day after the last day, as
 // iCalendar has it; or a DURATION), and recurring ones (RRULE, RDATE, EXDATE) are expanded.

@@ -7,12 +7,11 @@
 #include "tests/support/CoreSupport.h"
 #include "tests/support/MqttBroker.h"
 #include "tests/support/PtyBoard.h"
+#include "tests/support/UserProgram.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -30,49 +29,20 @@ void SaveD2(const QString& path)
     WriteScheduleFile(path.toStdString(), schedule.Flags());
 }
 
-// One of the programs on one target, as a user of its own (settings with a watchdog of 1 s).
-class TGuarded
+// One of the programs on one target, D2 on by its schedule, as a user of its own with a watchdog
+// of 1 s.
+class TGuarded : public TUserProgram
 {
 public:
-    TGuarded(bool timer, const QString& target)
+    TGuarded(bool timer, const QString& target) : TUserProgram("[outputs]\nwatchdog = 1\n")
     {
-        QDir(FHome.path()).mkpath(QStringLiteral("PrVardo"));
-        QFile settings(FHome.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
-        EXPECT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write("[outputs]\nwatchdog = 1\n");
-        settings.close();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* folder : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_STATE_HOME"})
-            environment.insert(QString::fromLatin1(folder), FHome.path());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        Program.setProcessEnvironment(environment);
-        const QString schedule = FHome.filePath(QStringLiteral("aula.tem"));
-        SaveD2(schedule);
+        SaveD2(File(QStringLiteral("aula.tem")));
         if (timer)
-            Program.start(QStringLiteral(PRVARDO_TIMER),
-                          {schedule, QStringLiteral("--output"), target});
+            Process.start(QStringLiteral(PRVARDO_TIMER),
+                          {File(QStringLiteral("aula.tem")), QStringLiteral("--output"), target});
         else
-            Program.start(QStringLiteral(PRVARDO_PROGRAM), {QStringLiteral("--output"), target});
+            Process.start(QStringLiteral(PRVARDO_PROGRAM), {QStringLiteral("--output"), target});
     }
-    ~TGuarded()
-    {
-        Program.kill();
-        Program.waitForFinished();
-    }
-    TGuarded(const TGuarded&) = delete;
-    TGuarded& operator=(const TGuarded&) = delete;
-
-    QByteArray Log()
-    {
-        FLog += Program.readAllStandardError();
-        return FLog;
-    }
-
-    QProcess Program;
-
-private:
-    QTemporaryDir FHome;
-    QByteArray FLog;
 };
 
 // The guard of a running program: its child process.
@@ -131,12 +101,12 @@ void ExpectEveryDeathSwitchesOff(bool timer, bool plug)
         if (timer) {
             ASSERT_TRUE(WaitFor([&] { return !off(); })) << what << ": D2 never on";
         }
-        const pid_t guard = GuardOf(program.Program);
+        const pid_t guard = GuardOf(program.Process);
         ASSERT_GT(guard, 0) << what << ": no guard beside the program";
         const std::size_t before = plug ? std::size_t(plugs.All().size()) : board.Received().size();
         QElapsedTimer dying;
         dying.start();
-        ::kill(static_cast<pid_t>(program.Program.processId()), death.Signal);
+        ::kill(static_cast<pid_t>(program.Process.processId()), death.Signal);
         EXPECT_TRUE(WaitFor(
             [&] {
                 const std::size_t now =
@@ -147,8 +117,8 @@ void ExpectEveryDeathSwitchesOff(bool timer, bool plug)
             << what << ": " << program.Log().data();
         // A busy machine's scheduling beside the promise: the figure is the benchmark's.
         EXPECT_LT(dying.elapsed(), death.BoundMs * 3) << what;
-        ASSERT_TRUE(program.Program.state() == QProcess::NotRunning ||
-                    program.Program.waitForFinished(5000))
+        ASSERT_TRUE(program.Process.state() == QProcess::NotRunning ||
+                    program.Process.waitForFinished(5000))
             << what;
         EXPECT_TRUE(WaitFor([&] { return ::kill(guard, 0) != 0; }))
             << what << ": the guard did not end";
@@ -184,10 +154,10 @@ TEST(Guard, ACleanEndIsNoDeath)
         TPtyBoard board;
         TGuarded program(timer, board.Target());
         ASSERT_TRUE(WaitFor([&] { return !board.Received().empty(); }));
-        const pid_t guard = GuardOf(program.Program);
+        const pid_t guard = GuardOf(program.Process);
         ASSERT_GT(guard, 0) << "no guard beside the program";
-        program.Program.terminate();
-        ASSERT_TRUE(program.Program.waitForFinished(5000));
+        program.Process.terminate();
+        ASSERT_TRUE(program.Process.waitForFinished(5000));
         const std::size_t ended = board.Received().size();
         EXPECT_TRUE(board.EndsWith(std::string(1, '\0'))) << "the program's own all off";
         EXPECT_TRUE(WaitFor([&] { return ::kill(guard, 0) != 0; })) << "the guard stayed";
@@ -201,14 +171,14 @@ TEST(Guard, AGuardKilledFirstChangesNothing)
     TPtyBoard board;
     TGuarded program(true, board.Target());
     ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x04"); }));
-    const pid_t guard = GuardOf(program.Program);
+    const pid_t guard = GuardOf(program.Process);
     ASSERT_GT(guard, 0);
     ::kill(guard, SIGKILL);
     EXPECT_TRUE(WaitFor([&] { return program.Log().contains("guardián"); }))
         << program.Log().data();
-    program.Program.terminate();
-    ASSERT_TRUE(program.Program.waitForFinished(5000));
-    EXPECT_EQ(program.Program.exitCode(), 0);
+    program.Process.terminate();
+    ASSERT_TRUE(program.Process.waitForFinished(5000));
+    EXPECT_EQ(program.Process.exitCode(), 0);
     EXPECT_TRUE(board.EndsWith(std::string(1, '\0'))) << "the program's own all off";
     EXPECT_EQ(program.Log().count("guardián"), 1) << program.Log().data();
 }

@@ -20,7 +20,7 @@ struct Row
     bool Good;
 };
 
-// The address of one kind, or that kind's defaults when the spec is of another.
+// The address of one kind, or that kind's defaults when the target parsed is of another kind.
 template <class Address> Address Of(const TTargetSpec& s)
 {
     const Address* address = std::get_if<Address>(&s.Address);

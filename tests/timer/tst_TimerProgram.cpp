@@ -409,7 +409,12 @@ TEST(TimerProgram, TellsSystemdItIsReadyAndAlive)
     EXPECT_GE(pings, 3); // one late on a busy machine
     EXPECT_LE(pings, 6);
     ::kill(static_cast<pid_t>(timer.processId()), SIGSTOP);
-    heard(0); // what was on its way
+    ASSERT_TRUE(WaitFor([&] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(timer.processId()));
+        return stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") T ");
+    })) << "never stopped";
+    heard(0); // what was on its way before it stopped
+    // Three of its intervals of 200 ms without a word.
     EXPECT_FALSE(heard(600).contains("WATCHDOG=1")) << "alive while stopped";
     ::kill(static_cast<pid_t>(timer.processId()), SIGCONT);
     timer.terminate();

@@ -8,6 +8,7 @@
 #include "tests/support/CoreSupport.h"
 #include "tests/support/MqttBroker.h"
 #include "tests/support/PtyBoard.h"
+#include "tests/support/UserProgram.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -188,84 +189,45 @@ TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
 TEST(TimerRemote, ARefusingBrokerIsSaidOnce)
 {
     TPrivateBroker broker("profe:secreto");
-    QTemporaryDir dir;
-    const QString schedule = dir.filePath(QStringLiteral("aula.tem"));
-    SaveSchedule(schedule);
-    QDir(dir.path()).mkpath(QStringLiteral("PrVardo"));
-    QFile settings(dir.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    settings.write(
+    TUserProgram timer(
         QStringLiteral("[outputs]\npassword = otra\n[timer]\nmqtt = mqtt://profe@%1/aula\n")
             .arg(QString::fromStdString(broker.Address))
             .toUtf8());
-    settings.close();
+    SaveSchedule(timer.File(QStringLiteral("aula.tem")));
     TPtyBoard board;
-    QProcess timer;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.path());
-    timer.setProcessEnvironment(environment);
-    timer.start(QStringLiteral(PRVARDO_TIMER),
-                {schedule, QStringLiteral("--output"), board.Target()});
+    timer.Process.start(
+        QStringLiteral(PRVARDO_TIMER),
+        {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"), board.Target()});
     EXPECT_TRUE(WaitFor([&] { return board.Received().size() >= 2; })) << "the board switched";
     // Three refusals at the broker: the timer tried again twice at least.
     EXPECT_TRUE(WaitFor([&] { return broker.Log().count("not authorised") >= 3; }, 20000));
-    QByteArray log = timer.readAllStandardError();
+    const QByteArray log = timer.Log();
     qsizetype said = 0;
     for (const QByteArray& line : log.split('\n'))
         said += line.contains("MQTT") ? 1 : 0;
     EXPECT_EQ(said, 1) << log.data();
-    timer.terminate();
-    ASSERT_TRUE(timer.waitForFinished(5000));
+    timer.End();
 }
 
 namespace {
 
-// A timer of a user of its own (its own settings, state and runtime folders) on a relay board of
-// its own, on `base` of the broker of the test run.
-class TUserTimer
+// A timer of a user of its own on a relay board of its own, on `base` of the broker of the test
+// run.
+class TUserTimer : public TUserProgram
 {
 public:
     TUserTimer(const std::string& broker, const QString& base)
-    {
-        SaveSchedule(FDir.filePath(QStringLiteral("aula.tem")));
-        QDir(FDir.path()).mkpath(QStringLiteral("PrVardo"));
-        QFile settings(FDir.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
-        EXPECT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write(QStringLiteral("[timer]\nmqtt = mqtt://%1/%2\ndiscovery =\n")
+        : TUserProgram(QStringLiteral("[timer]\nmqtt = mqtt://%1/%2\ndiscovery =\n")
                            .arg(QString::fromStdString(broker), base)
-                           .toUtf8());
-        settings.close();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* folder : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_STATE_HOME"})
-            environment.insert(QString::fromLatin1(folder), FDir.path());
-        Process.setProcessEnvironment(environment);
-        Process.start(QStringLiteral(PRVARDO_TIMER), {FDir.filePath(QStringLiteral("aula.tem")),
+                           .toUtf8())
+    {
+        SaveSchedule(File(QStringLiteral("aula.tem")));
+        Process.start(QStringLiteral(PRVARDO_TIMER), {File(QStringLiteral("aula.tem")),
                                                       QStringLiteral("--output"), Board.Target()});
     }
-    ~TUserTimer()
-    {
-        Process.terminate();
-        Process.waitForFinished();
-    }
-    TUserTimer(const TUserTimer&) = delete;
-    TUserTimer& operator=(const TUserTimer&) = delete;
-
-    QByteArray Log()
-    {
-        FLog += Process.readAllStandardError();
-        return FLog;
-    }
-    QString Pid() const { return QStringLiteral("proceso %1").arg(Process.processId()); }
+    ~TUserTimer() { End(); } // while its board is there
 
     TPtyBoard Board;
-    QProcess Process;
-
-private:
-    QTemporaryDir FDir;
-    QByteArray FLog;
 };
 
 } // namespace

@@ -21,7 +21,11 @@
 namespace {
 
 constexpr char Option[] = "--guardia=";
-constexpr int BeatMs = 1000;
+// A beat at least four times within the watchdog, and every second at most.
+constexpr int LongestBeatMs = 1000;
+// Until the first beat the program is starting (a window is being made on a slow machine): it
+// gets at least this long.
+constexpr int StartingSeconds = 30;
 
 } // namespace
 
@@ -69,7 +73,8 @@ std::unique_ptr<TGuardLink> TGuardLink::Start(int argc, char** argv, int watchdo
         return nullptr;
     }
     ::fcntl(link[1], F_SETFL, O_NONBLOCK);
-    return std::unique_ptr<TGuardLink>(new TGuardLink(link[1]));
+    return std::unique_ptr<TGuardLink>(new TGuardLink(
+        link[1], watchdog > 0 ? std::min(LongestBeatMs, watchdog * 1000 / 4) : LongestBeatMs));
 }
 
 TGuardLink::~TGuardLink()
@@ -79,10 +84,11 @@ TGuardLink::~TGuardLink()
 
 void TGuardLink::Beat()
 {
-    FBeat.setInterval(BeatMs);
+    FBeat.setInterval(FBeatMs);
     connect(&FBeat, &QTimer::timeout, this, [this] { Send("."); });
     FBeat.start();
-    Send(".");
+    // The first beat once the loop turns: the guard knows then that the program has started.
+    QTimer::singleShot(0, this, [this] { Send("."); });
 }
 
 void TGuardLink::Done()
@@ -130,11 +136,12 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
                         specs))
         return 2;
 
-    const auto deadline = [&] {
-        return watchdog > 0 ? std::chrono::steady_clock::now() + std::chrono::seconds(watchdog)
+    const auto deadline = [&](int seconds) {
+        return watchdog > 0 ? std::chrono::steady_clock::now() + std::chrono::seconds(seconds)
                             : std::chrono::steady_clock::time_point::max();
     };
-    auto due = deadline();
+    int allowed = std::max(watchdog, StartingSeconds);
+    auto due = deadline(allowed);
     bool killed = false;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -155,7 +162,7 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
                                       "%3 s; se termina")
                            .arg(program)
                            .arg(pid)
-                           .arg(watchdog));
+                           .arg(allowed));
             ::kill(pid_t(pid), SIGKILL);
             killed = true;
             due = std::chrono::steady_clock::now() + std::chrono::seconds(2);
@@ -168,8 +175,10 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
         if (n > 0) {
             if (std::memchr(bytes, 'f', std::size_t(n)) != nullptr)
                 return 0; // the program's own all off is done
-            if (!killed)
-                due = deadline();
+            if (!killed) {
+                allowed = watchdog;
+                due = deadline(watchdog);
+            }
             continue;
         }
         break; // the program is gone without its all off

@@ -3,10 +3,11 @@
 // first thing (before any thread or window), that switches every target off when the program ends
 // without saying that it did (killed, crashed, out of memory), or stops saying that it lives for
 // longer than its watchdog (hung, stopped), which it then ends with SIGKILL first. It needs
-// nothing of the program but a pipe: a '.' every second while the program's event loop turns,
-// and "fin" once the program's own all off is done. The guard ignores the signals a terminal or
-// a logout sends to the whole process group, and acts on its pipe alone; it opens a target only
-// once the program's lock on it has gone with the program.
+// nothing of the program but a pipe: a '.' every second (four times within the watchdog at
+// least) while the program's event loop turns, and "fin" once the program's own all off is done.
+// Until the first beat the program is starting, and gets 30 s at least. The guard ignores the
+// signals a terminal or a logout sends to the whole process group, and acts on its pipe alone; it
+// opens a target only once the program's lock on it has gone with the program.
 
 #include "frontend/CommandLine.h"
 
@@ -34,10 +35,11 @@ public:
     void Done();
 
 private:
-    explicit TGuardLink(int fd) : FFd(fd) {}
+    TGuardLink(int fd, int beatMs) : FFd(fd), FBeatMs(beatMs) {}
     void Send(const char* bytes);
 
     int FFd;
+    int FBeatMs;
     QTimer FBeat;
     bool FGone = false; // the guard is gone; said once
 };

@@ -40,6 +40,11 @@ public:
     // Called every 50 ms to 2 s while the target is open: keeps a connection alive, notices a
     // loss. False, with Error() set, when the target is lost.
     virtual bool Service() { return true; }
+    // The longest the target may go without a service call while open, for a target that sends
+    // something of its own at a pace (a heartbeat); zero: the program's own period will do.
+    virtual std::chrono::milliseconds ServiceWithin() const { return {}; }
+    // At a clean end, after the last word: undoes what Open set on the device beyond the outputs.
+    virtual void Leave() {}
     // Waits until what was written has left, at most until `deadline` (at quit).
     virtual void Flush(std::chrono::steady_clock::time_point /*deadline*/) {}
     // Closes the device or the connection; nothing is sent.

@@ -106,7 +106,10 @@ public:
     void Begin()
     {
         FService = new QTimer(this);
-        FService->setInterval(FServicePeriod);
+        const auto within = FTarget->ServiceWithin();
+        FService->setInterval(within > std::chrono::milliseconds(0)
+                                  ? std::min(within, FServicePeriod)
+                                  : FServicePeriod);
         connect(FService, &QTimer::timeout, this, [this] { Service(); });
         FService->start();
         FRetry = new QTimer(this);
@@ -134,6 +137,7 @@ public:
         if (FOpen && FShown != 0)
             Send(0);
         if (FOpen) {
+            FTarget->Leave();
             FTarget->Flush(deadline);
             // What did not reach the device by the deadline may not have switched it off.
             FOff = FOff && FTarget->Delivered();
@@ -167,14 +171,11 @@ private:
         }
         FOpen = true;
         Health->Opened();
-        // Right after an open the target's state is not known: every output is set. The first
-        // time that is all off (nothing switches before the program says so); after a loss, the
-        // current word at once.
-        const auto wanted = static_cast<std::uint8_t>(Wanted.load());
-        Send(FEverOpen ? wanted : 0, true);
-        FEverOpen = true;
-        if (FOpen && FShown != wanted)
-            Send(wanted);
+        // Right after an open the target's state is not known: every output is set, to the word
+        // the program wants now: all off until it says otherwise. A program that knows its word
+        // before it starts its outputs (the timer started again after a crash) sends that word at
+        // once, not all off and then the word: on a plug that would be a blip of its power.
+        Send(static_cast<std::uint8_t>(Wanted.load()), true);
     }
 
     void Send(std::uint8_t word, bool unknown = false)
@@ -257,8 +258,7 @@ private:
     bool FOpen = false;
     bool FReported = false;   // this loss has been reported
     bool FConfirming = false; // back after a loss: waiting for a write to go through
-    bool FEverOpen = false;
-    int FShown = -1;  // the word the target shows; -1 unknown
+    int FShown = -1;          // the word the target shows; -1 unknown
     bool FOff = true; // false while the target may show an output on (a loss keeps what it was)
     std::chrono::milliseconds FPause = FirstRetry;
 };
@@ -268,6 +268,7 @@ struct TOutputs::TDriven
     std::unique_ptr<QThread> Thread;
     TTargetDriver* Driver = nullptr; // lives on Thread, deleted when it ends
     std::shared_ptr<THealthBox> Health;
+    QString Name; // kept here: a driver whose thread outlives Stop's wait may be gone any time
     std::atomic<bool> SwitchedOff{false};
 };
 
@@ -280,6 +281,7 @@ TOutputs::TOutputs(std::vector<std::unique_ptr<TOutputTarget>> targets, QObject*
         driven->Thread = std::make_unique<QThread>();
         driven->Driver = new TTargetDriver(std::move(target), servicePeriod);
         driven->Health = driven->Driver->Health;
+        driven->Name = driven->Driver->Target().Name();
         driven->Thread->setObjectName(QStringLiteral("Salida"));
         driven->Driver->moveToThread(driven->Thread.get());
         connect(driven->Thread.get(), &QThread::finished, driven->Driver, &QObject::deleteLater);
@@ -359,8 +361,8 @@ bool TOutputs::Stop(std::chrono::milliseconds bound)
         }
         // Still inside a call to its device: the thread cannot be ended. It is left to finish, or
         // to end with the process.
-        LogOutputs(QStringLiteral("Salida %1: no responde; puede quedar encendida")
-                       .arg(driven->Driver->Target().Name()));
+        LogOutputs(
+            QStringLiteral("Salida %1: no responde; puede quedar encendida").arg(driven->Name));
         FAllOff = false;
     }
     return FAllOff;

@@ -6,8 +6,9 @@
 // the meter and nothing waits on a device or the network there. On its thread, every open target
 // gets the word when it differs from what the target shows (a repeated word sends nothing), and a
 // service call every service period (50 ms unless asked otherwise); a target that hangs in a call
-// to its device delays no other. Start() opens every target and sets it all off; Stop() sets every
-// open target all off, flushes and closes it, within a bound for all of them together.
+// to its device delays no other. Start() opens every target and sets it to the word written so
+// far (all off when none was); Stop() sets every open target all off, flushes and closes it,
+// within a bound for all of them together.
 //
 // A target that cannot be opened, or is lost later, is closed and opened again after a pause that
 // grows to 5 s; once it is back it gets the current word at once. Trouble() is emitted once per
@@ -49,7 +50,8 @@ public:
 
     bool Empty() const { return FDriven.empty(); }
 
-    // Starts the worker: every target is opened and set all off.
+    // Starts the worker: every target is opened and set to the word written so far, all off
+    // when none was.
     void Start();
     // Keeps the word (bits 0 to 5) for the targets. Never waits.
     void Write(std::uint8_t word);

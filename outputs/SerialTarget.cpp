@@ -6,6 +6,10 @@
 // that starts again (an Arduino resets when its port is opened) cannot know the word: any byte it
 // sends asks for the word again. A lost device (unplugged) shows as a resource error; Service
 // notices it even when nothing is being written.
+//
+// While the port is open the word is sent again every second, also when it did not change: the
+// board's sketch switches every relay off when no byte came for three seconds, so a board whose
+// program died, froze or lost its cable does not keep an output on.
 
 #include "DeviceErrors.h"
 #include "Targets.h"
@@ -25,6 +29,9 @@ const TDeviceWords SerialWords{QStringLiteral("el dispositivo"), QStringLiteral(
 
 // How long Write waits for the byte to leave for the device before it leaves it to the loop.
 constexpr int HandOverMs = 50;
+// The word again after this long without a byte, and how often that is looked at.
+constexpr std::chrono::milliseconds HeartbeatEvery{1000};
+constexpr std::chrono::milliseconds HeartbeatCheck{250};
 
 class TSerialTarget final : public TOutputTarget
 {
@@ -70,6 +77,7 @@ public:
         if (FLost)
             return Fail(LostError(), FPort->errorString());
         FWord = word;
+        FWritten = std::chrono::steady_clock::now();
         return true;
     }
 
@@ -77,13 +85,19 @@ public:
     {
         if (!FPort)
             return Fail(QStringLiteral("el dispositivo no está abierto"));
-        if (!FLost && FPort->bytesAvailable() > 0) {
+        if (FLost)
+            return Fail(LostError(), FPort->errorString());
+        bool again = std::chrono::steady_clock::now() - FWritten >= HeartbeatEvery;
+        if (FPort->bytesAvailable() > 0) {
             FPort->readAll();
-            if (FWord >= 0)
-                return Write(static_cast<std::uint8_t>(FWord), FWord);
+            again = true;
         }
-        return FLost ? Fail(LostError(), FPort->errorString()) : true;
+        if (again && FWord >= 0)
+            return Write(static_cast<std::uint8_t>(FWord), FWord);
+        return true;
     }
+
+    std::chrono::milliseconds ServiceWithin() const override { return HeartbeatCheck; }
 
     void Flush(std::chrono::steady_clock::time_point deadline) override
     {
@@ -131,7 +145,8 @@ private:
     qint32 FBaud;
     std::unique_ptr<QSerialPort> FPort;
     bool FLost = false;
-    int FWord = -1; // the last word written, for a board that asks again
+    int FWord = -1; // the last word written, for a board that asks again and for the heartbeat
+    std::chrono::steady_clock::time_point FWritten;
 };
 
 } // namespace

@@ -128,12 +128,13 @@ int main(int argc, char** argv)
     QObject::connect(&outputs, &TOutputs::Trouble, &outputs, [](const QString&) {
         // Already on standard error, with the time: no window to show it in.
     });
-    outputs.Start();
     const QString mainPath = sources.MainPath;
     LogOutputs(QStringLiteral("horario %1").arg(mainPath));
     QString failure;
+    // The timer gives the outputs their word before they start: a target opens straight to it.
     const std::unique_ptr<QObject> timer =
         StartWallTimer(path, std::move(sources), std::move(holds), outputs, remote, failure);
+    outputs.Start();
     if (!timer) {
         if (outputs.Stop() && guard)
             guard->Done();

@@ -106,10 +106,12 @@ bool EndsWith(const Strings& calls, const Strings& tail)
 
 } // namespace
 
-TEST(Outputs, AllOffFirstThenOnlyChangesThenAllOffAtTheEnd)
+// A word written before the start is the first thing a target gets (the timer started again with
+// an output on): not all off first, which on a plug would be a blip of its power.
+TEST(Outputs, TheFirstWordStraightAwayThenOnlyChangesThenAllOffAtTheEnd)
 {
     Started s(2);
-    s.Outputs->Write(5); // before the worker runs: the targets start all off all the same
+    s.Outputs->Write(5);
     s.Outputs->Start();
     // Each word once the one before has reached both targets (words written faster than a
     // target takes them may give way to the newest one).
@@ -117,8 +119,8 @@ TEST(Outputs, AllOffFirstThenOnlyChangesThenAllOffAtTheEnd)
     {
         std::uint8_t Word;
         const char* Seen;
-    } steps[] = {{5, "Write 5 from 0"},
-                 {5, "Write 5 from 0"},
+    } steps[] = {{5, "Write 5 from -1"},
+                 {5, "Write 5 from -1"},
                  {7, "Write 7 from 5"},
                  {7, "Write 7 from 5"},
                  {0xFF, "Write 63 from 7"}};
@@ -131,9 +133,8 @@ TEST(Outputs, AllOffFirstThenOnlyChangesThenAllOffAtTheEnd)
     }
     s.Outputs->Stop();
     for (CallLog& target : s.Targets)
-        EXPECT_EQ(target.Calls(),
-                  (Strings{"Open", "Write 0 from -1", "Write 5 from 0", "Write 7 from 5",
-                           "Write 63 from 7", "Write 0 from 63", "Flush", "Close"}))
+        EXPECT_EQ(target.Calls(), (Strings{"Open", "Write 5 from -1", "Write 7 from 5",
+                                           "Write 63 from 7", "Write 0 from 63", "Flush", "Close"}))
             << "bits 6 and 7 never reach a target; a repeated word sends nothing";
 }
 
@@ -145,12 +146,19 @@ TEST(Outputs, ATargetThatFailsOrIsLostIsReportedOnceAndGetsTheCurrentWordWhenBac
     QSignalSpy trouble(s.Outputs.get(), &TOutputs::Trouble);
     s.Outputs->Start();
     s.Outputs->Write(3);
-    ASSERT_TRUE(WaitFor([&] { return EndsWith(flaky.Calls(), {"Write 3 from 0"}); }, 5000))
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return EndsWith(flaky.Calls(), {"Open", "Write 3 from -1"});
+        },
+        5000))
         << ::testing::PrintToString(flaky.Calls());
     ASSERT_EQ(trouble.size(), 1) << "one report for the failing opens";
     EXPECT_EQ(trouble[0][0].toString(),
               QStringLiteral("Salida uno: no contesta; compruebe el cable"));
-    EXPECT_TRUE(EndsWith(s.Targets[1].Calls(), {"Write 3 from 0"})) << "the other goes on";
+    // The other goes on (it may have opened before the word came, or after).
+    EXPECT_TRUE(EndsWith(s.Targets[1].Calls(), {"Write 3 from 0"}) ||
+                EndsWith(s.Targets[1].Calls(), {"Open", "Write 3 from -1"}))
+        << ::testing::PrintToString(s.Targets[1].Calls());
 
     flaky.LoseAtNextWrite = true;
     s.Outputs->Write(2);

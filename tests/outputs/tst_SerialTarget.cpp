@@ -183,3 +183,29 @@ TEST_F(SerialTarget, ATargetAnotherProgramDrivesIsHeldNotTrouble)
     EXPECT_EQ(board.Received(1), QByteArray(1, 0)) << "taken over: all off first";
     outputs.Stop();
 }
+
+// The board's sketch switches off after three seconds without a byte: while the port is open the
+// word goes again every second, also in a program that services its targets only every 2 s.
+TEST_F(SerialTarget, WhileOpenTheWordGoesAgainEverySecond)
+{
+    TBoard board(Device);
+    std::vector<std::unique_ptr<TOutputTarget>> targets;
+    targets.push_back(Make());
+    TOutputs outputs(std::move(targets), nullptr, std::chrono::seconds(2));
+    outputs.Write(0x15);
+    outputs.Start();
+    ASSERT_EQ(board.Received(1), QByteArray(1, 0x15));
+    auto last = std::chrono::steady_clock::now();
+    for (int beat = 0; beat < 3; ++beat) {
+        QByteArray received;
+        ASSERT_TRUE(WaitFor([&] { return !(received += board.Take()).isEmpty(); }, 3000))
+            << "beat " << beat;
+        const auto now = std::chrono::steady_clock::now();
+        EXPECT_EQ(received, QByteArray(1, 0x15)) << "beat " << beat;
+        const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
+        EXPECT_GE(gap, 900) << "beat " << beat;
+        EXPECT_LE(gap, 1500) << "beat " << beat;
+        last = now;
+    }
+    outputs.Stop();
+}

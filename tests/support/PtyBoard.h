@@ -1,6 +1,6 @@
 #pragma once
 // A relay board on the far side of a pseudo-terminal, for the tests and benchmarks that drive a
-// serial target: the target opens Device, and the board keeps every byte that reached it. Needs
+// serial target: the target opens Device, and the board keeps the words it was set to. Needs
 // libutil (openpty).
 
 #include <QString>
@@ -30,13 +30,24 @@ public:
     TPtyBoard(const TPtyBoard&) = delete;
     TPtyBoard& operator=(const TPtyBoard&) = delete;
 
-    // Every byte received so far.
+    // The words received so far, one per change: the same byte again (the word sent every second
+    // while the port is open) changes nothing on a board and is kept once.
     const std::string& Received()
     {
         char bytes[64];
-        for (ssize_t n; (n = ::read(FBoard, bytes, sizeof bytes)) > 0;)
-            FReceived.append(bytes, static_cast<std::size_t>(n));
+        for (ssize_t n; (n = ::read(FBoard, bytes, sizeof bytes)) > 0;) {
+            FBytes += static_cast<std::size_t>(n);
+            for (ssize_t i = 0; i < n; ++i)
+                if (FReceived.empty() || FReceived.back() != bytes[i])
+                    FReceived.push_back(bytes[i]);
+        }
         return FReceived;
+    }
+    // How many bytes came in all, the same word again included.
+    std::size_t Bytes()
+    {
+        Received();
+        return FBytes;
     }
     bool EndsWith(const std::string& tail)
     {
@@ -60,4 +71,5 @@ private:
     int FBoard = -1;
     int FTerminal = -1;
     std::string FReceived;
+    std::size_t FBytes = 0;
 };

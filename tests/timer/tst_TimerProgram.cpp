@@ -80,8 +80,8 @@ TEST(TimerProgram, SwitchesAtOnceFollowsTheFileAndEndsAllOff)
     timer.setProcessEnvironment(WithoutSettings(dir.path()));
     timer.start(QStringLiteral(PRVARDO_TIMER),
                 {schedule, QStringLiteral("--output"), board.Target()});
-    EXPECT_TRUE(WaitFor([&] { return board.EndsWith(std::string("\x00\x05", 2)); }))
-        << "all off, then the slot's word";
+    EXPECT_TRUE(WaitFor([&] { return board.Received() == "\x05"; }))
+        << "straight to the slot's word, not all off first";
 
     SaveAllDay(schedule, 0x02); // a save replaces the file
     EXPECT_TRUE(WaitFor([&] { return board.EndsWith("\x02"); }));
@@ -128,7 +128,7 @@ TEST(TimerProgram, NeverSwitchesAHalfWrittenOrBrokenSchedule)
     timer.setProcessEnvironment(WithoutSettings(dir.path()));
     timer.start(QStringLiteral(PRVARDO_TIMER),
                 {schedule, QStringLiteral("--output"), board.Target()});
-    ASSERT_TRUE(WaitFor([&] { return board.Received() == std::string("\x00\x05", 2); }));
+    ASSERT_TRUE(WaitFor([&] { return board.Received() == "\x05"; }));
     QByteArray log;
     const auto logged = [&](const char* text) {
         log += timer.readAllStandardError();
@@ -144,19 +144,19 @@ TEST(TimerProgram, NeverSwitchesAHalfWrittenOrBrokenSchedule)
     // An empty file closed (what the rule refuses besides is the reader's own test).
     ::close(writeInPlace({}));
     EXPECT_TRUE(WaitFor([&] { return logged("sigue el horario anterior"); })) << log.data();
-    EXPECT_EQ(board.Received(), std::string("\x00\x05", 2)) << "nothing switched";
+    EXPECT_EQ(board.Received(), "\x05") << "nothing switched";
 
     // Halfway through a write, a read: nothing changes; the close applies the whole schedule.
     log.clear();
     const int fd = writeInPlace(text.left(1000));
     ::kill(static_cast<pid_t>(timer.processId()), SIGHUP);
     EXPECT_TRUE(WaitFor([&] { return logged("incompleto"); })) << log.data();
-    EXPECT_EQ(board.Received(), std::string("\x00\x05", 2)) << "the read that raced the writer";
+    EXPECT_EQ(board.Received(), "\x05") << "the read that raced the writer";
     const QByteArray rest = text.mid(1000);
     ASSERT_EQ(::write(fd, rest.constData(), static_cast<std::size_t>(rest.size())), rest.size());
     ::close(fd);
-    EXPECT_TRUE(WaitFor([&] { return board.Received().size() > 2; }));
-    EXPECT_EQ(board.Received(), std::string("\x00\x05\x02", 3)) << "straight to the new word";
+    EXPECT_TRUE(WaitFor([&] { return board.Received().size() > 1; }));
+    EXPECT_EQ(board.Received(), "\x05\x02") << "straight to the new word";
 
     // A removed file: one line says so, and the schedule stays.
     log.clear();
@@ -192,7 +192,7 @@ TEST(TimerProgram, HoldsFromTheCommandLineReachTheBoardAndOutliveARestart)
     {
         QProcess timer;
         start(timer);
-        ASSERT_TRUE(WaitFor([&] { return board.EndsWith(std::string("\x00\x05", 2)); }));
+        ASSERT_TRUE(WaitFor([&] { return board.Received() == "\x05"; }));
         ASSERT_TRUE(WaitFor([&] { return ask({"--status"}) == 0; })) << "the timer listens";
         EXPECT_EQ(ask({"--set", "D9=on"}), 2);
         EXPECT_EQ(ask({"--set", "D0=off"}), 0);
@@ -207,8 +207,8 @@ TEST(TimerProgram, HoldsFromTheCommandLineReachTheBoardAndOutliveARestart)
     const std::size_t before = board.Received().size();
     QProcess timer;
     start(timer);
-    EXPECT_TRUE(WaitFor([&] { return board.Received().size() >= before + 2; }));
-    EXPECT_TRUE(board.EndsWith(std::string("\x00\x04", 2))) << "all off, then the hold at once";
+    EXPECT_TRUE(WaitFor([&] { return board.Received().size() >= before + 1; }));
+    EXPECT_EQ(board.Received().substr(before), "\x04") << "straight to the hold";
     ASSERT_TRUE(WaitFor([&] { return ask({"--status"}) == 0; }));
     EXPECT_EQ(ask({"--set", "D0=auto"}), 0);
     EXPECT_TRUE(WaitFor([&] { return board.EndsWith("\x05"); })) << "the plan again";
@@ -250,7 +250,7 @@ TEST(TimerProgram, OneTimerPerUserThatAnswersOrIsSaidNotTo)
     QProcess timer;
     timer.setProcessEnvironment(environment);
     timer.start(QStringLiteral(PRVARDO_TIMER), arguments);
-    ASSERT_TRUE(WaitFor([&] { return board.EndsWith(std::string("\x00\x05", 2)); }));
+    ASSERT_TRUE(WaitFor([&] { return board.Received() == "\x05"; }));
     ASSERT_TRUE(WaitFor([&] { return run({"--status"}) == 0; })) << "the timer listens";
     const QByteArray pid = QByteArray::number(timer.processId());
 

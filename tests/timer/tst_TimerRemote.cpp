@@ -82,7 +82,7 @@ TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
     ASSERT_TRUE(client.Saw(base + "/estado online")) << logged().data();
     for (const char* state : {"/D0 ON", "/D1 OFF", "/D2 ON", "/D3 OFF", "/D4 OFF", "/D5 OFF"})
         EXPECT_TRUE(client.Saw(base + state)) << state;
-    ASSERT_TRUE(WaitFor([&] { return board.EndsWith(std::string("\x00\x05", 2)); }));
+    ASSERT_TRUE(WaitFor([&] { return board.Received() == "\x05"; }));
     const auto reasonOf = [&](int output) {
         QString reason;
         for (const QString& message : client.All())
@@ -198,7 +198,7 @@ TEST(TimerRemote, ARefusingBrokerIsSaidOnce)
     timer.Process.start(
         QStringLiteral(PRVARDO_TIMER),
         {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"), board.Target()});
-    EXPECT_TRUE(WaitFor([&] { return board.Received().size() >= 2; })) << "the board switched";
+    EXPECT_TRUE(WaitFor([&] { return !board.Received().empty(); })) << "the board switched";
     // Three refusals at the broker: the timer tried again twice at least.
     EXPECT_TRUE(WaitFor([&] { return broker.Log().count("not authorised") >= 3; }, 20000));
     const QByteArray log = timer.Log();
@@ -261,7 +261,7 @@ TEST(TimerRemote, OneTimerPerBase)
         TUserTimer second(broker, base);
         ASSERT_TRUE(WaitFor([&] { return second.Log().contains(first->Pid().toUtf8()); }))
             << "the second does not say who holds BASE: " << second.Log().data();
-        ASSERT_TRUE(WaitFor([&] { return second.Board.Received().size() >= 2; }))
+        ASSERT_TRUE(WaitFor([&] { return !second.Board.Received().empty(); }))
             << "the second drives its own board all the same";
         const std::size_t secondBoard = second.Board.Received().size();
         client.Publish(b + "/D1/set", "ON");

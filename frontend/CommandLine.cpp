@@ -17,7 +17,9 @@ QString Usage(const QString& program, const QString& files)
                "que solo su dueño pueda leer; cafile = RUTA, la autoridad que firma el\n"
                "certificado del servidor mqtts://, si no es una del sistema; watchdog =\n"
                "SEGUNDOS, tras los que un programa que no da señales de vida se termina y sus\n"
-               "salidas se apagan: 10 en prvardo-timer, 30 en PrVardo, 0 ninguno).\n")
+               "salidas se apagan: 10 en prvardo-timer, 30 en PrVardo, 0 ninguno; pulsetime =\n"
+               "SEGUNDOS, tras los que cada enchufe MQTT se apaga solo si no recibe de nuevo su\n"
+               "ON: se le repite a un tercio de ese tiempo; sin él, 0).\n")
         .arg(program, files.isEmpty() ? QString() : files + u' ', SettingsPath(),
              files.isEmpty()
                  ? QString()
@@ -105,6 +107,7 @@ bool OutputTargets(const TCommandLine& line, const TSettings& settings,
                 mqtt->Password = settings.Password;
             if (mqtt->Secure)
                 mqtt->CaFile = settings.CaFile;
+            mqtt->PulseTime = settings.PulseTime;
         }
         specs.push_back(spec);
     }

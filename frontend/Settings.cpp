@@ -55,6 +55,14 @@ bool PrivateEnough(const struct stat& file, const QString& path, QString& error)
     return true;
 }
 
+// A whole number of seconds from 0 to `most`.
+bool Seconds(const QString& value, int most, int& seconds)
+{
+    bool number = false;
+    seconds = value.toInt(&number);
+    return number && seconds >= 0 && seconds <= most;
+}
+
 } // namespace
 
 bool ReadSettings(const QString& path, TSettings& settings, QString& error)
@@ -91,10 +99,14 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
         else if (key == QLatin1String("[timer]schedule"))
             settings.TimerSchedule = value;
         else if (key == QLatin1String("[outputs]watchdog")) {
-            bool number = false;
-            settings.Watchdog = value.toInt(&number);
-            if (!number || settings.Watchdog < 0 || settings.Watchdog > 3600) {
+            if (!Seconds(value, 3600, settings.Watchdog)) {
                 error = QStringLiteral("%1: watchdog va de 0 (ninguno) a 3600 segundos, no «%2»")
+                            .arg(path, value);
+                return false;
+            }
+        } else if (key == QLatin1String("[outputs]pulsetime")) {
+            if (!Seconds(value, 64800, settings.PulseTime)) {
+                error = QStringLiteral("%1: pulsetime va de 0 (ninguno) a 64800 segundos, no «%2»")
                             .arg(path, value);
                 return false;
             }

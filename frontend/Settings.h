@@ -26,6 +26,7 @@ struct TSettings
     QString CaFile;
     QString TimerSchedule;
     int Watchdog = -1; // [outputs] watchdog, seconds; -1: the program's own default
+    int PulseTime = 0; // [outputs] pulsetime, seconds after which a plug switches off by itself
     // Every key of [timer] in order, as written (the timer's week reads them).
     std::vector<std::pair<QString, QString>> Timer;
 };

@@ -16,6 +16,12 @@
 //            the broker; one that stops answering is lost within two keep-alives
 //   Flush    turns of the loop until every PUBLISH has its PUBACK or the deadline passes
 //   Close    DISCONNECT, and the client freed with whatever was not acknowledged
+//
+// With a pulse time (pulsetime = SECONDS in the settings), each output's plug is told at connect
+// to switch off by itself that long after its last ON (Tasmota's PulseTime, on cmnd/TOPIC/
+// PulseTimeN or cmnd/Tn/PulseTime), every output that is on is told ON again at a third of that
+// time, and the plug's pulse time is set back to none at a clean end: a plug whose program, PC,
+// network or broker is gone switches off within the time.
 
 #include "outputs/MqttWords.h"
 #include "outputs/Targets.h"
@@ -48,6 +54,13 @@ constexpr milliseconds KLoopSlice{50};
 constexpr const char* KSystemAuthorities = "/etc/ssl/certs";
 constexpr int KVerifyPeer = 1; // OpenSSL's SSL_VERIFY_PEER
 constexpr int KQos = 1;
+// The value Tasmota takes for a pulse time: tenths of a second up to 11.1 s, then whole seconds
+// plus 100 (30 s is 130), up to 64900.
+constexpr int KLongestPulse = 64800;
+QByteArray PulseValue(int seconds)
+{
+    return QByteArray::number(seconds <= 11 ? seconds * 10 : seconds + 100);
+}
 
 struct TClientDeleter
 {
@@ -68,6 +81,11 @@ public:
     void Flush(Clock::time_point deadline) override;
     void Close() override;
     bool Delivered() const override;
+    void Leave() override;
+    milliseconds ServiceWithin() const override
+    {
+        return FPulseTime > 0 ? ReArmEvery() / 4 : milliseconds(0);
+    }
     QString LockKey() const override
     {
         QStringList topics;
@@ -83,6 +101,12 @@ private:
     bool CannotConnect(int rc);
     // Fails with the cause of `rc` for a connection that was working.
     bool Lost(int rc);
+    // One message, counted until its PUBACK; false with Error() set when the client refuses it.
+    bool Publish(const QByteArray& topic, const QByteArray& payload);
+    // Every plug's pulse time set to `value`; the outputs that are on told ON again.
+    bool SetPulseTime(const QByteArray& value);
+    bool ReArm();
+    milliseconds ReArmEvery() const { return milliseconds(FPulseTime * 1000 / 3); }
     // Why a secure connection could not be made, found by a handshake of our own.
     QString SecureFailure() const;
     QString Address() const;
@@ -104,6 +128,10 @@ private:
     QByteArray FPassword;
     QByteArray FCaFile;
     std::array<QByteArray, OutputCount> FTopics;
+    std::array<QByteArray, OutputCount> FPulseTopics;
+    int FPulseTime;
+    int FWord = -1;           // the word written last on this connection
+    Clock::time_point FArmed; // when the outputs that are on were last told ON
 
     std::unique_ptr<mosquitto, TClientDeleter> FClient;
     std::unique_ptr<QSocketNotifier> FReadable;
@@ -125,13 +153,16 @@ TMqttTarget::TMqttTarget(const QString& name, const TMqttAddress& address)
                                                                : address.Secure  ? 8883
                                                                                  : 1883),
       FSecure(address.Secure), FUser(address.User.toUtf8()), FPassword(address.Password.toUtf8()),
-      FCaFile(QFile::encodeName(address.CaFile))
+      FCaFile(QFile::encodeName(address.CaFile)),
+      FPulseTime(std::clamp(address.PulseTime, 0, KLongestPulse))
 {
-    for (int n = 0; n < OutputCount; ++n)
-        FTopics[n] =
-            address.Topics.size() == OutputCount
-                ? "cmnd/" + address.Topics[n].toUtf8() + "/POWER"
-                : "cmnd/" + address.Topics.value(0).toUtf8() + "/POWER" + QByteArray::number(n + 1);
+    for (int n = 0; n < OutputCount; ++n) {
+        const bool six = address.Topics.size() == OutputCount;
+        const QByteArray prefix = "cmnd/" + address.Topics.value(six ? n : 0).toUtf8();
+        const QByteArray number = six ? QByteArray() : QByteArray::number(n + 1);
+        FTopics[n] = prefix + "/POWER" + number;
+        FPulseTopics[n] = prefix + "/PulseTime" + number;
+    }
 }
 
 QString TMqttTarget::Address() const
@@ -211,7 +242,8 @@ bool TMqttTarget::Connect()
     }
     if (FConnack == 0) {
         Watch();
-        return true;
+        // Before the first word: the plug times the ON that comes with it.
+        return FPulseTime == 0 || SetPulseTime(PulseValue(FPulseTime));
     }
     const int refusal = FConnack;
     Close();
@@ -329,6 +361,17 @@ bool TMqttTarget::Lost(int rc)
                 MqttWords(rc, error));
 }
 
+bool TMqttTarget::Publish(const QByteArray& topic, const QByteArray& payload)
+{
+    errno = 0;
+    const int rc = mosquitto_publish(FClient.get(), nullptr, topic.constData(), int(payload.size()),
+                                     payload.constData(), KQos, false);
+    if (rc != MOSQ_ERR_SUCCESS)
+        return Lost(rc);
+    ++FUnacknowledged;
+    return true;
+}
+
 bool TMqttTarget::Write(std::uint8_t word, int previous)
 {
     if (!FClient)
@@ -337,28 +380,54 @@ bool TMqttTarget::Write(std::uint8_t word, int previous)
         const int bit = 1 << n;
         if (previous >= 0 && ((word ^ previous) & bit) == 0)
             continue;
-        const QByteArray payload = (word & bit) != 0 ? "ON" : "OFF";
-        errno = 0;
-        const int rc = mosquitto_publish(FClient.get(), nullptr, FTopics[n].constData(),
-                                         int(payload.size()), payload.constData(), KQos, false);
-        if (rc != MOSQ_ERR_SUCCESS)
-            return Lost(rc);
-        ++FUnacknowledged;
+        if (!Publish(FTopics[n], (word & bit) != 0 ? "ON" : "OFF"))
+            return false;
     }
+    if (FWord < 0)
+        FArmed = Clock::now();
+    FWord = word;
     WantWrite();
     return FDisconnect < 0 || Lost(FDisconnect);
+}
+
+bool TMqttTarget::SetPulseTime(const QByteArray& value)
+{
+    for (const QByteArray& topic : FPulseTopics)
+        if (!Publish(topic, value))
+            return false;
+    WantWrite();
+    return FDisconnect < 0 || Lost(FDisconnect);
+}
+
+bool TMqttTarget::ReArm()
+{
+    FArmed = Clock::now();
+    for (int n = 0; n < OutputCount; ++n)
+        if ((FWord & (1 << n)) != 0 && !Publish(FTopics[n], "ON"))
+            return false;
+    WantWrite();
+    return true;
 }
 
 bool TMqttTarget::Service()
 {
     if (!FClient)
         return Lost(MOSQ_ERR_NO_CONN);
+    if (FPulseTime > 0 && FWord > 0 && Clock::now() - FArmed >= ReArmEvery() && !ReArm())
+        return false;
     errno = 0;
     const int rc = mosquitto_loop(FClient.get(), 0, 1);
     WantWrite();
     if (FDisconnect >= 0)
         return Lost(FDisconnect != MOSQ_ERR_SUCCESS ? FDisconnect : MOSQ_ERR_CONN_LOST);
     return rc == MOSQ_ERR_SUCCESS || Lost(rc);
+}
+
+void TMqttTarget::Leave()
+{
+    // The plug's own button switches for good again.
+    if (FClient && FPulseTime > 0 && FDisconnect < 0)
+        SetPulseTime("0");
 }
 
 void TMqttTarget::Flush(Clock::time_point deadline)
@@ -390,6 +459,7 @@ void TMqttTarget::Close()
     FDisconnect = -1;
     FUnacknowledged = 0;
     FAcknowledged = false;
+    FWord = -1;
 }
 
 void TMqttTarget::OnConnect(mosquitto*, void* self, int result)

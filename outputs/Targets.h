@@ -54,6 +54,8 @@ struct TMqttAddress
     QString Host;
     std::uint16_t Port = 0; // 0: 1883, or 8883 for mqtts
     QStringList Topics;     // one (POWER1..POWER6 under it) or six (POWER of each)
+    int PulseTime = 0;      // seconds after which a plug switches an output off by itself unless
+                            // told ON again, from the settings file; 0: the plug's own setting
 };
 
 using TTargetAddress = std::variant<TParportAddress, TGpioAddress, TSerialAddress, TMqttAddress>;

@@ -41,13 +41,16 @@ std::string Resolve(const Row& row, const QString& dir)
     std::vector<TTargetSpec> specs;
     if (!ParseCommandLine(row.Arguments, false, line, error) ||
         !ReadSettings(path, settings, error) || !OutputTargets(line, settings, specs, error))
-        return "!" + error.toStdString();
+        return "!" + error.replace(path, QStringLiteral("ARCHIVO")).toStdString();
     QStringList targets;
     for (const TTargetSpec& spec : specs) {
         const auto* mqtt = std::get_if<TMqttAddress>(&spec.Address);
-        targets << spec.Name + (mqtt == nullptr || mqtt->Password.isEmpty()
-                                    ? QString()
-                                    : u'/' + mqtt->Password);
+        targets << spec.Name +
+                       (mqtt == nullptr || mqtt->Password.isEmpty() ? QString()
+                                                                    : u'/' + mqtt->Password) +
+                       (mqtt == nullptr || mqtt->PulseTime == 0
+                            ? QString()
+                            : QStringLiteral("+%1s").arg(mqtt->PulseTime));
     }
     return targets.join(u' ').toStdString() + (line.Help ? " help" : "") +
            (line.Version ? " version" : "");
@@ -97,6 +100,27 @@ TEST(OutputTargets, TargetsComeFromTheCommandLineOrElseTheSettingsFile)
          "[outputs]\noutput = serial:\n",
          Private,
          "!salida no válida \"serial:\""},
+        {"a pulse time for every plug, none for a board",
+         {"--output", "mqtt://aula/a", "--output", "serial:/dev/ttyS0", "--output", "mqtt://b/c"},
+         "[outputs]\npulsetime = 30\n",
+         Private,
+         "mqtt://aula/a+30s serial:/dev/ttyS0 mqtt://b/c+30s"},
+        {"the longest pulse time",
+         {"--output", "mqtt://aula/a"},
+         "[outputs]\npulsetime = 64800\n",
+         Private,
+         "mqtt://aula/a+64800s"},
+        {"a pulse time too long",
+         {},
+         "[outputs]\npulsetime = 64801\n",
+         Private,
+         "!ARCHIVO: pulsetime"},
+        {"a pulse time that is no number",
+         {},
+         "[outputs]\npulsetime = 1m\n",
+         Private,
+         "!ARCHIVO: pulsetime"},
+        {"a negative watchdog", {}, "[outputs]\nwatchdog = -1\n", Private, "!ARCHIVO: watchdog"},
     };
     for (const Row& row : rows) {
         const std::string result = Resolve(row, dir.path());

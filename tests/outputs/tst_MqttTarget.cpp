@@ -2,6 +2,7 @@
 // shared broker of the test run; a broker killed and started again, a broker frozen (SIGSTOP),
 // on brokers of the test's own.
 
+#include "outputs/Outputs.h"
 #include "outputs/Targets.h"
 #include "tests/support/CoreSupport.h"
 #include "tests/support/MqttBroker.h"
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -183,6 +185,90 @@ TEST_F(MqttTarget, AFailedOpenNamesTheBrokerAndTheCause)
         const auto target = MakeTarget(Spec(row.Address, {"tira"}, row.Secure));
         EXPECT_FALSE(target->Open()) << row.Address << (row.Secure ? ", TLS" : "");
         EXPECT_THAT(target->Error().toStdString(), HasSubstr(row.Message)) << row.Address;
+    }
+}
+
+// With a pulse time each plug switches off by itself unless told ON again: set at connect, before
+// the first word; the outputs that are on told ON again at a third of it; set back to none at a
+// clean end. Three targets driven together, as the program drives them (a timer that services its
+// targets every 2 s): one topic with 1 s, six topics with 30 s, one topic without.
+TEST_F(MqttTarget, APulseTimeIsSetKeptAliveAndSetBack)
+{
+    const QString tag = QString::number(::getpid());
+    const struct
+    {
+        QStringList Topics;
+        int PulseTime;
+        const char* Value; // Tasmota's value for it
+    } rows[] = {
+        {{"corto" + tag}, 1, "10"},
+        {{"a" + tag, "b" + tag, "c" + tag, "d" + tag, "e" + tag, "f" + tag}, 30, "130"},
+        {{"sin" + tag}, 0, nullptr},
+    };
+    std::vector<std::string> watched;
+    std::vector<std::unique_ptr<TOutputTarget>> targets;
+    for (const auto& row : rows) {
+        for (const QString& topic : row.Topics)
+            watched.push_back("cmnd/" + topic.toStdString() + "/#");
+        TTargetSpec spec = Spec(SharedBroker(), row.Topics);
+        std::get<TMqttAddress>(spec.Address).PulseTime = row.PulseTime;
+        targets.push_back(MakeTarget(spec));
+    }
+    TSubscriber subscriber(SharedBroker(), watched);
+    const auto of = [&](const auto& row) {
+        QStringList messages;
+        for (const QString& message : subscriber.All())
+            for (const QString& topic : row.Topics)
+                if (message.startsWith("cmnd/" + topic + "/"))
+                    messages << message;
+        return messages;
+    };
+    const auto pulses = [&](const auto& row, const QString& value) {
+        QStringList expected;
+        for (int n = 0; n < 6; ++n)
+            expected << (row.Topics.size() == 6
+                             ? QString("cmnd/%1/PulseTime %2").arg(row.Topics[n], value)
+                             : QString("cmnd/%1/PulseTime%2 %3")
+                                   .arg(row.Topics[0])
+                                   .arg(n + 1)
+                                   .arg(value));
+        return expected;
+    };
+
+    TOutputs outputs(std::move(targets), nullptr, std::chrono::seconds(2));
+    outputs.Write(0b000101);
+    outputs.Start();
+    // The short one's D0 and D2 told ON again: times between the ONs of its D0.
+    const QString on = QString("cmnd/%1/POWER1 ON").arg(rows[0].Topics[0]);
+    std::vector<Clock::time_point> ons;
+    ASSERT_TRUE(WaitFor([&] {
+        const qsizetype count = of(rows[0]).count(on);
+        if (count > qsizetype(ons.size()))
+            ons.insert(ons.end(), std::size_t(count) - ons.size(), Clock::now());
+        return ons.size() >= 5;
+    }));
+    for (std::size_t i = 2; i < ons.size(); ++i) {
+        const auto gap = std::chrono::duration_cast<milliseconds>(ons[i] - ons[i - 1]).count();
+        EXPECT_GT(gap, 200) << "told ON again too often";
+        EXPECT_LT(gap, 700) << "the plug's second could run out";
+    }
+    outputs.Stop();
+    ASSERT_TRUE(WaitFor([&] { return of(rows[1]).size() >= 6 + 6 + 2 + 6; }));
+    for (const auto& row : rows) {
+        const QString name = row.Topics.join(',');
+        const QStringList messages = of(row);
+        QStringList first = Expected("ON OFF ON OFF OFF OFF", row.Topics);
+        QStringList last = Expected("OFF - OFF - - -", row.Topics);
+        if (row.Value != nullptr) {
+            first = pulses(row, row.Value) + first;
+            last += pulses(row, "0");
+        }
+        EXPECT_EQ(messages.mid(0, first.size()), first) << name.toStdString();
+        EXPECT_EQ(messages.mid(messages.size() - last.size()), last) << name.toStdString();
+        if (row.PulseTime != 1) {
+            EXPECT_EQ(messages.size(), first.size() + last.size())
+                << name.toStdString() << ": told ON again with no need";
+        }
     }
 }
 

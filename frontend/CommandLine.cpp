@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <algorithm>
+
 QString Usage(const QString& program, const QString& files)
 {
     return QStringLiteral(
@@ -19,7 +21,10 @@ QString Usage(const QString& program, const QString& files)
                "SEGUNDOS, tras los que un programa que no da señales de vida se termina y sus\n"
                "salidas se apagan: 10 en prvardo-timer, 30 en PrVardo, 0 ninguno; pulsetime =\n"
                "SEGUNDOS, tras los que cada enchufe MQTT se apaga solo si no recibe de nuevo su\n"
-               "ON: se le repite a un tercio de ese tiempo; sin él, 0).\n")
+               "ON: se le repite a un tercio de ese tiempo; sin él, 0; heartbeat = D6 o D7\n"
+               "en un puerto paralelo, o el número de una línea GPIO aparte de las seis: una\n"
+               "línea que cambia 10 veces por segundo mientras el programa funciona, para un\n"
+               "circuito que solo da corriente a los relés mientras llegan los pulsos).\n")
         .arg(program, files.isEmpty() ? QString() : files + u' ', SettingsPath(),
              files.isEmpty()
                  ? QString()
@@ -108,6 +113,18 @@ bool OutputTargets(const TCommandLine& line, const TSettings& settings,
             if (mqtt->Secure)
                 mqtt->CaFile = settings.CaFile;
             mqtt->PulseTime = settings.PulseTime;
+        } else if (auto* port = std::get_if<TParportAddress>(&spec.Address)) {
+            port->HeartbeatBit = settings.HeartbeatBit;
+        } else if (auto* gpio = std::get_if<TGpioAddress>(&spec.Address)) {
+            const int line = settings.HeartbeatLine;
+            if (std::find(gpio->Lines.begin(), gpio->Lines.end(), unsigned(line)) !=
+                gpio->Lines.end()) {
+                error = QStringLiteral("heartbeat: la línea %1 ya es una salida de %2")
+                            .arg(line)
+                            .arg(spec.Name);
+                return false;
+            }
+            gpio->HeartbeatLine = line;
         }
         specs.push_back(spec);
     }

@@ -55,5 +55,4 @@ bool OutputTargets(const TCommandLine& line, const TSettings& settings,
 // refusal also goes to `refusal`, where given.
 std::optional<int> ReadCommandLine(const QString& program, int argc, char** argv,
                                    const QString& files, TCommandLine& line, TSettings& settings,
-                                   std::vector<TTargetSpec>& specs,
-                                   QString* refusal = nullptr);
+                                   std::vector<TTargetSpec>& specs, QString* refusal = nullptr);

@@ -104,6 +104,19 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
                             .arg(path, value);
                 return false;
             }
+        } else if (key == QLatin1String("[outputs]heartbeat")) {
+            bool number = false;
+            const int line = value.toInt(&number);
+            if (value == QLatin1String("D6") || value == QLatin1String("D7"))
+                settings.HeartbeatBit = value.back().digitValue();
+            else if (number && line >= 0 && line < 1024)
+                settings.HeartbeatLine = line;
+            else {
+                error = QStringLiteral("%1: heartbeat es D6 o D7 (una línea de datos del puerto "
+                                       "paralelo) o el número de una línea GPIO, no «%2»")
+                            .arg(path, value);
+                return false;
+            }
         } else if (key == QLatin1String("[outputs]pulsetime")) {
             if (!Seconds(value, 64800, settings.PulseTime)) {
                 error = QStringLiteral("%1: pulsetime va de 0 (ninguno) a 64800 segundos, no «%2»")

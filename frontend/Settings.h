@@ -25,8 +25,10 @@ struct TSettings
     QString Password;
     QString CaFile;
     QString TimerSchedule;
-    int Watchdog = -1; // [outputs] watchdog, seconds; -1: the program's own default
-    int PulseTime = 0; // [outputs] pulsetime, seconds after which a plug switches off by itself
+    int Watchdog = -1;     // [outputs] watchdog, seconds; -1: the program's own default
+    int PulseTime = 0;     // [outputs] pulsetime, seconds after which a plug switches off by itself
+    int HeartbeatBit = -1; // [outputs] heartbeat = D6 or D7: that data line of a parallel port
+    int HeartbeatLine = -1; // [outputs] heartbeat = a GPIO line's number
     // Every key of [timer] in order, as written (the timer's week reads them).
     std::vector<std::pair<QString, QString>> Timer;
 };

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <gpiod.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 
 namespace {
@@ -30,16 +32,19 @@ TGpioCalls& GpioCalls()
 const TDeviceWords GpioWords{QStringLiteral("el chip GPIO"), QStringLiteral("gpio"),
                              QStringLiteral("compruebe su nombre con gpiodetect")};
 
-constexpr unsigned LineCount = 6;
+constexpr unsigned LineCount = OutputCount; // the outputs'; a heartbeat line comes after them
 constexpr const char* Consumer = "PrVardo";
 
 class TGpioTarget final : public TOutputTarget
 {
 public:
     TGpioTarget(const QString& name, const TGpioAddress& address)
-        : TOutputTarget(name), FChipName(address.Chip.toLocal8Bit()), FOffsets(address.Lines),
+        : TOutputTarget(name), FChipName(address.Chip.toLocal8Bit()),
+          FCount(address.HeartbeatLine >= 0 ? LineCount + 1 : LineCount),
           FActiveLow(address.ActiveLow)
     {
+        std::copy(address.Lines.begin(), address.Lines.end(), FOffsets.begin());
+        FOffsets[LineCount] = unsigned(std::max(address.HeartbeatLine, 0));
     }
     ~TGpioTarget() override { Close(); }
     TGpioTarget(const TGpioTarget&) = delete;
@@ -54,7 +59,7 @@ public:
             const int error = errno;
             return Fail(DeviceOpenError(GpioWords, error), SystemWords(error));
         }
-        if (FCalls.GetLines(FChip, FOffsets.data(), LineCount, &FLines) < 0) {
+        if (FCalls.GetLines(FChip, FOffsets.data(), FCount, &FLines) < 0) {
             const int error = errno;
             CloseChip();
             return Fail(error == EINVAL
@@ -63,8 +68,12 @@ public:
                             : SystemError(QStringLiteral("leer las líneas GPIO"), error),
                         SystemWords(error));
         }
-        const int off[LineCount] = {};
-        if (FCalls.RequestOutputs(&FLines, Consumer, FActiveLow, off) < 0) {
+        // Active-low is asked for the lines together: the heartbeat's value is given inverted
+        // then, so that it starts, and stays between beats, physically low.
+        std::array<int, MostLines> off{};
+        if (FCount > LineCount)
+            off[LineCount] = FActiveLow ? 1 : 0;
+        if (FCalls.RequestOutputs(&FLines, Consumer, FActiveLow, off.data()) < 0) {
             const int error = errno;
             CloseChip();
             return Fail(error == EBUSY
@@ -79,17 +88,31 @@ public:
 
     bool Write(std::uint8_t word, int /*previous*/) override
     {
-        if (!FRequested)
-            return Fail(QStringLiteral("las líneas GPIO no están pedidas"));
-        int values[LineCount];
-        for (unsigned n = 0; n < LineCount; ++n)
-            values[n] = (word >> n) & 1;
-        if (FCalls.SetValues(&FLines, values) < 0) {
-            const int error = errno;
-            return Fail(SystemError(QStringLiteral("cambiar las líneas GPIO"), error),
-                        SystemWords(error));
-        }
-        return true;
+        FWord = word;
+        return Put();
+    }
+
+    // The heartbeat's line the other way.
+    bool Service() override
+    {
+        if (FCount == LineCount)
+            return true;
+        FBeat = !FBeat;
+        return Put();
+    }
+
+    std::chrono::milliseconds ServiceWithin() const override
+    {
+        return std::chrono::milliseconds(FCount > LineCount ? HeartbeatHalfPeriodMs : 0);
+    }
+
+    // The heartbeat stops, low.
+    void Leave() override
+    {
+        if (FCount == LineCount)
+            return;
+        FBeat = false;
+        Put();
     }
 
     QString LockKey() const override
@@ -106,6 +129,23 @@ public:
     }
 
 private:
+    bool Put()
+    {
+        if (!FRequested)
+            return Fail(QStringLiteral("las líneas GPIO no están pedidas"));
+        std::array<int, MostLines> values{};
+        for (unsigned n = 0; n < LineCount; ++n)
+            values[n] = (FWord >> n) & 1;
+        if (FCount > LineCount)
+            values[LineCount] = FBeat != FActiveLow ? 1 : 0;
+        if (FCalls.SetValues(&FLines, values.data()) < 0) {
+            const int error = errno;
+            return Fail(SystemError(QStringLiteral("cambiar las líneas GPIO"), error),
+                        SystemWords(error));
+        }
+        return true;
+    }
+
     void CloseChip()
     {
         if (FChip)
@@ -113,9 +153,13 @@ private:
         FChip = nullptr;
     }
 
+    static constexpr unsigned MostLines = LineCount + 1;
     QByteArray FChipName;
-    std::array<unsigned, LineCount> FOffsets;
+    std::array<unsigned, MostLines> FOffsets{}; // the six outputs', then the heartbeat's
+    unsigned FCount;                            // six, or seven with a heartbeat
     bool FActiveLow;
+    std::uint8_t FWord = 0;
+    bool FBeat = false;
     TGpioCalls FCalls;
     gpiod_chip* FChip = nullptr;
     gpiod_line_bulk FLines{};

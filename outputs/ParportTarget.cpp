@@ -83,7 +83,8 @@ class TParportTarget final : public TOutputTarget
 {
 public:
     TParportTarget(const QString& name, const TParportAddress& address)
-        : TOutputTarget(name), FDevice(address.Device.toLocal8Bit())
+        : TOutputTarget(name), FDevice(address.Device.toLocal8Bit()),
+          FHeartbeat(address.HeartbeatBit >= 0 ? 1u << address.HeartbeatBit : 0u)
     {
     }
     ~TParportTarget() override { Close(); }
@@ -119,16 +120,31 @@ public:
 
     bool Write(std::uint8_t word, int /*previous*/) override
     {
-        if (FFd < 0)
-            return Fail(QStringLiteral("el puerto paralelo no está abierto"));
-        // The six outputs; data lines D6 and D7 stay low.
-        unsigned char data = word & OutputsMask;
-        if (FCalls.Ioctl(FFd, PPWDATA, &data) < 0) {
-            const int error = errno;
-            return Fail(SystemError(QStringLiteral("escribir en el puerto paralelo"), error),
-                        SystemWords(error));
-        }
-        return true;
+        FWord = word & OutputsMask;
+        return Put();
+    }
+
+    // The heartbeat's line the other way.
+    bool Service() override
+    {
+        if (FHeartbeat == 0)
+            return true;
+        FBeat = !FBeat;
+        return Put();
+    }
+
+    std::chrono::milliseconds ServiceWithin() const override
+    {
+        return std::chrono::milliseconds(FHeartbeat != 0 ? HeartbeatHalfPeriodMs : 0);
+    }
+
+    // The heartbeat stops, low.
+    void Leave() override
+    {
+        if (FHeartbeat == 0)
+            return;
+        FBeat = false;
+        Put();
     }
 
     QString LockKey() const override
@@ -146,9 +162,26 @@ public:
     }
 
 private:
+    // The six outputs and the heartbeat; a data line without a use stays low.
+    bool Put()
+    {
+        if (FFd < 0)
+            return Fail(QStringLiteral("el puerto paralelo no está abierto"));
+        unsigned char data = FWord | (FBeat ? FHeartbeat : 0u);
+        if (FCalls.Ioctl(FFd, PPWDATA, &data) < 0) {
+            const int error = errno;
+            return Fail(SystemError(QStringLiteral("escribir en el puerto paralelo"), error),
+                        SystemWords(error));
+        }
+        return true;
+    }
+
     QByteArray FDevice;
+    unsigned FHeartbeat; // its bit of the data register; 0: none
     TParportCalls FCalls;
     int FFd = -1;
+    unsigned FWord = 0;
+    bool FBeat = false;
 };
 
 } // namespace

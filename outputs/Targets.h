@@ -26,9 +26,15 @@
 #include <variant>
 #include <vector>
 
+// A heartbeat line (heartbeat = D7, or a GPIO line, in the settings file) toggles at 10 Hz
+// while the program runs and its target is open, and stops at every end: a missing-pulse circuit
+// on it enables the relays only while the pulses come.
+constexpr int HeartbeatHalfPeriodMs = 50;
+
 struct TParportAddress
 {
     QString Device;
+    int HeartbeatBit = -1; // 6 or 7: the data line D6 or D7; -1: none
 };
 
 struct TGpioAddress
@@ -36,6 +42,7 @@ struct TGpioAddress
     QString Chip; // "gpiochip0", or a path
     std::array<unsigned, OutputCount> Lines{};
     bool ActiveLow = false;
+    int HeartbeatLine = -1; // a line of the chip beside the six, never active-low; -1: none
 };
 
 struct TSerialAddress

@@ -51,6 +51,12 @@ std::string Resolve(const Row& row, const QString& dir)
                        (mqtt == nullptr || mqtt->PulseTime == 0
                             ? QString()
                             : QStringLiteral("+%1s").arg(mqtt->PulseTime));
+        if (const auto* port = std::get_if<TParportAddress>(&spec.Address);
+            port != nullptr && port->HeartbeatBit >= 0)
+            targets.last() += QStringLiteral("~D%1").arg(port->HeartbeatBit);
+        if (const auto* gpio = std::get_if<TGpioAddress>(&spec.Address);
+            gpio != nullptr && gpio->HeartbeatLine >= 0)
+            targets.last() += QStringLiteral("~%1").arg(gpio->HeartbeatLine);
     }
     return targets.join(u' ').toStdString() + (line.Help ? " help" : "") +
            (line.Version ? " version" : "");
@@ -121,6 +127,26 @@ TEST(OutputTargets, TargetsComeFromTheCommandLineOrElseTheSettingsFile)
          Private,
          "!ARCHIVO: pulsetime"},
         {"a negative watchdog", {}, "[outputs]\nwatchdog = -1\n", Private, "!ARCHIVO: watchdog"},
+        {"a heartbeat on a parallel port's data line, none for a plug",
+         {"--output", "parport:/dev/parport0", "--output", "mqtt://b/c"},
+         "[outputs]\nheartbeat = D7\n",
+         Private,
+         "parport:/dev/parport0~D7 mqtt://b/c"},
+        {"a heartbeat on a GPIO line beside the six",
+         {"--output", "gpio:gpiochip0:17,27,22,23,24,25", "--output", "parport:/dev/parport0"},
+         "[outputs]\nheartbeat = 4\n",
+         Private,
+         "gpio:gpiochip0:17,27,22,23,24,25~4 parport:/dev/parport0"},
+        {"a heartbeat on one of the six GPIO lines",
+         {"--output", "gpio:gpiochip0:17,27,22,23,24,25"},
+         "[outputs]\nheartbeat = 22\n",
+         Private,
+         "!heartbeat: la línea 22"},
+        {"a heartbeat on a line that is no data line",
+         {},
+         "[outputs]\nheartbeat = D5\n",
+         Private,
+         "!ARCHIVO: heartbeat"},
     };
     for (const Row& row : rows) {
         const std::string result = Resolve(row, dir.path());

@@ -238,3 +238,67 @@ TEST(DeviceTargets, ARefusalNamesTheCauseAndTheRemedy)
         EXPECT_EQ(port.Open || chip.Open, opened) << c.Message;
     }
 }
+
+// A heartbeat line beside the outputs: each service turns it, a word leaves it as it is, the end
+// leaves it low; the outputs are untouched by it. Without one a service changes nothing.
+TEST(DeviceTargets, AHeartbeatLineBeatsBesideTheWordAndStopsLow)
+{
+    struct Case
+    {
+        const char* What;
+        TTargetKind Kind;
+        int Heartbeat; // the data bit, or the GPIO line; -1: none
+        bool ActiveLow;
+    };
+    const Case cases[] = {
+        {"parallel port, D7", TTargetKind::Parport, 7, false},
+        {"parallel port, D6", TTargetKind::Parport, 6, false},
+        {"parallel port, none", TTargetKind::Parport, -1, false},
+        {"GPIO line 4", TTargetKind::Gpio, 4, false},
+        {"GPIO line 4, outputs active-low", TTargetKind::Gpio, 4, true},
+        {"GPIO, none", TTargetKind::Gpio, -1, false},
+    };
+    for (const Case& c : cases) {
+        TFakePort port;
+        TFakeChip chip;
+        const TScopedParportCalls portCalls(port.Calls());
+        const TScopedGpioCalls chipCalls(chip.Calls());
+        const bool parport = c.Kind == TTargetKind::Parport;
+        TGpioAddress lines{"gpiochip0", {17, 27, 22, 23, 24, 25}, c.ActiveLow, c.Heartbeat};
+        const auto target = parport ? MakeTarget({}, TParportAddress{"/dev/parport1", c.Heartbeat})
+                                    : MakeTarget({}, lines);
+        // The outputs as a word, and the heartbeat's physical level.
+        const auto outputs = [&] {
+            if (parport)
+                return port.Data & 0x3f;
+            int word = 0;
+            for (unsigned n = 0; n < 6; ++n)
+                word |= int(chip.Level[lines.Lines[n]] != c.ActiveLow) << n;
+            return word;
+        };
+        const auto beat = [&] {
+            return parport ? c.Heartbeat >= 0 && (port.Data >> c.Heartbeat) & 1
+                           : c.Heartbeat >= 0 && chip.Level[unsigned(c.Heartbeat)] != 0;
+        };
+        ASSERT_TRUE(target->Open()) << c.What;
+        EXPECT_EQ(target->ServiceWithin().count() > 0, c.Heartbeat >= 0) << c.What;
+        ASSERT_TRUE(target->Write(0x05, -1)) << c.What;
+        EXPECT_FALSE(beat()) << c.What << ": low at the start";
+        std::string levels;
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_TRUE(target->Service()) << c.What;
+            levels += beat() ? '1' : '0';
+            EXPECT_EQ(outputs(), 0x05) << c.What;
+        }
+        EXPECT_EQ(levels, c.Heartbeat >= 0 ? "1010" : "0000") << c.What;
+        ASSERT_TRUE(target->Service()) << c.What;
+        ASSERT_TRUE(target->Write(0x22, 0x05)) << c.What;
+        EXPECT_EQ(beat(), c.Heartbeat >= 0) << c.What << ": a word leaves the beat as it is";
+        EXPECT_EQ(outputs(), 0x22) << c.What;
+        ASSERT_TRUE(target->Write(0, 0x22)) << c.What;
+        target->Leave();
+        EXPECT_FALSE(beat()) << c.What << ": low at the end";
+        EXPECT_EQ(outputs(), 0) << c.What;
+        target->Close();
+    }
+}

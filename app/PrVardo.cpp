@@ -26,6 +26,8 @@ namespace {
 TOutputs* RunningOutputs = nullptr;
 // The guard beside the program, told when the all off is done.
 TGuardLink* RunningGuard = nullptr;
+// Whether the all off at the end reached every target.
+bool AllOff = true;
 
 // Every target all off, and the log says so, once; the guard is told when it is so.
 void SwitchOff()
@@ -34,6 +36,7 @@ void SwitchOff()
     if (outputs == nullptr || outputs->Empty())
         return;
     const bool off = outputs->Stop();
+    AllOff = off;
     LogOutputs(off ? QStringLiteral("fin: todas las salidas apagadas")
                    : QStringLiteral("fin: alguna salida puede quedar encendida"));
     if (TGuardLink* guard = std::exchange(RunningGuard, nullptr); guard != nullptr && off)
@@ -157,9 +160,9 @@ int main(int argc, char** argv)
         FormVardo->Outputs = &outputs;
     outputs.Start();
     FormVardo->show();
-    const int status = application.exec();
+    const int status = application.exec(); // 128 + a signal that ended it, or 0
     SwitchOff(); // done already at quit; never left pointing at the outputs as they go
     RunningGuard = nullptr;
     guard.reset(); // before the application: its beat is a timer of the application's loop
-    return status;
+    return EndStatus(AllOff, status > 128 ? status - 128 : 0);
 }

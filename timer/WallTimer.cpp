@@ -175,10 +175,7 @@ private:
                     FRemote->Stop();
                 LogOutputs(off ? QStringLiteral("fin: todas las salidas apagadas")
                                : QStringLiteral("fin: alguna salida puede quedar encendida"));
-                // A stop asked for (the service's, Ctrl+C) is a normal end; any other signal's
-                // status says which.
-                const bool asked = info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT;
-                QCoreApplication::exit(asked ? 0 : 128 + int(info.ssi_signo));
+                QCoreApplication::exit(EndStatus(off, int(info.ssi_signo)));
             }
         }
     }

@@ -179,7 +179,7 @@ TEST(Guard, AGuardKilledFirstChangesNothing)
         << program.Log().data();
     program.Process.terminate();
     ASSERT_TRUE(program.Process.waitForFinished(5000));
-    EXPECT_EQ(program.Process.exitCode(), 0);
+    EXPECT_EQ(program.Process.exitCode(), 128 + SIGTERM);
     EXPECT_TRUE(board.EndsWith(std::string(1, '\0'))) << "the program's own all off";
     EXPECT_EQ(program.Log().count("guardián"), 1) << program.Log().data();
 }

@@ -288,3 +288,33 @@ TEST(TimerRemote, OneTimerPerBase)
     client.Publish(b + "/D1/set", "ON");
     EXPECT_TRUE(WaitFor([&] { return second.Board.EndsWith("\x07"); })) << "D1 on the second";
 }
+
+// One rule for the end's status: 128 + the signal once every output is off, 1 when a target
+// could not be told (its broker frozen), whatever the signal.
+TEST(TimerRemote, AnOutputThatMayStayOnEndsWithStatusOne)
+{
+    const struct
+    {
+        bool Frozen;
+        int Status;
+    } rows[] = {{false, 128 + SIGTERM}, {true, 1}};
+    for (const auto& row : rows) {
+        TPrivateBroker broker;
+        TSubscriber plug(broker.Address, {"cmnd/estufa/#"});
+        TUserProgram timer("[outputs]\nwatchdog = 0\n");
+        SaveSchedule(timer.File(QStringLiteral("aula.tem")));
+        timer.Process.start(
+            QStringLiteral(PRVARDO_TIMER),
+            {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"),
+             QStringLiteral("mqtt://%1/estufa").arg(QString::fromStdString(broker.Address))});
+        ASSERT_TRUE(plug.Saw(QStringLiteral("cmnd/estufa/POWER1 ON"))) << timer.Log().data();
+        if (row.Frozen) {
+            ASSERT_TRUE(broker.Signal(SIGSTOP));
+        }
+        timer.Process.terminate();
+        ASSERT_TRUE(timer.Process.waitForFinished(5000));
+        EXPECT_EQ(timer.Process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(timer.Process.exitCode(), row.Status) << timer.Log().data();
+        broker.Signal(SIGCONT);
+    }
+}

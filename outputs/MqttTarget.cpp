@@ -331,6 +331,15 @@ QString TMqttTarget::SecureFailure() const
         return QString("El servidor MQTT %1 no habla TLS en ese puerto. Compruebe el puerto (el "
                        "seguro suele ser el 8883) o use mqtt:// si la red es de confianza.")
             .arg(Address());
+    case TTlsProblem::NoAuthority:
+        if (!FCaFile.isEmpty())
+            return QString("La autoridad de certificación %1 (cafile del archivo de "
+                           "configuración) no contiene ningún certificado que se pueda leer. "
+                           "Compruebe que es el certificado de la autoridad, en formato PEM.")
+                .arg(QFile::decodeName(FCaFile));
+        return QString("No se pueden leer las autoridades de certificación del sistema en %1. "
+                       "Instale el paquete ca-certificates.")
+            .arg(KSystemAuthorities);
     case TTlsProblem::Untrusted:
         return QString("El certificado del servidor MQTT %1 no lo firma ninguna autoridad de "
                        "confianza. Si lo firma la autoridad del centro, indíquela con cafile = "

@@ -62,17 +62,25 @@ TTlsProblem ProbeTls(const QByteArray& host, int port, const QByteArray& caFile,
         SSL_CTX_new(TLS_client_method()), ::SSL_CTX_free);
     if (!context)
         return TTlsProblem::Other;
-    SSL_CTX_load_verify_locations(context.get(), caFile.isEmpty() ? nullptr : caFile.constData(),
-                                  caFile.isEmpty() ? caPath.constData() : nullptr);
+    if (SSL_CTX_load_verify_locations(context.get(),
+                                      caFile.isEmpty() ? nullptr : caFile.constData(),
+                                      caFile.isEmpty() ? caPath.constData() : nullptr) != 1) {
+        ERR_clear_error();
+        return TTlsProblem::NoAuthority;
+    }
     // The handshake goes through whatever the certificate: its verdict is read after.
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
     const int fd = Connect(host, port, deadline);
     if (fd < 0)
         return TTlsProblem::Unreachable;
     const std::unique_ptr<SSL, decltype(&::SSL_free)> ssl(SSL_new(context.get()), ::SSL_free);
-    SSL_set_fd(ssl.get(), fd);
-    SSL_set_tlsext_host_name(ssl.get(), host.constData());
-    SSL_set1_host(ssl.get(), host.constData());
+    if (!ssl || SSL_set_fd(ssl.get(), fd) != 1 ||
+        SSL_set_tlsext_host_name(ssl.get(), host.constData()) != 1 ||
+        SSL_set1_host(ssl.get(), host.constData()) != 1) {
+        ERR_clear_error();
+        ::close(fd);
+        return TTlsProblem::Other;
+    }
     TTlsProblem problem = TTlsProblem::NotTls;
     for (;;) {
         const int result = SSL_connect(ssl.get());

@@ -11,6 +11,7 @@ enum class TTlsProblem
 {
     None,        // the handshake and the certificate are good: the cause lies elsewhere
     Unreachable, // no connection to probe with
+    NoAuthority, // the authorities to trust could not be read (a file that holds none)
     NotTls,      // the server answers, but not with TLS
     Untrusted,   // no trusted authority signs the certificate
     OtherName,   // the certificate is for another name

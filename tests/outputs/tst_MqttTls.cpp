@@ -122,25 +122,32 @@ TEST(MqttTls, TheSchoolsAuthorityIsTrustedAndEachFailureHasItsCause)
     TTlsBroker broker;
     QTemporaryDir home;
     const QString port = QString::number(broker.Port);
+    const QString notCertificate = home.filePath("nota.txt");
+    QFile note(notCertificate);
+    ASSERT_TRUE(note.open(QIODevice::WriteOnly));
+    note.write("la autoridad del centro\n");
+    note.close();
     const struct
     {
         const char* What;
         QString Target;
         QString Password;
-        bool OwnAuthority;
+        QString Authority; // the cafile; empty: the system's
         const char* Cause; // a key word of the message; nullptr: connects
     } rows[] = {
-        {"the right password", "mqtts://profe@localhost:" + port + "/tira", "secreto", true,
-         nullptr},
-        {"a wrong password", "mqtts://profe@localhost:" + port + "/tira", "otra", true,
-         "contraseña"},
-        {"no user", "mqtts://localhost:" + port + "/tira", "", true, "contraseña"},
+        {"the right password", "mqtts://profe@localhost:" + port + "/tira", "secreto",
+         broker.Authority(), nullptr},
+        {"a wrong password", "mqtts://profe@localhost:" + port + "/tira", "otra",
+         broker.Authority(), "contraseña"},
+        {"no user", "mqtts://localhost:" + port + "/tira", "", broker.Authority(), "contraseña"},
         {"the system's authorities only", "mqtts://profe@localhost:" + port + "/tira", "secreto",
-         false, "ninguna autoridad"},
+         "", "ninguna autoridad"},
+        {"an authority file that holds no certificate", "mqtts://profe@localhost:" + port + "/tira",
+         "secreto", notCertificate, "ningún certificado"},
         {"a certificate for another name", "mqtts://profe@127.0.0.1:" + port + "/tira", "secreto",
-         true, "otro nombre"},
+         broker.Authority(), "otro nombre"},
         {"a server without TLS", "mqtts://" + QString::fromStdString(SharedBroker()) + "/tira", "",
-         true, "no habla TLS"},
+         broker.Authority(), "no habla TLS"},
     };
     for (const auto& row : rows) {
         // The target as the settings file gives it, with the password and the authority.
@@ -151,7 +158,7 @@ TEST(MqttTls, TheSchoolsAuthorityIsTrustedAndEachFailureHasItsCause)
             QString("[outputs]\noutput = %1\n%2%3")
                 .arg(row.Target,
                      row.Password.isEmpty() ? QString() : "password = " + row.Password + '\n',
-                     row.OwnAuthority ? "cafile = " + broker.Authority() + '\n' : QString())
+                     row.Authority.isEmpty() ? QString() : "cafile = " + row.Authority + '\n')
                 .toUtf8());
         file.close();
         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);

@@ -309,7 +309,9 @@ struct TPulseAudioDriver::TStream
 
     // --- output ---
 
-    void Write(const std::uint8_t* data, std::size_t size)
+    // False when the stream takes no more (it is no longer ready): the bytes are not counted,
+    // and the caller gives the stream up.
+    bool Write(const std::uint8_t* data, std::size_t size)
     {
         if (!Carry.empty()) {
             const std::size_t take = std::min(size, FrameBytes - Carry.size());
@@ -317,18 +319,21 @@ struct TPulseAudioDriver::TStream
             data += take;
             size -= take;
             if (Carry.size() < FrameBytes)
-                return;
-            pa_stream_write(Stream, Carry.data(), Carry.size(), nullptr, 0, PA_SEEK_RELATIVE);
+                return true;
+            if (pa_stream_write(Stream, Carry.data(), Carry.size(), nullptr, 0, PA_SEEK_RELATIVE) <
+                0)
+                return false;
             Written += Carry.size();
             Carry.clear();
         }
         const std::size_t whole = size - size % FrameBytes;
         // No free callback: libpulse copies the bytes, so the header may go back to its owner
         // as soon as it has been played, whatever the server still holds.
-        if (whole > 0)
-            pa_stream_write(Stream, data, whole, nullptr, 0, PA_SEEK_RELATIVE);
+        if (whole > 0 && pa_stream_write(Stream, data, whole, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            return false;
         Written += whole;
         Carry.assign(data + whole, data + size);
+        return true;
     }
 
     // Writes the headers that have not been sent, as far as MaxAhead allows.
@@ -340,15 +345,21 @@ struct TPulseAudioDriver::TStream
             const std::uint64_t ahead = Written - Played;
             if (ahead > 0 && ahead + block.Header->dwBufferLength > MaxAhead)
                 break;
+            bool taken = true;
             if (!Primed) {
                 const std::vector<std::uint8_t> silence(Bytes(LeadSilence, Sample),
                                                         Sample.format == PA_SAMPLE_U8 ? 0x80 : 0);
-                Write(silence.data(), silence.size());
+                taken = Write(silence.data(), silence.size());
                 Primed = true;
             }
             block.Begin = Written;
-            Write(reinterpret_cast<const std::uint8_t*>(block.Header->lpData),
-                  block.Header->dwBufferLength);
+            taken = taken && Write(reinterpret_cast<const std::uint8_t*>(block.Header->lpData),
+                                   block.Header->dwBufferLength);
+            if (!taken) {
+                // Every header goes back (the loop is left at once: the list is emptied).
+                MarkLost(MMSYSERR_NODRIVER);
+                return;
+            }
             block.End = Written;
             block.Sent = true;
         }

@@ -36,14 +36,7 @@ QString ControlPath()
 TControl::TControl(TAnswer answer, QObject* parent) : QObject(parent), FAnswer(std::move(answer))
 {
     const QString path = ControlPath();
-    // A socket left by a timer that died is taken over; one that answers is another timer's.
-    const TTimerReply other = AskTimer({});
-    if (other.Kind != TTimerReply::TKind::NoTimer) {
-        FFailure = QStringLiteral("otro prvardo-timer (proceso %1) atiende ya %2")
-                       .arg(other.Pid)
-                       .arg(path);
-        return;
-    }
+    // The timer holds the user's one timer lock: a socket there was left by a timer that died.
     QLocalServer::removeServer(path);
     FServer.setSocketOptions(QLocalServer::UserAccessOption);
     if (!FServer.listen(path)) {

@@ -18,8 +18,10 @@ class TControl : public QObject
 {
 public:
     using TAnswer = std::function<QByteArray(const QByteArray& request)>;
+    // Listens, in place of a socket left by a timer that died: the caller holds the user's one
+    // timer lock.
     TControl(TAnswer answer, QObject* parent);
-    // Empty when listening; otherwise why not (another timer listens, or the system's words).
+    // Empty when listening; otherwise why not (the system's words).
     QString Failure() const { return FFailure; }
 
 private:

@@ -12,6 +12,7 @@
 #include "frontend/CommandLine.h"
 #include "frontend/Guard.h"
 #include "outputs/Outputs.h"
+#include "outputs/TargetLock.h"
 #include "timer/Client.h"
 #include "timer/Control.h"
 #include "timer/HoldsStore.h"
@@ -74,15 +75,16 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication application(argc, argv);
     // One timer per user: a second one would fight the first over the outputs and the holds.
-    // Status 1, not 2: the service tried while a timer started by hand runs takes over when it
-    // ends.
-    if (const TTimerReply other = line.DryRun ? TTimerReply{} : AskTimer({});
-        other.Kind != TTimerReply::TKind::NoTimer) {
+    // A lock held for the timer's life, taken before its socket is made, so that two timers
+    // started together cannot both listen. Status 1, not 2: the service tried while a timer
+    // started by hand runs takes over when it ends.
+    TTargetLock only(QStringLiteral("prvardo-timer"));
+    if (QString holder; !line.DryRun && !only.Take(holder)) {
         PrintText(stderr, QStringLiteral("prvardo-timer: otro prvardo-timer está ya en marcha "
-                                         "(proceso %1); consúltelo con «prvardo-timer --status», "
+                                         "(%1); consúltelo con «prvardo-timer --status», "
                                          "cámbielo con «prvardo-timer --set», o, si es el "
                                          "servicio, con «systemctl --user status prvardo-timer»\n")
-                              .arg(other.Pid));
+                              .arg(holder));
         return 1;
     }
     const QString path = line.Files.value(0);

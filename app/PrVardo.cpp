@@ -1,6 +1,7 @@
 // PrVardo: the 24-hour switch timer for the six-output power strip.
 
 #include "app/UnitVardo.h"
+#include "core/Log.h"
 #include "frontend/CommandLine.h"
 #include "frontend/Guard.h"
 #include "frontend/Signals.h"
@@ -37,7 +38,7 @@ void SwitchOff()
         return;
     const bool off = outputs->Stop();
     AllOff = off;
-    LogOutputs(off ? QStringLiteral("fin: todas las salidas apagadas")
+    LogLine(off ? QStringLiteral("fin: todas las salidas apagadas")
                    : QStringLiteral("fin: alguna salida puede quedar encendida"));
     if (TGuardLink* guard = std::exchange(RunningGuard, nullptr); guard != nullptr && off)
         guard->Done();
@@ -89,7 +90,7 @@ void LogDisplayLoss()
     using TSetHandler = THandler (*)(THandler);
     if (auto set = reinterpret_cast<TSetHandler>(::dlsym(x11, "XSetIOErrorHandler")))
         set([](void*) {
-            LogOutputs(QStringLiteral("se perdió la conexión con la pantalla"));
+            LogLine(QStringLiteral("se perdió la conexión con la pantalla"));
             return 0;
         });
     ::dlclose(x11);

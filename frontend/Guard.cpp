@@ -1,5 +1,6 @@
 #include "Guard.h"
 
+#include "core/Log.h"
 #include "outputs/Outputs.h"
 #include "outputs/Targets.h"
 
@@ -50,7 +51,7 @@ std::unique_ptr<TGuardLink> TGuardLink::Start(int argc, char** argv, int watchdo
 {
     int link[2];
     if (::pipe2(link, O_CLOEXEC) != 0) {
-        LogOutputs(QStringLiteral("sin guardián de las salidas: %1").arg(qt_error_string(errno)));
+        LogLine(QStringLiteral("sin guardián de las salidas: %1").arg(qt_error_string(errno)));
         return nullptr;
     }
     const std::string first = Option + std::to_string(link[0]) + ':' + std::to_string(::getpid()) +
@@ -69,7 +70,7 @@ std::unique_ptr<TGuardLink> TGuardLink::Start(int argc, char** argv, int watchdo
     ::close(link[0]);
     if (guard < 0) {
         ::close(link[1]);
-        LogOutputs(QStringLiteral("sin guardián de las salidas: %1").arg(qt_error_string(errno)));
+        LogLine(QStringLiteral("sin guardián de las salidas: %1").arg(qt_error_string(errno)));
         return nullptr;
     }
     ::fcntl(link[1], F_SETFL, O_NONBLOCK);
@@ -107,7 +108,7 @@ void TGuardLink::Send(const char* bytes)
         return;
     FGone = true;
     FBeat.stop();
-    LogOutputs(QStringLiteral("el guardián de las salidas terminó (%1); si este programa muere, "
+    LogLine(QStringLiteral("el guardián de las salidas terminó (%1); si este programa muere, "
                               "nadie las apagará")
                    .arg(qt_error_string(errno)));
 }
@@ -158,7 +159,7 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
                 continue;
             if (killed)
                 break; // killed, and still not gone: its targets are tried all the same
-            LogOutputs(QStringLiteral("guardián: %1 (proceso %2) no da señales de vida desde hace "
+            LogLine(QStringLiteral("guardián: %1 (proceso %2) no da señales de vida desde hace "
                                       "%3 s; se termina")
                            .arg(program)
                            .arg(pid)
@@ -186,7 +187,7 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
     int count = 1;
     QCoreApplication application(count, argv);
     const bool off = SwitchOffTargets(specs);
-    LogOutputs(QStringLiteral("guardián: %1 (proceso %2) terminó sin apagar las salidas; %3")
+    LogLine(QStringLiteral("guardián: %1 (proceso %2) terminó sin apagar las salidas; %3")
                    .arg(program)
                    .arg(pid)
                    .arg(off ? QStringLiteral("todas apagadas")

@@ -1,5 +1,6 @@
 #include "Outputs.h"
 
+#include "core/Log.h"
 #include "core/Schedule.h"
 #include "outputs/TargetLock.h"
 
@@ -9,8 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <ctime>
 #include <memory>
 #include <mutex>
 
@@ -57,31 +56,6 @@ constexpr std::chrono::milliseconds FirstRetry{500};
 constexpr std::chrono::milliseconds LongestRetry{5000};
 
 } // namespace
-
-QString WordText(std::uint8_t word)
-{
-    QStringList on;
-    for (int n = 0; n < OutputCount; ++n)
-        if (word & (1u << n))
-            on << QStringLiteral("D%1").arg(n);
-    return on.isEmpty() ? QStringLiteral("todas apagadas") : on.join(u' ');
-}
-
-void LogOutputs(const QString& line)
-{
-    // The time from the C library: at the program's very end (an exit the toolkit makes when its
-    // display goes away) Qt's own formatting may be gone already.
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    ::localtime_r(&now.tv_sec, &local);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld ", local.tm_hour, local.tm_min,
-                  local.tm_sec, now.tv_nsec / 1000000);
-    const QByteArray text = stamp + (line + u'\n').toLocal8Bit();
-    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
-    std::fflush(stderr);
-}
 
 // Drives one target, on a thread of its own: a target that hangs in a call (a broker that
 // never answers, a port that another program holds) holds up no other.
@@ -147,8 +121,8 @@ public:
         if (FLock)
             FLock->Release();
         if (!FOff)
-            LogOutputs(QStringLiteral("Salida %1: no se pudo apagar; puede quedar encendida")
-                           .arg(FTarget->Name()));
+            LogLine(QStringLiteral("Salida %1: no se pudo apagar; puede quedar encendida")
+                        .arg(FTarget->Name()));
         return FOff;
     }
 
@@ -188,10 +162,10 @@ private:
         Health->Showed(word);
         FOff = word == 0;
         FConfirming = FReported || FPause != FirstRetry;
-        LogOutputs(QStringLiteral("%1: 0x%2 (%3)")
-                       .arg(FTarget->Name())
-                       .arg(word, 2, 16, QLatin1Char('0'))
-                       .arg(WordText(word)));
+        LogLine(QStringLiteral("%1: 0x%2 (%3)")
+                    .arg(FTarget->Name())
+                    .arg(word, 2, 16, QLatin1Char('0'))
+                    .arg(WordText(word)));
         Confirm();
     }
 
@@ -214,7 +188,7 @@ private:
         FConfirming = false;
         FPause = FirstRetry;
         if (FReported)
-            LogOutputs(QStringLiteral("%1: de nuevo disponible").arg(FTarget->Name()));
+            LogLine(QStringLiteral("%1: de nuevo disponible").arg(FTarget->Name()));
         FReported = false;
     }
 
@@ -235,7 +209,7 @@ private:
         const QString message = QStringLiteral("Salida %1: %2").arg(FTarget->Name(), error);
         if (!FReported) {
             FReported = true;
-            LogOutputs(detail.isEmpty() ? message : QStringLiteral("%1 [%2]").arg(message, detail));
+            LogLine(detail.isEmpty() ? message : QStringLiteral("%1 [%2]").arg(message, detail));
             if (held)
                 Q_EMIT Held(message);
             else
@@ -361,8 +335,7 @@ bool TOutputs::Stop(std::chrono::milliseconds bound)
         }
         // Still inside a call to its device: the thread cannot be ended. It is left to finish, or
         // to end with the process.
-        LogOutputs(
-            QStringLiteral("Salida %1: no responde; puede quedar encendida").arg(driven->Name));
+        LogLine(QStringLiteral("Salida %1: no responde; puede quedar encendida").arg(driven->Name));
         FAllOff = false;
     }
     return FAllOff;

@@ -79,8 +79,3 @@ private:
     bool FStopped = false;
     bool FAllOff = true;
 };
-
-// A line on standard error, after the time of day ("14:35:02.417 ...").
-void LogOutputs(const QString& line);
-// The outputs a word turns on, as the log names them ("D0 D2", "todas apagadas").
-QString WordText(std::uint8_t word);

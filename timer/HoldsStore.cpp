@@ -1,7 +1,7 @@
 #include "HoldsStore.h"
 
+#include "core/Log.h"
 #include "core/TextFile.h"
-#include "outputs/Outputs.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,14 +24,14 @@ std::vector<THold> THoldsStore::Read() const
     if (read.Result == TReadResult::Missing)
         return {};
     if (read.Result != TReadResult::Read) {
-        LogOutputs(QStringLiteral("%1; se empieza sin salidas fijadas")
+        LogLine(QStringLiteral("%1; se empieza sin salidas fijadas")
                        .arg(QString::fromStdString(ReadFailure(read, name, HoldsFileLimit))));
         return {};
     }
     int skipped = 0;
     std::vector<THold> holds = ParseHolds(QByteArray::fromStdString(read.Text), &skipped);
     if (skipped > 0)
-        LogOutputs(QStringLiteral("%1: %2 línea(s) no se entienden como una salida fijada y no "
+        LogLine(QStringLiteral("%1: %2 línea(s) no se entienden como una salida fijada y no "
                                   "cuentan")
                        .arg(path)
                        .arg(skipped));
@@ -50,7 +50,7 @@ void THoldsStore::Save(const std::vector<THold>& holds)
     if (file.errorString() == FUnsaved)
         return;
     FUnsaved = file.errorString();
-    LogOutputs(QStringLiteral("no se pueden guardar las salidas fijadas en %1 (%2); un reinicio "
+    LogLine(QStringLiteral("no se pueden guardar las salidas fijadas en %1 (%2); un reinicio "
                               "las olvidaría")
                    .arg(path, FUnsaved));
 }

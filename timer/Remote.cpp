@@ -1,7 +1,7 @@
 #include "Remote.h"
 
+#include "core/Log.h"
 #include "outputs/MqttWords.h"
-#include "outputs/Outputs.h"
 
 #include <mosquitto.h>
 
@@ -100,7 +100,7 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
     mosquitto_lib_init();
     FClient = mosquitto_new(nullptr, true, this);
     if (FClient == nullptr) {
-        LogOutputs(QStringLiteral("MQTT %1: no se puede crear el cliente").arg(FOptions.Name));
+        LogLine(QStringLiteral("MQTT %1: no se puede crear el cliente").arg(FOptions.Name));
         return;
     }
     const TMqttAddress& broker = FOptions.Broker;
@@ -284,12 +284,12 @@ void TRemote::Trouble(const QString& cause)
     if (cause == FSaid)
         return;
     FSaid = cause;
-    LogOutputs(QStringLiteral("MQTT %1: %2; se vuelve a intentar").arg(FOptions.Name, cause));
+    LogLine(QStringLiteral("MQTT %1: %2; se vuelve a intentar").arg(FOptions.Name, cause));
 }
 
 void TRemote::Connected()
 {
-    LogOutputs(QStringLiteral("MQTT %1: conectado").arg(FOptions.Name));
+    LogLine(QStringLiteral("MQTT %1: conectado").arg(FOptions.Name));
     FConnected = true;
     FSaid.clear();
     FRole = TRole::Undecided;
@@ -333,7 +333,7 @@ void TRemote::Decide()
     }
     FRole = TRole::Aside;
     if (!FSaidAside)
-        LogOutputs(QStringLiteral("MQTT %1: %2 lo atiende ya, en marcha; este temporizador no "
+        LogLine(QStringLiteral("MQTT %1: %2 lo atiende ya, en marcha; este temporizador no "
                                   "publica en %3 ni atiende sus órdenes mientras tanto")
                        .arg(FOptions.Name, QString::fromUtf8(FHolder), FOptions.Base));
     FSaidAside = true;
@@ -342,7 +342,7 @@ void TRemote::Decide()
 void TRemote::Hold()
 {
     if (FSaidAside)
-        LogOutputs(QStringLiteral("MQTT %1: %2 quedó libre; este temporizador lo atiende ahora")
+        LogLine(QStringLiteral("MQTT %1: %2 quedó libre; este temporizador lo atiende ahora")
                        .arg(FOptions.Name, FOptions.Base));
     FSaidAside = false;
     FRole = TRole::Holder;
@@ -391,7 +391,7 @@ void TRemote::Received(const TMessage& message)
         return text.size() <= Glimpse ? text : text.left(Glimpse) + QStringLiteral("…");
     };
     const auto ignore = [&](const QString& why) {
-        LogOutputs(QStringLiteral("MQTT %1: se ignora «%2» en %3: %4")
+        LogLine(QStringLiteral("MQTT %1: se ignora «%2» en %3: %4")
                        .arg(FOptions.Name, clip(QString::fromUtf8(message.Payload.left(400))),
                             clip(message.Topic), clip(why)));
     };

@@ -1,5 +1,6 @@
 #include "StatusText.h"
 
+#include "core/Log.h"
 #include "outputs/Outputs.h"
 
 #include <algorithm>

@@ -9,6 +9,7 @@
 // school days, which dates are holidays and which days have a schedule of their own. A schedule
 // or calendar that does not read whole at start ends the timer with status 2.
 
+#include "core/Log.h"
 #include "frontend/CommandLine.h"
 #include "frontend/Guard.h"
 #include "outputs/Outputs.h"
@@ -94,7 +95,7 @@ int main(int argc, char** argv)
         // Never an output left on by a timer that died and cannot start again on a broken file.
         if (!line.DryRun && !specs.empty()) {
             PrintText(stderr, QStringLiteral("prvardo-timer: %1\n").arg(error));
-            LogOutputs(SwitchOffTargets(specs)
+            LogLine(SwitchOffTargets(specs)
                            ? QStringLiteral("sin horario que seguir: todas las salidas apagadas")
                            : QStringLiteral("sin horario que seguir: alguna salida puede quedar "
                                             "encendida"));
@@ -131,7 +132,7 @@ int main(int argc, char** argv)
         // Already on standard error, with the time: no window to show it in.
     });
     const QString mainPath = sources.MainPath;
-    LogOutputs(QStringLiteral("horario %1").arg(mainPath));
+    LogLine(QStringLiteral("horario %1").arg(mainPath));
     QString failure;
     // The timer gives the outputs their word before they start: a target opens straight to it.
     const std::unique_ptr<QObject> timer =

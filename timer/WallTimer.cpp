@@ -1,5 +1,6 @@
 #include "WallTimer.h"
 
+#include "core/Log.h"
 #include "core/Schedule.h"
 #include "core/WallClock.h"
 #include "frontend/Signals.h"
@@ -83,7 +84,7 @@ public:
         auto* control =
             new TControl([this](const QByteArray& request) { return Answer(request); }, this);
         if (!control->Failure().isEmpty())
-            LogOutputs(QStringLiteral("sin --set ni --status: %1").arg(control->Failure()));
+            LogLine(QStringLiteral("sin --set ni --status: %1").arg(control->Failure()));
     }
     ~TWallTimer() override
     {
@@ -104,7 +105,7 @@ public:
         const TState state = StateAt(FSources.Week, FHolds, now, zone);
         if (!FState || state.Word != FState->Word) {
             const TDaySlot slot = SlotAt(now, zone);
-            LogOutputs(
+            LogLine(
                 QStringLiteral("%1:%2 palabra 0x%3 (%4); %5")
                     .arg(slot.Hour, 2, 10, QLatin1Char('0'))
                     .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
@@ -144,7 +145,7 @@ private:
             return;
         // Never left without a next switch: a plain timer then, which a clock set by hand or a
         // suspend may make late.
-        LogOutputs(QStringLiteral("no se puede programar el reloj del sistema (%1); se usa un "
+        LogLine(QStringLiteral("no se puede programar el reloj del sistema (%1); se usa un "
                                   "temporizador corriente")
                        .arg(qt_error_string(errno)));
         const qint64 wait = std::max<qint64>(QDateTime::currentDateTime().msecsTo(at), 0);
@@ -156,7 +157,7 @@ private:
         std::uint64_t expirations = 0;
         // ECANCELED: the clock jumped; either way the slot is looked at again now.
         if (::read(FClock, &expirations, sizeof expirations) < 0 && errno == ECANCELED)
-            LogOutputs(QStringLiteral("la hora del sistema ha cambiado"));
+            LogLine(QStringLiteral("la hora del sistema ha cambiado"));
         Apply();
     }
 
@@ -173,7 +174,7 @@ private:
                 const bool off = FOutputs.Stop();
                 if (FRemote != nullptr)
                     FRemote->Stop();
-                LogOutputs(off ? QStringLiteral("fin: todas las salidas apagadas")
+                LogLine(off ? QStringLiteral("fin: todas las salidas apagadas")
                                : QStringLiteral("fin: alguna salida puede quedar encendida"));
                 QCoreApplication::exit(EndStatus(off, int(info.ssi_signo)));
             }
@@ -195,7 +196,7 @@ private:
             if (watch >= 0)
                 FFolderOf[watch] = folder;
             else
-                LogOutputs(QStringLiteral("no se pueden vigilar los cambios de %1 (%2); envíe "
+                LogLine(QStringLiteral("no se pueden vigilar los cambios de %1 (%2); envíe "
                                           "SIGHUP para leerlo de nuevo")
                                .arg(path, qt_error_string(errno)));
         }
@@ -230,7 +231,7 @@ private:
         TSources sources;
         QString error;
         if (!ReadSources(FCommandLinePath, sources, error)) {
-            LogOutputs(QStringLiteral("%1; sigue el horario anterior").arg(error));
+            LogLine(QStringLiteral("%1; sigue el horario anterior").arg(error));
             return;
         }
         const bool asked = changed.isEmpty();
@@ -238,7 +239,7 @@ private:
             return;
         FSources = std::move(sources);
         ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
-        LogOutputs(asked ? QStringLiteral("horario leído de nuevo de %1").arg(FSources.MainPath)
+        LogLine(asked ? QStringLiteral("horario leído de nuevo de %1").arg(FSources.MainPath)
                          : QStringLiteral("horario leído de nuevo: cambió %1")
                                .arg(changed.join(QStringLiteral(", "))));
         Watch();

@@ -39,7 +39,7 @@ void SwitchOff()
     const bool off = outputs->Stop();
     AllOff = off;
     LogLine(off ? QStringLiteral("fin: todas las salidas apagadas")
-                   : QStringLiteral("fin: alguna salida puede quedar encendida"));
+                : QStringLiteral("fin: alguna salida puede quedar encendida"));
     if (TGuardLink* guard = std::exchange(RunningGuard, nullptr); guard != nullptr && off)
         guard->Done();
 }
@@ -132,7 +132,8 @@ int main(int argc, char** argv)
     std::unique_ptr<TGuardLink> guard =
         specs.empty()
             ? nullptr
-            : TGuardLink::Start(argc, argv, settings.Watchdog >= 0 ? settings.Watchdog : Watchdog);
+            : TGuardLink::Start(argc, argv, settings.Watchdog >= 0 ? settings.Watchdog : Watchdog,
+                                settings.Text);
     // A connection to a broker or a device that went away must fail its write, not end the
     // program.
     std::signal(SIGPIPE, SIG_IGN);

@@ -6,9 +6,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QStringList>
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,9 +25,22 @@ namespace {
 constexpr char Option[] = "--guardia=";
 // A beat at least four times within the watchdog, and every second at most.
 constexpr int LongestBeatMs = 1000;
-// Until the first beat the program is starting (a window is being made on a slow machine): it
-// gets at least this long.
-constexpr int StartingSeconds = 30;
+
+// The guard's waiting half: beside the program as installed (bin/ and libexec/prvardo/), or
+// where the build made it.
+std::string WaiterPath(const std::string& program)
+{
+    const std::string installed =
+        program.substr(0, program.rfind('/')) + "/../libexec/prvardo/prvardo-guard";
+    return ::access(installed.c_str(), X_OK) == 0 ? installed : std::string(PRVARDO_GUARD_BUILT);
+}
+
+std::string OwnExecutable()
+{
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, std::size_t(n)) : std::string();
+}
 
 } // namespace
 
@@ -47,31 +61,56 @@ bool SwitchOffTargets(const std::vector<TTargetSpec>& specs)
     return outputs.Stop(std::chrono::milliseconds(1000));
 }
 
-std::unique_ptr<TGuardLink> TGuardLink::Start(int argc, char** argv, int watchdog)
+std::unique_ptr<TGuardLink> TGuardLink::Start(int argc, char** argv, int watchdog,
+                                              const QByteArray& settings)
 {
-    int link[2];
-    if (::pipe2(link, O_CLOEXEC) != 0) {
+    const auto none = [] {
         LogLine(QStringLiteral("sin guardián de las salidas: %1").arg(qt_error_string(errno)));
         return nullptr;
+    };
+    const std::string program = OwnExecutable();
+    if (program.empty())
+        return none();
+    // The settings as read now, for the guard's all off: the file may have changed by then.
+    const int kept = ::memfd_create("prvardo-ajustes", MFD_CLOEXEC);
+    if (kept < 0)
+        return none();
+    if (::write(kept, settings.constData(), std::size_t(settings.size())) != settings.size() ||
+        ::lseek(kept, 0, SEEK_SET) != 0) {
+        ::close(kept);
+        return none();
     }
-    const std::string first = Option + std::to_string(link[0]) + ':' + std::to_string(::getpid()) +
-                              ':' + std::to_string(watchdog);
-    std::vector<char*> arguments{argv[0], const_cast<char*>(first.c_str())};
-    for (int i = 1; i < argc; ++i)
+    int link[2];
+    if (::pipe2(link, O_CLOEXEC) != 0) {
+        ::close(kept);
+        return none();
+    }
+    const std::string waiter = WaiterPath(program);
+    const std::vector<std::string> words{
+        "prvardo-guard",          std::to_string(link[0]), std::to_string(::getpid()),
+        std::to_string(watchdog), std::to_string(kept),    program};
+    std::vector<char*> arguments;
+    for (const std::string& word : words)
+        arguments.push_back(const_cast<char*>(word.c_str()));
+    for (int i = 0; i < argc; ++i)
         arguments.push_back(argv[i]);
     arguments.push_back(nullptr);
     const pid_t guard = ::fork();
     if (guard == 0) {
-        // The guard keeps the reading end across the exec, and nothing of the program else.
+        // The guard keeps the pipe's reading end and the settings across the exec, and nothing
+        // else of the program.
         ::fcntl(link[0], F_SETFD, 0);
-        ::execv("/proc/self/exe", arguments.data());
+        ::fcntl(kept, F_SETFD, 0);
+        ::execv(waiter.c_str(), arguments.data());
         ::_exit(127);
     }
+    const int error = errno;
     ::close(link[0]);
+    ::close(kept);
     if (guard < 0) {
         ::close(link[1]);
-        LogLine(QStringLiteral("sin guardián de las salidas: %1").arg(qt_error_string(errno)));
-        return nullptr;
+        errno = error;
+        return none();
     }
     ::fcntl(link[1], F_SETFL, O_NONBLOCK);
     return std::unique_ptr<TGuardLink>(new TGuardLink(
@@ -109,8 +148,8 @@ void TGuardLink::Send(const char* bytes)
     FGone = true;
     FBeat.stop();
     LogLine(QStringLiteral("el guardián de las salidas terminó (%1); si este programa muere, "
-                              "nadie las apagará")
-                   .arg(qt_error_string(errno)));
+                           "nadie las apagará")
+                .arg(qt_error_string(errno)));
 }
 
 std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv,
@@ -118,79 +157,43 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
 {
     if (argc < 2 || std::strncmp(argv[1], Option, sizeof Option - 1) != 0)
         return std::nullopt;
-    int fd = -1;
+    // The guard's waiting half saw the program go without its all off.
     long pid = 0;
-    int watchdog = 0;
-    if (std::sscanf(argv[1] + sizeof Option - 1, "%d:%ld:%d", &fd, &pid, &watchdog) != 3)
+    int kept = -1;
+    if (std::sscanf(argv[1] + sizeof Option - 1, "%ld:%d", &pid, &kept) != 2)
         return 2;
-    // Ctrl+C in a terminal, a logout or a service stop reach the whole group: the program ends
-    // cleanly by itself and says so on the pipe.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
         std::signal(signal, SIG_IGN);
-    std::vector<char*> arguments{argv[0]};
+    QByteArray text;
+    char bytes[4096];
+    for (ssize_t n; (n = ::read(kept, bytes, sizeof bytes)) > 0 &&
+                    std::size_t(text.size()) <= SettingsFileLimit;)
+        text.append(bytes, n);
+    ::close(kept);
+    QStringList arguments;
     for (int i = 2; i < argc; ++i)
-        arguments.push_back(argv[i]);
+        arguments << QString::fromLocal8Bit(argv[i]);
     TCommandLine line;
     TSettings settings;
     std::vector<TTargetSpec> specs;
-    if (ReadCommandLine(program, int(arguments.size()), arguments.data(), files, line, settings,
-                        specs))
-        return 2;
-
-    const auto deadline = [&](int seconds) {
-        return watchdog > 0 ? std::chrono::steady_clock::now() + std::chrono::seconds(seconds)
-                            : std::chrono::steady_clock::time_point::max();
-    };
-    int allowed = std::max(watchdog, StartingSeconds);
-    auto due = deadline(allowed);
-    bool killed = false;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            due - std::chrono::steady_clock::now());
-        pollfd wait{fd, POLLIN, 0};
-        const int ready = ::poll(&wait, 1,
-                                 due == std::chrono::steady_clock::time_point::max()
-                                     ? -1
-                                     : int(std::clamp<long long>(left.count(), 0, 60000)));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready == 0) {
-            if (std::chrono::steady_clock::now() < due)
-                continue;
-            if (killed)
-                break; // killed, and still not gone: its targets are tried all the same
-            LogLine(QStringLiteral("guardián: %1 (proceso %2) no da señales de vida desde hace "
-                                      "%3 s; se termina")
-                           .arg(program)
-                           .arg(pid)
-                           .arg(allowed));
-            ::kill(pid_t(pid), SIGKILL);
-            killed = true;
-            due = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-            continue;
-        }
-        char bytes[64];
-        const ssize_t n = ::read(fd, bytes, sizeof bytes);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n > 0) {
-            if (std::memchr(bytes, 'f', std::size_t(n)) != nullptr)
-                return 0; // the program's own all off is done
-            if (!killed) {
-                allowed = watchdog;
-                due = deadline(watchdog);
-            }
-            continue;
-        }
-        break; // the program is gone without its all off
+    QString error;
+    if (!ParseCommandLine(arguments, !files.isEmpty(), line, error) ||
+        !ParseSettings(text, SettingsPath(), settings, error) ||
+        !OutputTargets(line, settings, specs, error)) {
+        LogLine(QStringLiteral("guardián: %1 (proceso %2) terminó sin apagar las salidas, y no se "
+                               "pueden leer: %3")
+                    .arg(program)
+                    .arg(pid)
+                    .arg(error));
+        return 1;
     }
     int count = 1;
     QCoreApplication application(count, argv);
     const bool off = SwitchOffTargets(specs);
     LogLine(QStringLiteral("guardián: %1 (proceso %2) terminó sin apagar las salidas; %3")
-                   .arg(program)
-                   .arg(pid)
-                   .arg(off ? QStringLiteral("todas apagadas")
-                            : QStringLiteral("alguna puede quedar encendida")));
+                .arg(program)
+                .arg(pid)
+                .arg(off ? QStringLiteral("todas apagadas")
+                         : QStringLiteral("alguna puede quedar encendida")));
     return off ? 0 : 1;
 }

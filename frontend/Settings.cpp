@@ -76,9 +76,20 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
         error = QString::fromStdString(ReadFailure(read, name, SettingsFileLimit));
         return false;
     }
+    if (!ParseSettings(QByteArray::fromStdString(read.Text), path, settings, error))
+        return false;
+    if (!settings.Password.isEmpty())
+        return PrivateEnough(read.Status, path, error);
+    return true;
+}
+
+bool ParseSettings(const QByteArray& text, const QString& path, TSettings& settings, QString& error)
+{
+    settings = TSettings{};
+    settings.Text = text;
     QString section;
-    for (const QString& text : QString::fromUtf8(read.Text).split(u'\n')) {
-        const QString line = text.trimmed();
+    for (const QString& raw : QString::fromUtf8(text).split(u'\n')) {
+        const QString line = raw.trimmed();
         if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[')) {
@@ -127,7 +138,5 @@ bool ReadSettings(const QString& path, TSettings& settings, QString& error)
         if (section == QLatin1String("[timer]"))
             settings.Timer.emplace_back(key.mid(section.size()), value);
     }
-    if (!settings.Password.isEmpty())
-        return PrivateEnough(read.Status, path, error);
     return true;
 }

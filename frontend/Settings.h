@@ -12,6 +12,7 @@
 // A file that holds a password and that other users may read is refused, as ssh refuses a key
 // that others may read.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,7 @@ struct TSettings
     int HeartbeatLine = -1; // [outputs] heartbeat = a GPIO line's number
     // Every key of [timer] in order, as written (the timer's week reads them).
     std::vector<std::pair<QString, QString>> Timer;
+    QByteArray Text; // the file as it was read, for the guard
 };
 
 // A settings file is a few lines: one of more than 256 KiB is none, and is not read.
@@ -43,3 +45,6 @@ QString SettingsPath();
 // a file that cannot be read (not a regular file, or longer than SettingsFileLimit) or that holds
 // a password others may read or replace.
 bool ReadSettings(const QString& path, TSettings& settings, QString& error);
+// The settings in `text`, as read from the file `path` (named in an error) already.
+bool ParseSettings(const QByteArray& text, const QString& path, TSettings& settings,
+                   QString& error);

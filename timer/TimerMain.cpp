@@ -96,9 +96,9 @@ int main(int argc, char** argv)
         if (!line.DryRun && !specs.empty()) {
             PrintText(stderr, QStringLiteral("prvardo-timer: %1\n").arg(error));
             LogLine(SwitchOffTargets(specs)
-                           ? QStringLiteral("sin horario que seguir: todas las salidas apagadas")
-                           : QStringLiteral("sin horario que seguir: alguna salida puede quedar "
-                                            "encendida"));
+                        ? QStringLiteral("sin horario que seguir: todas las salidas apagadas")
+                        : QStringLiteral("sin horario que seguir: alguna salida puede quedar "
+                                         "encendida"));
             return 2;
         }
         return refuse(error);
@@ -123,8 +123,8 @@ int main(int argc, char** argv)
     // an MQTT connection's keep-alive.
     // The guard before the outputs' threads: they go off even when this program cannot.
     constexpr int Watchdog = 10; // seconds
-    const std::unique_ptr<TGuardLink> guard =
-        TGuardLink::Start(argc, argv, settings.Watchdog >= 0 ? settings.Watchdog : Watchdog);
+    const std::unique_ptr<TGuardLink> guard = TGuardLink::Start(
+        argc, argv, settings.Watchdog >= 0 ? settings.Watchdog : Watchdog, settings.Text);
     if (guard)
         guard->Beat();
     TOutputs outputs(MakeTargets(specs), nullptr, std::chrono::seconds(2));

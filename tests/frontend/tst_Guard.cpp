@@ -183,3 +183,22 @@ TEST(Guard, AGuardKilledFirstChangesNothing)
     EXPECT_TRUE(board.EndsWith(std::string(1, '\0'))) << "the program's own all off";
     EXPECT_EQ(program.Log().count("guardián"), 1) << program.Log().data();
 }
+
+// The guard switches off the targets the program had, from the settings as they were at its start:
+// a settings file broken since then changes nothing.
+TEST(Guard, TheSettingsOfTheStartHold)
+{
+    TPtyBoard board;
+    TUserProgram timer(
+        QStringLiteral("[outputs]\nwatchdog = 0\noutput = %1\n").arg(board.Target()).toUtf8());
+    SaveD2(timer.File(QStringLiteral("aula.tem")));
+    timer.Process.start(QStringLiteral(PRVARDO_TIMER), {timer.File(QStringLiteral("aula.tem"))});
+    ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x04"); })) << timer.Log().data();
+    QFile settings(timer.File(QStringLiteral("PrVardo/PrVardo.conf")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    settings.write("[outputs]\noutput = serial:\n");
+    settings.close();
+    ::kill(static_cast<pid_t>(timer.Process.processId()), SIGKILL);
+    EXPECT_TRUE(WaitFor([&] { return board.EndsWith(std::string(1, '\0')); }))
+        << timer.Log().data();
+}

@@ -25,16 +25,16 @@ std::vector<THold> THoldsStore::Read() const
         return {};
     if (read.Result != TReadResult::Read) {
         LogLine(QStringLiteral("%1; se empieza sin salidas fijadas")
-                       .arg(QString::fromStdString(ReadFailure(read, name, HoldsFileLimit))));
+                    .arg(QString::fromStdString(ReadFailure(read, name, HoldsFileLimit))));
         return {};
     }
     int skipped = 0;
     std::vector<THold> holds = ParseHolds(QByteArray::fromStdString(read.Text), &skipped);
     if (skipped > 0)
         LogLine(QStringLiteral("%1: %2 línea(s) no se entienden como una salida fijada y no "
-                                  "cuentan")
-                       .arg(path)
-                       .arg(skipped));
+                               "cuentan")
+                    .arg(path)
+                    .arg(skipped));
     return holds;
 }
 
@@ -51,6 +51,6 @@ void THoldsStore::Save(const std::vector<THold>& holds)
         return;
     FUnsaved = file.errorString();
     LogLine(QStringLiteral("no se pueden guardar las salidas fijadas en %1 (%2); un reinicio "
-                              "las olvidaría")
-                   .arg(path, FUnsaved));
+                           "las olvidaría")
+                .arg(path, FUnsaved));
 }

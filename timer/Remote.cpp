@@ -334,8 +334,8 @@ void TRemote::Decide()
     FRole = TRole::Aside;
     if (!FSaidAside)
         LogLine(QStringLiteral("MQTT %1: %2 lo atiende ya, en marcha; este temporizador no "
-                                  "publica en %3 ni atiende sus órdenes mientras tanto")
-                       .arg(FOptions.Name, QString::fromUtf8(FHolder), FOptions.Base));
+                               "publica en %3 ni atiende sus órdenes mientras tanto")
+                    .arg(FOptions.Name, QString::fromUtf8(FHolder), FOptions.Base));
     FSaidAside = true;
 }
 
@@ -343,7 +343,7 @@ void TRemote::Hold()
 {
     if (FSaidAside)
         LogLine(QStringLiteral("MQTT %1: %2 quedó libre; este temporizador lo atiende ahora")
-                       .arg(FOptions.Name, FOptions.Base));
+                    .arg(FOptions.Name, FOptions.Base));
     FSaidAside = false;
     FRole = TRole::Holder;
     PublishOne(FOptions.Base + QStringLiteral("/titular"), Utf8(FIdentity));
@@ -392,8 +392,8 @@ void TRemote::Received(const TMessage& message)
     };
     const auto ignore = [&](const QString& why) {
         LogLine(QStringLiteral("MQTT %1: se ignora «%2» en %3: %4")
-                       .arg(FOptions.Name, clip(QString::fromUtf8(message.Payload.left(400))),
-                            clip(message.Topic), clip(why)));
+                    .arg(FOptions.Name, clip(QString::fromUtf8(message.Payload.left(400))),
+                         clip(message.Topic), clip(why)));
     };
     // A command left on the broker from before this run must not switch anything now.
     if (message.Retained)

@@ -14,11 +14,15 @@ QStringList TSources::Files() const
     return files;
 }
 
-bool ReadSources(const QString& commandLinePath, TSources& sources, QString& error)
+bool ReadSources(const QString& commandLinePath, TSources& sources, QString& error,
+                 const TSettings* known)
 {
-    TSettings settings;
-    if (!ReadSettings(SettingsPath(), settings, error) ||
-        !ParseWeekRules(settings.Timer, sources.Rules, error))
+    TSettings& settings = sources.Settings;
+    if (known != nullptr)
+        settings = *known;
+    else if (!ReadSettings(SettingsPath(), settings, error))
+        return false;
+    if (!ParseWeekRules(settings.Timer, sources.Rules, error))
         return false;
     sources.MainPath = commandLinePath.isEmpty() ? settings.TimerSchedule : commandLinePath;
     if (sources.MainPath.isEmpty()) {
@@ -40,4 +44,31 @@ bool SameWeek(const TWeek& a, const TWeek& b)
     return a.Main.Flags() == b.Main.Flags() && a.SchoolDays == b.SchoolDays &&
            a.Holidays == b.Holidays && same(a.Holiday, b.Holiday) &&
            std::equal(a.Days.begin(), a.Days.end(), b.Days.begin(), same);
+}
+
+QStringList RestartKeys(const TSettings& before, const TSettings& after)
+{
+    QStringList keys;
+    const auto differ = [&](const char* key, bool changed) {
+        if (changed)
+            keys << QString::fromLatin1(key);
+    };
+    differ("output", before.Outputs != after.Outputs);
+    differ("password", before.Password != after.Password);
+    differ("cafile", before.CaFile != after.CaFile);
+    differ("watchdog", before.Watchdog != after.Watchdog);
+    differ("pulsetime", before.PulseTime != after.PulseTime);
+    differ("heartbeat", before.HeartbeatBit != after.HeartbeatBit ||
+                            before.HeartbeatLine != after.HeartbeatLine);
+    // The last value of a [timer] key, as the timer's own reading takes it.
+    const auto value = [](const TSettings& settings, const char* key) {
+        QString found;
+        for (const auto& [name, text] : settings.Timer)
+            if (name == QLatin1String(key))
+                found = text;
+        return found;
+    };
+    for (const char* key : {"mqtt", "names", "discovery"})
+        differ(key, value(before, key) != value(after, key));
+    return keys;
 }

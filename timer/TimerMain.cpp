@@ -91,7 +91,7 @@ int main(int argc, char** argv)
     const QString path = line.Files.value(0);
     TSources sources;
     QString error;
-    if (!ReadSources(path, sources, error)) {
+    if (!ReadSources(path, sources, error, &settings)) {
         // Never an output left on by a timer that died and cannot start again on a broken file.
         if (!line.DryRun && !specs.empty()) {
             PrintText(stderr, QStringLiteral("prvardo-timer: %1\n").arg(error));

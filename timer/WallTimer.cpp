@@ -105,12 +105,11 @@ public:
         const TState state = StateAt(FSources.Week, FHolds, now, zone);
         if (!FState || state.Word != FState->Word) {
             const TDaySlot slot = SlotAt(now, zone);
-            LogLine(
-                QStringLiteral("%1:%2 palabra 0x%3 (%4); %5")
-                    .arg(slot.Hour, 2, 10, QLatin1Char('0'))
-                    .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
-                    .arg(state.Word, 2, 16, QLatin1Char('0'))
-                    .arg(WordText(state.Word), Why(FState ? &*FState : nullptr, state, now)));
+            LogLine(QStringLiteral("%1:%2 palabra 0x%3 (%4); %5")
+                        .arg(slot.Hour, 2, 10, QLatin1Char('0'))
+                        .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
+                        .arg(state.Word, 2, 16, QLatin1Char('0'))
+                        .arg(WordText(state.Word), Why(FState ? &*FState : nullptr, state, now)));
         }
         FState = state;
         FOutputs.Write(state.Word);
@@ -146,8 +145,8 @@ private:
         // Never left without a next switch: a plain timer then, which a clock set by hand or a
         // suspend may make late.
         LogLine(QStringLiteral("no se puede programar el reloj del sistema (%1); se usa un "
-                                  "temporizador corriente")
-                       .arg(qt_error_string(errno)));
+                               "temporizador corriente")
+                    .arg(qt_error_string(errno)));
         const qint64 wait = std::max<qint64>(QDateTime::currentDateTime().msecsTo(at), 0);
         QTimer::singleShot(std::chrono::milliseconds(wait), this, [this] { Apply(); });
     }
@@ -175,7 +174,7 @@ private:
                 if (FRemote != nullptr)
                     FRemote->Stop();
                 LogLine(off ? QStringLiteral("fin: todas las salidas apagadas")
-                               : QStringLiteral("fin: alguna salida puede quedar encendida"));
+                            : QStringLiteral("fin: alguna salida puede quedar encendida"));
                 QCoreApplication::exit(EndStatus(off, int(info.ssi_signo)));
             }
         }
@@ -197,8 +196,8 @@ private:
                 FFolderOf[watch] = folder;
             else
                 LogLine(QStringLiteral("no se pueden vigilar los cambios de %1 (%2); envíe "
-                                          "SIGHUP para leerlo de nuevo")
-                               .arg(path, qt_error_string(errno)));
+                                       "SIGHUP para leerlo de nuevo")
+                            .arg(path, qt_error_string(errno)));
         }
     }
 
@@ -234,14 +233,22 @@ private:
             LogLine(QStringLiteral("%1; sigue el horario anterior").arg(error));
             return;
         }
+        if (const QStringList keys = RestartKeys(FSources.Settings, sources.Settings);
+            !keys.isEmpty())
+            LogLine(QStringLiteral("cambió %1 en el archivo de configuración: se aplica al "
+                                   "reiniciar prvardo-timer (systemctl --user restart "
+                                   "prvardo-timer)")
+                        .arg(keys.join(QStringLiteral(", "))));
         const bool asked = changed.isEmpty();
-        if (!asked && SameWeek(sources.Week, FSources.Week))
+        if (!asked && SameWeek(sources.Week, FSources.Week)) {
+            FSources.Settings = std::move(sources.Settings); // each change said once
             return;
+        }
         FSources = std::move(sources);
         ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
         LogLine(asked ? QStringLiteral("horario leído de nuevo de %1").arg(FSources.MainPath)
-                         : QStringLiteral("horario leído de nuevo: cambió %1")
-                               .arg(changed.join(QStringLiteral(", "))));
+                      : QStringLiteral("horario leído de nuevo: cambió %1")
+                            .arg(changed.join(QStringLiteral(", "))));
         Watch();
         Apply();
     }

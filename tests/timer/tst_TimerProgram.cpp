@@ -1,11 +1,12 @@
-// prvardo-timer as a user runs it, with a serial target on a pseudo-terminal: all off and then
-// the current slot at once, a schedule saved again (by rename) picked up, a file that cannot be
-// read leaving the last schedule, SIGHUP reading the file again, SIGTERM ending with every output
-// off and status 0; the dry run and bad usage.
+// prvardo-timer as a user runs it, with a serial target on a pseudo-terminal: the current slot at
+// once, a schedule saved again (by rename) picked up, a file that cannot be read leaving the last
+// schedule, SIGHUP reading the file again, a setting taken only at start said to need a restart,
+// SIGTERM ending with every output off; the dry run and bad usage.
 
 #include "core/ScheduleFile.h"
 #include "tests/support/CoreSupport.h"
 #include "tests/support/PtyBoard.h"
+#include "tests/support/UserProgram.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -474,4 +475,47 @@ TEST(TimerProgram, DryRunAndBadUsage)
         EXPECT_TRUE(timer.readAllStandardOutput().contains(row.Out)) << what;
         EXPECT_TRUE(timer.readAllStandardError().contains(row.Err)) << what;
     }
+}
+
+// The settings file is watched: a key the timer takes only at its start (its targets, the
+// school's broker) changed while it runs is said, once, to need a restart; a key of the week is
+// applied and says nothing of the kind.
+TEST(TimerProgram, ASettingTakenOnlyAtStartIsSaidToNeedARestart)
+{
+    TPtyBoard board;
+    TUserProgram timer("");
+    SaveAllDay(timer.File(QStringLiteral("aula.tem")), 0x05);
+    timer.Process.start(
+        QStringLiteral(PRVARDO_TIMER),
+        {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"), board.Target()});
+    ASSERT_TRUE(WaitFor([&] { return timer.Log().contains(": 0x05"); })) << timer.Log().data();
+    const struct
+    {
+        const char* Line;    // added to the file's [timer] or [outputs]
+        const char* Restart; // the key said to need a restart; nullptr: none
+    } rows[] = {
+        {"[timer]\nnames = Luz, Riego, Radio, Bomba, Patio, Aula\n", "names"},
+        {"[timer]\nmqtt = mqtt://127.0.0.1:1/aula\n", "mqtt"},
+        {"[outputs]\npulsetime = 30\n", "pulsetime"},
+        {"[timer]\ndays = lun-sab\n", nullptr},
+    };
+    QByteArray text;
+    for (const auto& row : rows) {
+        text += row.Line;
+        const QByteArray before = timer.Log();
+        QSaveFile file(timer.File(QStringLiteral("PrVardo/PrVardo.conf")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        ASSERT_TRUE(file.commit());
+        // Each line of the log is written whole.
+        ASSERT_TRUE(WaitFor([&] { return timer.Log().size() > before.size(); })) << row.Line;
+        const QByteArray said = timer.Log().mid(before.size());
+        if (row.Restart != nullptr) {
+            EXPECT_TRUE(said.contains(QByteArray("cambió ") + row.Restart + " en el archivo"))
+                << said.data();
+        } else {
+            EXPECT_FALSE(said.contains("reiniciar")) << said.data();
+        }
+    }
+    EXPECT_EQ(timer.Log().count("names"), 1) << "said once: " << timer.Log().data();
 }

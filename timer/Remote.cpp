@@ -12,7 +12,6 @@
 #include <QJsonObject>
 #include <QMetaObject>
 #include <QSysInfo>
-#include <QThread>
 #include <QUrl>
 
 #include <pwd.h>
@@ -104,15 +103,29 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
         return;
     }
     const TMqttAddress& broker = FOptions.Broker;
+    // What the client refuses to be set up with is said; the connection then fails and says why
+    // as every other trouble does.
+    const auto refused = [this](int rc, const QString& what) {
+        if (rc != MOSQ_ERR_SUCCESS)
+            LogLine(QStringLiteral("MQTT %1: %2 [%3]")
+                        .arg(FOptions.Name, what, QString::fromUtf8(mosquitto_strerror(rc))));
+    };
     if (!broker.User.isEmpty())
-        mosquitto_username_pw_set(FClient, Utf8(broker.User).constData(),
-                                  broker.Password.isEmpty() ? nullptr
-                                                            : Utf8(broker.Password).constData());
+        refused(mosquitto_username_pw_set(
+                    FClient, Utf8(broker.User).constData(),
+                    broker.Password.isEmpty() ? nullptr : Utf8(broker.Password).constData()),
+                QStringLiteral("no se pueden usar el usuario y la contraseña"));
     if (broker.Secure)
-        mosquitto_tls_set(
-            FClient,
-            broker.CaFile.isEmpty() ? nullptr : QFile::encodeName(broker.CaFile).constData(),
-            broker.CaFile.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        refused(
+            mosquitto_tls_set(
+                FClient,
+                broker.CaFile.isEmpty() ? nullptr : QFile::encodeName(broker.CaFile).constData(),
+                broker.CaFile.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr),
+            broker.CaFile.isEmpty()
+                ? QStringLiteral("no se pueden leer las autoridades de certificación del "
+                                 "sistema en /etc/ssl/certs")
+                : QStringLiteral("no se puede leer la autoridad de certificación %1 (cafile)")
+                      .arg(broker.CaFile));
     const passwd* user = ::getpwuid(::getuid());
     FIdentity = QStringLiteral("%1@%2, proceso %3")
                     .arg(user != nullptr ? QString::fromLocal8Bit(user->pw_name)
@@ -120,11 +133,21 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
                          QSysInfo::machineHostName())
                     .arg(QCoreApplication::applicationPid());
     const QByteArray will = Utf8(FOptions.Base + QStringLiteral("/estado"));
-    mosquitto_will_set(FClient, will.constData(), 7, "offline", KQos, true);
+    refused(mosquitto_will_set(FClient, will.constData(), 7, "offline", KQos, true),
+            QStringLiteral("sin última voluntad: si el temporizador muere, %1/estado no lo dirá")
+                .arg(FOptions.Base));
     mosquitto_reconnect_delay_set(FClient, 1, 5, true);
     // Commands and states are small and rare: each goes at once, not held back to fill a packet.
     mosquitto_int_option(FClient, MOSQ_OPT_TCP_NODELAY, 1);
     // The client's own thread calls these; the work is done on this object's thread.
+    mosquitto_publish_callback_set(FClient, [](mosquitto*, void* self, int mid) {
+        auto* remote = static_cast<TRemote*>(self);
+        {
+            const std::lock_guard lock(remote->FAckLock);
+            remote->FLastAcked = mid;
+        }
+        remote->FAcked.notify_all();
+    });
     mosquitto_connect_callback_set(FClient, [](mosquitto*, void* self, int rc) {
         auto* remote = static_cast<TRemote*>(self);
         QMetaObject::invokeMethod(
@@ -189,11 +212,13 @@ void TRemote::Stop()
         PublishOne(FOptions.Base + QStringLiteral("/titular"), {});
     if (FRole == TRole::Holder && mosquitto_publish(FClient, &sent, topic.constData(), 7, "offline",
                                                     KQos, true) == MOSQ_ERR_SUCCESS) {
-        // A moment for it to leave; the broker's will says the same if it does not.
-        mosquitto_publish_callback_set(FClient, [](mosquitto*, void*, int) {});
-        const auto deadline = std::chrono::steady_clock::now() + KStopWithin;
-        while (mosquitto_want_write(FClient) && std::chrono::steady_clock::now() < deadline)
-            QThread::msleep(10);
+        // Until the broker has it (its acknowledgement); the broker's will says the same if it
+        // never comes.
+        std::unique_lock lock(FAckLock);
+        if (!FAcked.wait_for(lock, KStopWithin, [&] { return FLastAcked == sent; }))
+            LogLine(QStringLiteral("MQTT %1: el servidor no confirmó «offline»; lo dirá su "
+                                   "última voluntad")
+                        .arg(FOptions.Name));
     }
     // A clean disconnect: the broker keeps the offline published above, not the will.
     mosquitto_disconnect(FClient);

@@ -32,7 +32,9 @@
 #include <QStringList>
 
 #include <array>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 struct TRemoteOptions
@@ -105,4 +107,9 @@ private:
     std::optional<TState> FState; // the last state given
     std::array<QByteArray, OutputCount> FShownState;
     std::array<QByteArray, OutputCount> FShownReason;
+    // The message the broker acknowledged last, from the client's thread: the end waits for its
+    // last word to be in.
+    std::mutex FAckLock;
+    std::condition_variable FAcked;
+    int FLastAcked = -1;
 };

@@ -318,3 +318,21 @@ TEST(TimerRemote, AnOutputThatMayStayOnEndsWithStatusOne)
         broker.Signal(SIGCONT);
     }
 }
+
+// A clean end leaves BASE/estado "offline" at the broker, retained, before the connection goes:
+// a client that comes later reads it (the broker's will would not be sent after a clean
+// disconnect).
+TEST(TimerRemote, ACleanEndLeavesOfflineAtTheBroker)
+{
+    TPrivateBroker broker;
+    const QString base = QStringLiteral("fin%1").arg(::getpid());
+    TUserTimer timer(broker.Address, base);
+    {
+        TSubscriber client(broker.Address, {base.toStdString() + "/estado"});
+        ASSERT_TRUE(client.Saw(base + "/estado online")) << timer.Log().data();
+    }
+    timer.Process.terminate();
+    ASSERT_TRUE(timer.Process.waitForFinished(5000));
+    TSubscriber later(broker.Address, {base.toStdString() + "/estado"});
+    EXPECT_TRUE(later.Saw(base + "/estado offline")) << timer.Log().data();
+}

@@ -147,6 +147,26 @@ bool ParseSerial(const QString& text, TTargetAddress& address, QString& error)
     return true;
 }
 
+bool ParseLcus(const QString& text, TTargetAddress& address, QString& error)
+{
+    const QStringList parts = text.split(u':');
+    if (parts.size() < 2 || parts.size() > 3 || parts[1].isEmpty())
+        return Refuse(text, QStringLiteral("se escribe lcus:DISPOSITIVO[:RELÉS]"), error);
+    TLcusAddress lcus{parts[1]};
+    if (parts.size() == 3) {
+        const QStringList known{"1", "2", "4", "8"};
+        if (!known.contains(parts[2]))
+            return Refuse(text,
+                          QStringLiteral("«%1» no es un número de relés de una placa LCUS (1, 2, "
+                                         "4 u 8)")
+                              .arg(parts[2]),
+                          error);
+        lcus.Channels = parts[2].toInt();
+    }
+    address = lcus;
+    return true;
+}
+
 // Each kind of target: the beginnings that name it, the forms --help shows, and its parser.
 struct TTargetForm
 {
@@ -165,6 +185,9 @@ const std::vector<TTargetForm>& Forms()
         {{"serial:"},
          {{"serial:DISPOSITIVO[:BAUDIOS]", "una placa de relés por puerto serie"}},
          ParseSerial},
+        {{"lcus:"},
+         {{"lcus:DISPOSITIVO[:RELÉS]", "un módulo de relés USB LCUS de 1, 2, 4 u 8 relés"}},
+         ParseLcus},
         {{"mqtt://", "mqtts://"},
          {{"mqtt://[USUARIO@]SERVIDOR[:PUERTO]/TEMA", "enchufes Tasmota: cmnd/TEMA/POWERn"},
           {"mqtt://SERVIDOR/T0,T1,T2,T3,T4,T5", "un enchufe por salida: cmnd/Tn/POWER"},

@@ -5,6 +5,8 @@
 //   parport:DEVICE                                the strip on a parallel port (ppdev)
 //   gpio:CHIP:L0,L1,L2,L3,L4,L5[:active-low]      six GPIO lines, bit n to line Ln (libgpiod)
 //   serial:DEVICE[:BAUD]                          one byte per change, 8N1, 9600 baud by default
+//   lcus:DEVICE[:CHANNELS]                        a CH340 "LCUS" USB relay module of 1, 2, 4
+//                                                 (the default) or 8 relays
 //   mqtt://[USER@]HOST[:PORT]/TOPIC               Tasmota command topics cmnd/TOPIC/POWERn
 //   mqtt://[USER@]HOST[:PORT]/T0,T1,T2,T3,T4,T5   one topic per output: cmnd/Tn/POWER
 //   mqtts://...                                   the same over TLS, the server's certificate
@@ -51,6 +53,12 @@ struct TSerialAddress
     std::int32_t Baud = 9600;
 };
 
+struct TLcusAddress
+{
+    QString Device;
+    int Channels = 4; // 1, 2, 4 or 8
+};
+
 struct TMqttAddress
 {
     bool Secure = false; // mqtts://
@@ -65,7 +73,8 @@ struct TMqttAddress
                             // told ON again, from the settings file; 0: the plug's own setting
 };
 
-using TTargetAddress = std::variant<TParportAddress, TGpioAddress, TSerialAddress, TMqttAddress>;
+using TTargetAddress =
+    std::variant<TParportAddress, TGpioAddress, TSerialAddress, TMqttAddress, TLcusAddress>;
 
 struct TTargetSpec
 {
@@ -89,3 +98,4 @@ std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TParportAdd
 std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TGpioAddress& address);
 std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TSerialAddress& address);
 std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TMqttAddress& address);
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TLcusAddress& address);

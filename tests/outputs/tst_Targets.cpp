@@ -4,6 +4,7 @@
 #include "outputs/Targets.h"
 #include "tests/support/LockHolder.h"
 
+#include <QVariant>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,39 +15,35 @@ namespace {
 struct Row
 {
     const char* Text;
-    // For a good target: what it parses to, as "kind device baud chip lines low secure user host
-    // port topics"; for a bad one: a piece of the message.
+    // For a good target: what it parses to, as its kind and the fields of that kind's address;
+    // for a bad one: a piece of the message.
     const char* Expect;
     bool Good;
 };
 
-// The address of one kind, or that kind's defaults when the target parsed is of another kind.
-template <class Address> Address Of(const TTargetSpec& s)
-{
-    const Address* address = std::get_if<Address>(&s.Address);
-    return address != nullptr ? *address : Address{};
-}
-
+// A parsed address, written as its kind and its fields.
 std::string Describe(const TTargetSpec& s)
 {
-    static const char* const kinds[] = {"parport", "gpio", "serial", "mqtt"};
-    const auto parport = Of<TParportAddress>(s);
-    const auto gpio = Of<TGpioAddress>(s);
-    const auto serial = Of<TSerialAddress>(s);
-    const auto mqtt = Of<TMqttAddress>(s);
-    QStringList lines;
-    for (unsigned line : gpio.Lines)
-        lines << QString::number(line);
-    return QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11")
-        .arg(QLatin1String(kinds[s.Address.index()]), parport.Device + serial.Device)
-        .arg(serial.Baud)
-        .arg(gpio.Chip, lines.join(u','))
-        .arg(gpio.ActiveLow ? 1 : 0)
-        .arg(mqtt.Secure ? 1 : 0)
-        .arg(mqtt.User, mqtt.Host)
-        .arg(mqtt.Port)
-        .arg(mqtt.Topics.join(u','))
-        .toStdString();
+    const auto text = [](auto... fields) {
+        QStringList words;
+        (words << ... << QVariant(fields).toString());
+        return words.join(u' ').toStdString();
+    };
+    if (const auto* a = std::get_if<TParportAddress>(&s.Address))
+        return text(QStringLiteral("parport"), a->Device);
+    if (const auto* a = std::get_if<TSerialAddress>(&s.Address))
+        return text(QStringLiteral("serial"), a->Device, a->Baud);
+    if (const auto* a = std::get_if<TLcusAddress>(&s.Address))
+        return text(QStringLiteral("lcus"), a->Device, a->Channels);
+    if (const auto* a = std::get_if<TGpioAddress>(&s.Address)) {
+        QStringList lines;
+        for (unsigned line : a->Lines)
+            lines << QString::number(line);
+        return text(QStringLiteral("gpio"), a->Chip, lines.join(u','), a->ActiveLow ? 1 : 0);
+    }
+    const auto& a = std::get<TMqttAddress>(s.Address);
+    return text(QStringLiteral("mqtt"), a.Secure ? 1 : 0, a.User, a.Host, a.Port,
+                a.Topics.join(u','));
 }
 
 } // namespace
@@ -54,20 +51,19 @@ std::string Describe(const TTargetSpec& s)
 TEST(Targets, GoodOnesParseAndBadOnesSayWhy)
 {
     const Row rows[] = {
-        {"parport:/dev/parport0", "parport /dev/parport0 9600  0,0,0,0,0,0 0 0   0 ", true},
-        {"serial:/dev/ttyUSB0", "serial /dev/ttyUSB0 9600  0,0,0,0,0,0 0 0   0 ", true},
-        {"serial:/dev/ttyACM0:115200", "serial /dev/ttyACM0 115200  0,0,0,0,0,0 0 0   0 ", true},
-        {"gpio:gpiochip0:17,18,27,22,23,24", "gpio  9600 gpiochip0 17,18,27,22,23,24 0 0   0 ",
+        {"parport:/dev/parport0", "parport /dev/parport0", true},
+        {"serial:/dev/ttyUSB0", "serial /dev/ttyUSB0 9600", true},
+        {"serial:/dev/ttyACM0:115200", "serial /dev/ttyACM0 115200", true},
+        {"gpio:gpiochip0:17,18,27,22,23,24", "gpio gpiochip0 17,18,27,22,23,24 0", true},
+        {"gpio:gpiochip0:5,6,13,19,26,21:active-low", "gpio gpiochip0 5,6,13,19,26,21 1", true},
+        {"mqtt://192.168.1.50/regleta", "mqtt 0  192.168.1.50 0 regleta", true},
+        {"mqtt://profe@broker.local:1884/a,b,c,d,e,f", "mqtt 0 profe broker.local 1884 a,b,c,d,e,f",
          true},
-        {"gpio:gpiochip0:5,6,13,19,26,21:active-low",
-         "gpio  9600 gpiochip0 5,6,13,19,26,21 1 0   0 ", true},
-        {"mqtt://192.168.1.50/regleta", "mqtt  9600  0,0,0,0,0,0 0 0  192.168.1.50 0 regleta",
-         true},
-        {"mqtt://profe@broker.local:1884/a,b,c,d,e,f",
-         "mqtt  9600  0,0,0,0,0,0 0 0 profe broker.local 1884 a,b,c,d,e,f", true},
-        {"mqtts://aula.example.org/regleta",
-         "mqtt  9600  0,0,0,0,0,0 0 1  aula.example.org 0 regleta", true},
-        {"mqtt://[::1]:1884/regleta", "mqtt  9600  0,0,0,0,0,0 0 0  ::1 1884 regleta", true},
+        {"mqtts://aula.example.org/regleta", "mqtt 1  aula.example.org 0 regleta", true},
+        {"mqtt://[::1]:1884/regleta", "mqtt 0  ::1 1884 regleta", true},
+        {"lcus:/dev/ttyUSB0", "lcus /dev/ttyUSB0 4", true},
+        {"lcus:/dev/ttyUSB1:1", "lcus /dev/ttyUSB1 1", true},
+        {"lcus:/dev/ttyUSB1:8", "lcus /dev/ttyUSB1 8", true},
 
         {"", "las salidas son", false},
         {"usb:/dev/ttyUSB0", "las salidas son", false},
@@ -92,6 +88,10 @@ TEST(Targets, GoodOnesParseAndBadOnesSayWhy)
         {"mqtt://broker/casa/regleta", "un tema, o seis", false},
         {"mqtt://broker/a+b", "un tema, o seis", false},
         {"mqtt://broker/#", "sobra", false},
+        {"lcus:", "lcus:DISPOSITIVO", false},
+        {"lcus:/dev/ttyUSB0:3", "«3» no es un número de relés", false},
+        {"lcus:/dev/ttyUSB0:16", "«16» no es un número de relés", false},
+        {"lcus:/dev/ttyUSB0:4:9600", "lcus:DISPOSITIVO", false},
     };
     for (const Row& row : rows) {
         TTargetSpec spec;

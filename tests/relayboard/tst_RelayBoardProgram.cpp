@@ -1,0 +1,125 @@
+// prvardo-timer driving the relay board's sketch on the simulated ATmega328P, through its serial
+// target on the board's pseudo-terminal: the word reaches the relay pins, and every way the timer
+// or its cable can go leaves the relays off: the timer killed (its guard's all off), the timer
+// and its guard both stopped (the sketch's three seconds), the cable pulled (the same), the sketch
+// itself hung (its watchdog).
+
+#include "core/ScheduleFile.h"
+#include "tests/relayboard/SimulatedBoard.h"
+#include "tests/support/CoreSupport.h"
+#include "tests/support/UserProgram.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+using namespace simboard;
+
+// D2 on all day: the word 0x04.
+void SaveD2(const QString& path)
+{
+    TSchedule schedule;
+    for (int slot = 0; slot < TSchedule::Slots; ++slot)
+        for (int hour = 0; hour < TSchedule::Hours; ++hour)
+            schedule.Set(2, slot, hour, true);
+    WriteScheduleFile(path.toStdString(), schedule.Flags());
+}
+
+// The guard of a running program: its child process.
+pid_t GuardOf(const QProcess& program)
+{
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(program.processId()));
+    return children.open(QIODevice::ReadOnly)
+               ? children.readAll().trimmed().split(' ').value(0).toInt()
+               : 0;
+}
+
+} // namespace
+
+TEST(RelayBoardProgram, TheRelaysGoOffHoweverTheTimerOrItsCableGoes)
+{
+    enum class TWay
+    {
+        Killed,
+        Frozen, // the timer and its guard stopped: nothing of the PC sends any more
+        Unplugged,
+        SketchHung
+    };
+    const struct
+    {
+        const char* What;
+        TWay Way;
+        double FromMs; // off within this long of the last byte the board took (its clock) ...
+        double ToMs;   // ... and not before this
+    } rows[] = {
+        {"the timer killed: its guard's all off", TWay::Killed, 0, 5},
+        {"the timer and its guard stopped: the sketch's 3 s", TWay::Frozen, silenceMs - 100,
+         silenceMs + 100},
+        {"the cable pulled: the sketch's 3 s", TWay::Unplugged, silenceMs - 100, silenceMs + 100},
+        {"the sketch hung: its watchdog", TWay::SketchHung, 0, watchdogMs + 100},
+    };
+    for (const auto& row : rows) {
+        Board board(false);
+        ASSERT_FALSE(board.path().empty()) << row.What;
+        TUserProgram timer("[outputs]\nwatchdog = 0\n");
+        SaveD2(timer.File(QStringLiteral("aula.tem")));
+        timer.Process.start(QStringLiteral(PRVARDO_TIMER),
+                            {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"),
+                             QStringLiteral("serial:") + QString::fromStdString(board.path())});
+        ASSERT_TRUE(board.waitFor([](const Event& e) { return isRelays(e, 0x04); }, 10s))
+            << row.What << ": the word never reached the pins\n"
+            << timer.Log().data();
+        // Two of the timer's heartbeats reach the board: the word goes again every second.
+        ASSERT_TRUE(board.waitFor([](const Event& e) { return e.kind == "rx"; }, 3s));
+        ASSERT_TRUE(board.waitFor([](const Event& e) { return e.kind == "rx"; }, 3s));
+
+        const pid_t program = static_cast<pid_t>(timer.Process.processId());
+        const pid_t guard = GuardOf(timer.Process);
+        ASSERT_GT(guard, 0) << row.What;
+        switch (row.Way) {
+        case TWay::Killed:
+            ::kill(program, SIGKILL);
+            break;
+        case TWay::Frozen:
+            ::kill(guard, SIGSTOP);
+            ::kill(program, SIGSTOP);
+            break;
+        case TWay::Unplugged:
+            board.command("unplug");
+            break;
+        case TWay::SketchHung:
+            board.command("hang");
+            break;
+        }
+        const std::optional<Event> off =
+            board.waitFor([](const Event& e) { return isRelays(e, 0); }, 10s);
+        ASSERT_TRUE(off) << row.What << "\n" << timer.Log().data();
+        // The last byte the board took before its relays went off: the guard's all off when the
+        // timer was killed, a heartbeat's word otherwise.
+        double last = -1;
+        int byte = -1;
+        for (const Event& e : board.history())
+            if (e.kind == "rx" && e.ms <= off->ms) {
+                last = e.ms;
+                byte = e.value;
+            }
+        EXPECT_EQ(byte, row.Way == TWay::Killed ? 0x00 : 0x04) << row.What;
+        // A hang: from the moment it was made to hang, which the board says.
+        if (row.Way == TWay::SketchHung)
+            for (const Event& e : board.history())
+                if (e.kind == "hang")
+                    last = e.ms;
+        EXPECT_GE(off->ms - last, row.FromMs) << row.What;
+        EXPECT_LE(off->ms - last, row.ToMs) << row.What;
+        // Nothing comes on again while the test looks (a second of the board's clock).
+        for (const Event& e : board.linesFor(1s))
+            EXPECT_FALSE(e.kind == "relays" && e.value != 0) << row.What << ": " << e.text;
+        if (row.Way == TWay::Frozen) {
+            ::kill(guard, SIGCONT);
+            ::kill(program, SIGCONT);
+        }
+    }
+}

@@ -4,12 +4,15 @@
 //
 //   from SIGKILL to the board's 0x00 (goal: at most 1 s) and to the plug's OFF (goal: 2 s);
 //   from SIGSTOP to the board's 0x00 with a watchdog of 1 s (goal: the watchdog and 1 s);
-//   the guard's resident memory while it waits (goal: at most 2 MB).
+//   the guard's resident memory while it waits (goal: at most 2 MB);
+//   on the relay board's sketch, run on a simulated ATmega328P, from the last byte to the relays
+//   off (goal: 3 s, within 0.1 s).
 //
 // Each figure is the median of --rounds=N deaths (default 5), printed with its ratio to the goal.
 
 #include "bench/BenchSupport.h"
 #include "core/ScheduleFile.h"
+#include "tests/relayboard/SimulatedBoard.h"
 #include "tests/support/PtyBoard.h"
 
 #include <QCoreApplication>
@@ -140,5 +143,26 @@ int main(int argc, char** argv)
     std::printf("%-44s most   %7ld kB                ratio to the goal of 2048 kB: %.2f\n",
                 "the guard's resident memory while it waits", kb, static_cast<double>(kb) / 2048.0);
     Broker(brokerDir, "stop");
+
+    // The sketch: a word, then nothing more from the PC.
+    std::vector<double> silence;
+    for (int round = 0; round < rounds; ++round) {
+        simboard::Board sketch;
+        sketch.waitStarted();
+        sketch.show(0x04, 0x04);
+        const auto off =
+            sketch.waitFor([](const simboard::Event& e) { return simboard::isRelays(e, 0); },
+                           std::chrono::seconds(10));
+        double last = -1;
+        for (const simboard::Event& e : sketch.history())
+            if (e.kind == "rx")
+                last = e.ms;
+        if (!off || last < 0) {
+            std::fprintf(stderr, "bench_guard: the sketch never switched off\n");
+            return 1;
+        }
+        silence.push_back(off->ms - last);
+    }
+    Print("last byte to the relays off (the sketch)", silence, 3000);
     return 0;
 }

@@ -125,24 +125,28 @@ constexpr std::array<int, 30> SerialBauds{
     2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
     576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
 
+// A serial port's speed as written.
+bool ParseBaud(const QString& text, const QString& written, std::int32_t& baud, QString& error)
+{
+    bool ok = false;
+    baud = written.toInt(&ok);
+    if (!ok || written.startsWith(u'+') ||
+        std::find(SerialBauds.begin(), SerialBauds.end(), baud) == SerialBauds.end())
+        return Refuse(text,
+                      QStringLiteral("«%1» no es una velocidad de puerto serie (9600, 115200...)")
+                          .arg(written),
+                      error);
+    return true;
+}
+
 bool ParseSerial(const QString& text, TTargetAddress& address, QString& error)
 {
     const QStringList parts = text.split(u':');
     if (parts.size() < 2 || parts.size() > 3 || parts[1].isEmpty())
         return Refuse(text, QStringLiteral("se escribe serial:DISPOSITIVO[:BAUDIOS]"), error);
     TSerialAddress serial{parts[1]};
-    if (parts.size() == 3) {
-        bool ok = false;
-        const int baud = parts[2].toInt(&ok);
-        if (!ok || parts[2].startsWith(u'+') ||
-            std::find(SerialBauds.begin(), SerialBauds.end(), baud) == SerialBauds.end())
-            return Refuse(
-                text,
-                QStringLiteral("«%1» no es una velocidad de puerto serie (9600, 115200...)")
-                    .arg(parts[2]),
-                error);
-        serial.Baud = baud;
-    }
+    if (parts.size() == 3 && !ParseBaud(text, parts[2], serial.Baud, error))
+        return false;
     address = serial;
     return true;
 }
@@ -167,6 +171,65 @@ bool ParseLcus(const QString& text, TTargetAddress& address, QString& error)
     return true;
 }
 
+// A Modbus unit number as written: 1 to 247.
+bool ParseUnit(const QString& text, const QString& written, int& unit, QString& error)
+{
+    bool ok = false;
+    unit = written.toInt(&ok);
+    if (!ok || written.startsWith(u'+') || unit < 1 || unit > 247)
+        return Refuse(
+            text, QStringLiteral("«%1» no es un número de unidad Modbus (1 a 247)").arg(written),
+            error);
+    return true;
+}
+
+bool ParseModbusRtu(const QString& text, TTargetAddress& address, QString& error)
+{
+    const QStringList parts = text.split(u':');
+    if (parts.size() < 2 || parts.size() > 4 || parts[1].isEmpty())
+        return Refuse(text, QStringLiteral("se escribe modbus:DISPOSITIVO[:BAUDIOS[:UNIDAD]]"),
+                      error);
+    TModbusAddress modbus;
+    modbus.Device = parts[1];
+    if (parts.size() >= 3 && !ParseBaud(text, parts[2], modbus.Baud, error))
+        return false;
+    if (parts.size() == 4 && !ParseUnit(text, parts[3], modbus.Unit, error))
+        return false;
+    address = modbus;
+    return true;
+}
+
+bool ParseModbusTcp(const QString& text, TTargetAddress& address, QString& error)
+{
+    if (const auto port = WrittenPort(text)) {
+        bool number = false;
+        const uint value = port->toUInt(&number);
+        if (!number || port->startsWith(u'+') || value == 0 || value > 65535)
+            return Refuse(text, QStringLiteral("el puerto no es válido"), error);
+    }
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return Refuse(text, QStringLiteral("se escribe modbus-tcp://SERVIDOR[:PUERTO]/UNIDAD"),
+                      error);
+    if (!url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment())
+        return Refuse(text, QStringLiteral("se escribe modbus-tcp://SERVIDOR[:PUERTO]/UNIDAD"),
+                      error);
+    TModbusAddress modbus;
+    modbus.Tcp = true;
+    modbus.Host = url.host();
+    modbus.Port = static_cast<std::uint16_t>(url.port(502));
+    QString unit = url.path();
+    if (unit.startsWith(u'/'))
+        unit.remove(0, 1);
+    if (unit.isEmpty())
+        return Refuse(text, QStringLiteral("falta el número de unidad: modbus-tcp://SERVIDOR/1"),
+                      error);
+    if (!ParseUnit(text, unit, modbus.Unit, error))
+        return false;
+    address = modbus;
+    return true;
+}
+
 // Each kind of target: the beginnings that name it, the forms --help shows, and its parser.
 struct TTargetForm
 {
@@ -188,6 +251,12 @@ const std::vector<TTargetForm>& Forms()
         {{"lcus:"},
          {{"lcus:DISPOSITIVO[:RELÉS]", "un módulo de relés USB LCUS de 1, 2, 4 u 8 relés"}},
          ParseLcus},
+        {{"modbus:"},
+         {{"modbus:DISPOSITIVO[:BAUDIOS[:UNIDAD]]", "una placa de relés Modbus RTU (bobinas 0-5)"}},
+         ParseModbusRtu},
+        {{"modbus-tcp://"},
+         {{"modbus-tcp://SERVIDOR[:PUERTO]/UNIDAD", "lo mismo por Modbus TCP"}},
+         ParseModbusTcp},
         {{"mqtt://", "mqtts://"},
          {{"mqtt://[USUARIO@]SERVIDOR[:PUERTO]/TEMA", "enchufes Tasmota: cmnd/TEMA/POWERn"},
           {"mqtt://SERVIDOR/T0,T1,T2,T3,T4,T5", "un enchufe por salida: cmnd/Tn/POWER"},

@@ -7,6 +7,9 @@
 //   serial:DEVICE[:BAUD]                          one byte per change, 8N1, 9600 baud by default
 //   lcus:DEVICE[:CHANNELS]                        a CH340 "LCUS" USB relay module of 1, 2, 4
 //                                                 (the default) or 8 relays
+//   modbus:DEVICE[:BAUD[:UNIT]]                   a Modbus RTU relay board: coils 0 to 5 of the
+//                                                 unit (1 by default), 9600 baud 8N1 by default
+//   modbus-tcp://HOST[:PORT]/UNIT                 the same over Modbus TCP (port 502 by default)
 //   mqtt://[USER@]HOST[:PORT]/TOPIC               Tasmota command topics cmnd/TOPIC/POWERn
 //   mqtt://[USER@]HOST[:PORT]/T0,T1,T2,T3,T4,T5   one topic per output: cmnd/Tn/POWER
 //   mqtts://...                                   the same over TLS, the server's certificate
@@ -59,6 +62,16 @@ struct TLcusAddress
     int Channels = 4; // 1, 2, 4 or 8
 };
 
+struct TModbusAddress
+{
+    bool Tcp = false;
+    QString Device; // RTU
+    std::int32_t Baud = 9600;
+    QString Host; // TCP
+    std::uint16_t Port = 502;
+    int Unit = 1; // 1 to 247
+};
+
 struct TMqttAddress
 {
     bool Secure = false; // mqtts://
@@ -73,8 +86,8 @@ struct TMqttAddress
                             // told ON again, from the settings file; 0: the plug's own setting
 };
 
-using TTargetAddress =
-    std::variant<TParportAddress, TGpioAddress, TSerialAddress, TMqttAddress, TLcusAddress>;
+using TTargetAddress = std::variant<TParportAddress, TGpioAddress, TSerialAddress, TMqttAddress,
+                                    TLcusAddress, TModbusAddress>;
 
 struct TTargetSpec
 {
@@ -99,3 +112,4 @@ std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TGpioAddres
 std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TSerialAddress& address);
 std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TMqttAddress& address);
 std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TLcusAddress& address);
+std::unique_ptr<TOutputTarget> MakeTarget(const QString& name, const TModbusAddress& address);

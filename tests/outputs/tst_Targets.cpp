@@ -41,6 +41,9 @@ std::string Describe(const TTargetSpec& s)
             lines << QString::number(line);
         return text(QStringLiteral("gpio"), a->Chip, lines.join(u','), a->ActiveLow ? 1 : 0);
     }
+    if (const auto* a = std::get_if<TModbusAddress>(&s.Address))
+        return a->Tcp ? text(QStringLiteral("modbus-tcp"), a->Host, a->Port, a->Unit)
+                      : text(QStringLiteral("modbus"), a->Device, a->Baud, a->Unit);
     const auto& a = std::get<TMqttAddress>(s.Address);
     return text(QStringLiteral("mqtt"), a.Secure ? 1 : 0, a.User, a.Host, a.Port,
                 a.Topics.join(u','));
@@ -64,6 +67,11 @@ TEST(Targets, GoodOnesParseAndBadOnesSayWhy)
         {"lcus:/dev/ttyUSB0", "lcus /dev/ttyUSB0 4", true},
         {"lcus:/dev/ttyUSB1:1", "lcus /dev/ttyUSB1 1", true},
         {"lcus:/dev/ttyUSB1:8", "lcus /dev/ttyUSB1 8", true},
+        {"modbus:/dev/ttyUSB0", "modbus /dev/ttyUSB0 9600 1", true},
+        {"modbus:/dev/ttyUSB0:19200", "modbus /dev/ttyUSB0 19200 1", true},
+        {"modbus:/dev/ttyUSB0:9600:247", "modbus /dev/ttyUSB0 9600 247", true},
+        {"modbus-tcp://192.168.1.60/1", "modbus-tcp 192.168.1.60 502 1", true},
+        {"modbus-tcp://rele.local:1502/3", "modbus-tcp rele.local 1502 3", true},
 
         {"", "las salidas son", false},
         {"usb:/dev/ttyUSB0", "las salidas son", false},
@@ -92,6 +100,17 @@ TEST(Targets, GoodOnesParseAndBadOnesSayWhy)
         {"lcus:/dev/ttyUSB0:3", "«3» no es un número de relés", false},
         {"lcus:/dev/ttyUSB0:16", "«16» no es un número de relés", false},
         {"lcus:/dev/ttyUSB0:4:9600", "lcus:DISPOSITIVO", false},
+        {"modbus:", "modbus:DISPOSITIVO", false},
+        {"modbus:/dev/ttyUSB0:9601", "«9601» no es una velocidad", false},
+        {"modbus:/dev/ttyUSB0:9600:0", "«0» no es un número de unidad", false},
+        {"modbus:/dev/ttyUSB0:9600:248", "«248» no es un número de unidad", false},
+        {"modbus:/dev/ttyUSB0:9600:1:2", "modbus:DISPOSITIVO", false},
+        {"modbus-tcp://192.168.1.60", "falta el número de unidad", false},
+        {"modbus-tcp://192.168.1.60/0", "«0» no es un número de unidad", false},
+        {"modbus-tcp://192.168.1.60/uno", "«uno» no es un número de unidad", false},
+        {"modbus-tcp://192.168.1.60:65536/1", "puerto", false},
+        {"modbus-tcp://192.168.1.60:0/1", "puerto", false},
+        {"modbus-tcp:///1", "modbus-tcp://SERVIDOR", false},
     };
     for (const Row& row : rows) {
         TTargetSpec spec;

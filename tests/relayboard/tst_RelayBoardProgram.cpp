@@ -10,6 +10,7 @@
 #include "tests/support/UserProgram.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -64,11 +65,16 @@ TEST(RelayBoardProgram, TheRelaysGoOffHoweverTheTimerOrItsCableGoes)
     for (const auto& row : rows) {
         Board board(false);
         ASSERT_FALSE(board.path().empty()) << row.What;
+        // The device under a name of the test's own, gone with the cable: a pseudo-terminal's
+        // number may be another test's by then.
+        QTemporaryDir folder;
+        const QString device = folder.filePath(QStringLiteral("ttyRelays"));
+        ASSERT_TRUE(QFile::link(QString::fromStdString(board.path()), device));
         TUserProgram timer("[outputs]\nwatchdog = 0\n");
         SaveD2(timer.File(QStringLiteral("aula.tem")));
         timer.Process.start(QStringLiteral(PRVARDO_TIMER),
                             {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"),
-                             QStringLiteral("serial:") + QString::fromStdString(board.path())});
+                             QStringLiteral("serial:") + device});
         ASSERT_TRUE(board.waitFor([](const Event& e) { return isRelays(e, 0x04); }, 10s))
             << row.What << ": the word never reached the pins\n"
             << timer.Log().data();
@@ -88,6 +94,7 @@ TEST(RelayBoardProgram, TheRelaysGoOffHoweverTheTimerOrItsCableGoes)
             ::kill(program, SIGSTOP);
             break;
         case TWay::Unplugged:
+            QFile::remove(device);
             board.command("unplug");
             break;
         case TWay::SketchHung:

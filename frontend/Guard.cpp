@@ -90,6 +90,7 @@ std::unique_ptr<TGuardLink> TGuardLink::Start(int argc, char** argv, int watchdo
         "prvardo-guard",          std::to_string(link[0]), std::to_string(::getpid()),
         std::to_string(watchdog), std::to_string(kept),    program};
     std::vector<char*> arguments;
+    arguments.reserve(words.size() + std::size_t(argc) + 1);
     for (const std::string& word : words)
         arguments.push_back(const_cast<char*>(word.c_str()));
     for (int i = 0; i < argc; ++i)

@@ -38,7 +38,8 @@ std::optional<QString> WrittenPort(const QString& text)
     return host.mid(colon + 1);
 }
 
-bool ParseMqtt(const QString& text, TTargetAddress& address, QString& error)
+// Whether a port written in the address, if any, is one (QUrl takes "+1" and "0").
+bool GoodPort(const QString& text, QString& error)
 {
     if (const auto port = WrittenPort(text)) {
         bool number = false;
@@ -46,6 +47,13 @@ bool ParseMqtt(const QString& text, TTargetAddress& address, QString& error)
         if (!number || port->startsWith(u'+') || value == 0 || value > 65535)
             return Refuse(text, QStringLiteral("el puerto no es válido"), error);
     }
+    return true;
+}
+
+bool ParseMqtt(const QString& text, TTargetAddress& address, QString& error)
+{
+    if (!GoodPort(text, error))
+        return false;
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty())
         return Refuse(text, QStringLiteral("falta el servidor MQTT"), error);
@@ -201,12 +209,8 @@ bool ParseModbusRtu(const QString& text, TTargetAddress& address, QString& error
 
 bool ParseModbusTcp(const QString& text, TTargetAddress& address, QString& error)
 {
-    if (const auto port = WrittenPort(text)) {
-        bool number = false;
-        const uint value = port->toUInt(&number);
-        if (!number || port->startsWith(u'+') || value == 0 || value > 65535)
-            return Refuse(text, QStringLiteral("el puerto no es válido"), error);
-    }
+    if (!GoodPort(text, error))
+        return false;
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty())
         return Refuse(text, QStringLiteral("se escribe modbus-tcp://SERVIDOR[:PUERTO]/UNIDAD"),

@@ -3,7 +3,6 @@
 // the bound, on a relay board on a pseudo-terminal and on a plug on the broker of the test run;
 // a clean end is no death.
 
-#include "core/ScheduleFile.h"
 #include "tests/support/CoreSupport.h"
 #include "tests/support/MqttBroker.h"
 #include "tests/support/PtyBoard.h"
@@ -19,16 +18,6 @@
 
 namespace {
 
-// A schedule with D2 on all day.
-void SaveD2(const QString& path)
-{
-    TSchedule schedule;
-    for (int slot = 0; slot < TSchedule::Slots; ++slot)
-        for (int hour = 0; hour < TSchedule::Hours; ++hour)
-            schedule.Set(2, slot, hour, true);
-    WriteScheduleFile(path.toStdString(), schedule.Flags());
-}
-
 // One of the programs on one target, D2 on by its schedule, as a user of its own with a watchdog
 // of 1 s.
 class TGuarded : public TUserProgram
@@ -36,7 +25,7 @@ class TGuarded : public TUserProgram
 public:
     TGuarded(bool timer, const QString& target) : TUserProgram("[outputs]\nwatchdog = 1\n")
     {
-        SaveD2(File(QStringLiteral("aula.tem")));
+        SaveAllDay(File(QStringLiteral("aula.tem")), 0x04);
         if (timer)
             Process.start(QStringLiteral(PRVARDO_TIMER),
                           {File(QStringLiteral("aula.tem")), QStringLiteral("--output"), target});
@@ -44,15 +33,6 @@ public:
             Process.start(QStringLiteral(PRVARDO_PROGRAM), {QStringLiteral("--output"), target});
     }
 };
-
-// The guard of a running program: its child process.
-pid_t GuardOf(const QProcess& program)
-{
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(program.processId()));
-    return children.open(QIODevice::ReadOnly)
-               ? children.readAll().trimmed().split(' ').value(0).toInt()
-               : 0;
-}
 
 // Each way of dying of one program on one kind of target: the outputs off within the bound.
 void ExpectEveryDeathSwitchesOff(bool timer, bool plug)
@@ -191,7 +171,7 @@ TEST(Guard, TheSettingsOfTheStartHold)
     TPtyBoard board;
     TUserProgram timer(
         QStringLiteral("[outputs]\nwatchdog = 0\noutput = %1\n").arg(board.Target()).toUtf8());
-    SaveD2(timer.File(QStringLiteral("aula.tem")));
+    SaveAllDay(timer.File(QStringLiteral("aula.tem")), 0x04);
     timer.Process.start(QStringLiteral(PRVARDO_TIMER), {timer.File(QStringLiteral("aula.tem"))});
     ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x04"); })) << timer.Log().data();
     QFile settings(timer.File(QStringLiteral("PrVardo/PrVardo.conf")));

@@ -30,20 +30,6 @@ bool Run(const QString& program, const QStringList& arguments, const QString& fo
     return done;
 }
 
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    EXPECT_TRUE(bound) << "no free port on the loopback";
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 // A TLS listener on localhost whose certificate (for the name "localhost" only) the school's
 // authority signs, taking only the user "profe" with the password "secreto".
 class TTlsBroker

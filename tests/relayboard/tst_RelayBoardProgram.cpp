@@ -4,7 +4,6 @@
 // and its guard both stopped (the sketch's three seconds), the cable pulled (the same), the sketch
 // itself hung (its watchdog).
 
-#include "core/ScheduleFile.h"
 #include "tests/relayboard/SimulatedBoard.h"
 #include "tests/support/CoreSupport.h"
 #include "tests/support/UserProgram.h"
@@ -15,30 +14,7 @@
 
 #include <csignal>
 
-namespace {
-
 using namespace simboard;
-
-// D2 on all day: the word 0x04.
-void SaveD2(const QString& path)
-{
-    TSchedule schedule;
-    for (int slot = 0; slot < TSchedule::Slots; ++slot)
-        for (int hour = 0; hour < TSchedule::Hours; ++hour)
-            schedule.Set(2, slot, hour, true);
-    WriteScheduleFile(path.toStdString(), schedule.Flags());
-}
-
-// The guard of a running program: its child process.
-pid_t GuardOf(const QProcess& program)
-{
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(program.processId()));
-    return children.open(QIODevice::ReadOnly)
-               ? children.readAll().trimmed().split(' ').value(0).toInt()
-               : 0;
-}
-
-} // namespace
 
 TEST(RelayBoardProgram, TheRelaysGoOffHoweverTheTimerOrItsCableGoes)
 {
@@ -71,7 +47,7 @@ TEST(RelayBoardProgram, TheRelaysGoOffHoweverTheTimerOrItsCableGoes)
         const QString device = folder.filePath(QStringLiteral("ttyRelays"));
         ASSERT_TRUE(QFile::link(QString::fromStdString(board.path()), device));
         TUserProgram timer("[outputs]\nwatchdog = 0\n");
-        SaveD2(timer.File(QStringLiteral("aula.tem")));
+        SaveAllDay(timer.File(QStringLiteral("aula.tem")), 0x04);
         timer.Process.start(QStringLiteral(PRVARDO_TIMER),
                             {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"),
                              QStringLiteral("serial:") + device});

@@ -28,3 +28,6 @@ private:
 
 // Processes events until `condition` holds or `timeoutMs` passes; returns the condition.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// A TCP port of the loopback that nothing listens on now, for a server of the test's own.
+int FreePort();

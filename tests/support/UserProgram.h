@@ -4,12 +4,18 @@
 // its own), and the files the test puts there. Ended with SIGTERM, its clean end, at the latest
 // when the test lets it go.
 
+#include "core/ScheduleFile.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/types.h>
+
+#include <cstdint>
 
 class TUserProgram
 {
@@ -59,3 +65,23 @@ private:
     QTemporaryDir FHome;
     QByteArray FLog;
 };
+
+// A schedule with the outputs of `word` on all day.
+inline void SaveAllDay(const QString& path, std::uint8_t word)
+{
+    TSchedule schedule;
+    for (int plane = 0; plane < TSchedule::Planes; ++plane)
+        for (int slot = 0; slot < TSchedule::Slots; ++slot)
+            for (int hour = 0; hour < TSchedule::Hours; ++hour)
+                schedule.Set(plane, slot, hour, (word >> plane) & 1);
+    WriteScheduleFile(path.toStdString(), schedule.Flags());
+}
+
+// The guard of a running program: its child process; 0 when it has none.
+inline pid_t GuardOf(const QProcess& program)
+{
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(program.processId()));
+    return children.open(QIODevice::ReadOnly)
+               ? children.readAll().trimmed().split(' ').value(0).toInt()
+               : 0;
+}

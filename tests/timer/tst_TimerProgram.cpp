@@ -32,17 +32,6 @@
 
 namespace {
 
-// A schedule with the outputs of `word` on all day.
-void SaveAllDay(const QString& path, std::uint8_t word)
-{
-    TSchedule schedule;
-    for (int plane = 0; plane < TSchedule::Planes; ++plane)
-        for (int slot = 0; slot < TSchedule::Slots; ++slot)
-            for (int hour = 0; hour < TSchedule::Hours; ++hour)
-                schedule.Set(plane, slot, hour, (word >> plane) & 1);
-    WriteScheduleFile(path.toStdString(), schedule.Flags());
-}
-
 // The environment of a user of their own: no settings file, and a runtime folder of the test's
 // (a user has one timer at most).
 QProcessEnvironment WithoutSettings(const QString& home)

@@ -4,6 +4,7 @@
 #include "week/SchoolWeek.h"
 
 #include <QDateTime>
+#include <QTimeZone>
 
 int AskRunningTimer(const TCommandLine& line)
 {
@@ -13,24 +14,14 @@ int AskRunningTimer(const TCommandLine& line)
     };
     QList<QByteArray> requests;
     const QDateTime now = QDateTime::currentDateTime();
-    QDateTime until;
-    QString error;
-    if (!line.Until.isEmpty() && (line.Set.isEmpty() || !ParseUntil(line.Until, now, until, error)))
-        return refuse(line.Set.isEmpty() ? QStringLiteral("--until va con --set") : error);
+    if (!line.Until.isEmpty() && line.Set.isEmpty())
+        return refuse(QStringLiteral("--until va con --set"));
     for (const QString& set : line.Set) {
-        std::uint8_t outputs = 0;
-        std::optional<bool> value;
-        if (!ParseSet(set, outputs, value, error))
+        THoldRequest request;
+        QString error;
+        if (!ParseHoldRequest(set, line.Until, now, QTimeZone::systemTimeZone(), request, error))
             return refuse(error);
-        if (!value && until.isValid())
-            return refuse(QStringLiteral("--until no va con auto"));
-        QByteArray request = "set " + QByteArray::number(outputs, 16) + ' ' +
-                             (!value   ? "auto"
-                              : *value ? "on"
-                                       : "off");
-        if (until.isValid())
-            request += ' ' + QByteArray::number(until.toSecsSinceEpoch());
-        requests << request;
+        requests << HoldRequestLine(request);
     }
     if (line.Status)
         requests << "status";

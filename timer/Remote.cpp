@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QMetaObject>
 #include <QSysInfo>
+#include <QTimeZone>
 #include <QUrl>
 
 #include <pwd.h>
@@ -423,45 +424,44 @@ void TRemote::Received(const TMessage& message)
     // A command left on the broker from before this run must not switch anything now.
     if (message.Retained)
         return ignore(QStringLiteral("es una orden retenida de antes"));
-    std::uint8_t outputs = 0;
-    std::optional<bool> value;
-    QDateTime until;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    THoldRequest request;
     QString error;
     if (message.Topic == FOptions.Base + QStringLiteral("/set")) {
+        // {"D0": "ON", "D2": "ON", "until": "14:30"}: one request for every output it names.
         const QJsonDocument document = QJsonDocument::fromJson(message.Payload);
         if (!document.isObject())
             return ignore(QStringLiteral("no es un objeto JSON"));
         const QJsonObject object = document.object();
+        const QJsonValue until = object.value(QLatin1String("until"));
+        if (!until.isUndefined() && !until.isString())
+            return ignore(QStringLiteral("until no es un texto"));
         int named = 0;
         for (auto it = object.begin(); it != object.end(); ++it) {
-            if (it.key() == QLatin1String("until")) {
-                if (!it.value().isString() ||
-                    !ParseUntil(it.value().toString(), QDateTime::currentDateTime(), until, error))
-                    return ignore(error.isEmpty() ? QStringLiteral("until no es un texto") : error);
+            if (it.key() == QLatin1String("until"))
                 continue;
-            }
-            std::uint8_t these = 0;
-            std::optional<bool> wanted;
-            if (!it.value().isString() ||
-                !ParseSet(it.key() + u'=' + it.value().toString(), these, wanted, error))
-                return ignore(error.isEmpty() ? QStringLiteral("%1 no es un texto").arg(it.key())
-                                              : error);
-            if (named++ > 0 && wanted != value)
+            THoldRequest one;
+            if (!it.value().isString())
+                return ignore(QStringLiteral("%1 no es un texto").arg(it.key()));
+            if (!ParseHoldRequest(it.key() + u'=' + it.value().toString(), until.toString(), now,
+                                  zone, one, error))
+                return ignore(error);
+            if (named++ > 0 && one.Value != request.Value)
                 return ignore(QStringLiteral("todas las salidas de una orden van igual"));
-            outputs |= these;
-            value = wanted;
+            one.Outputs |= request.Outputs;
+            request = one;
         }
-        if (outputs == 0)
+        if (request.Outputs == 0)
             return ignore(QStringLiteral("no nombra ninguna salida"));
-        if (!value && until.isValid())
-            return ignore(QStringLiteral("until no va con auto"));
     } else {
         const QString prefix = FOptions.Base + QStringLiteral("/");
         const QString output = message.Topic.mid(prefix.size()).section(u'/', 0, 0);
         if (!message.Topic.startsWith(prefix) ||
-            !ParseSet(output + u'=' + QString::fromUtf8(message.Payload), outputs, value, error) ||
-            output.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
+            output.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0 ||
+            !ParseHoldRequest(output + u'=' + QString::fromUtf8(message.Payload), {}, now, zone,
+                              request, error))
             return ignore(QStringLiteral("se espera ON, OFF o AUTO en BASE/D0/set .. BASE/D5/set"));
     }
-    FCommand(outputs, value, until);
+    FCommand(request);
 }

@@ -53,9 +53,8 @@ bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remot
 class TRemote : public QObject
 {
 public:
-    // A command from the broker: hold `outputs` (bit n: Dn) on, off, or none for AUTO.
-    using TCommand = std::function<void(std::uint8_t outputs, std::optional<bool> value,
-                                        const QDateTime& until)>;
+    // A command from the broker: a hold, or AUTO.
+    using TCommand = std::function<void(const THoldRequest& request)>;
     TRemote(TRemoteOptions options, TCommand command, QObject* parent);
     ~TRemote() override;
     Q_DISABLE_COPY_MOVE(TRemote)

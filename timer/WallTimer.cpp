@@ -47,11 +47,7 @@ public:
     {
         if (remote)
             FRemote = new TRemote(
-                *remote,
-                [this](std::uint8_t outputs, std::optional<bool> value, const QDateTime& until) {
-                    Hold(outputs, value, until);
-                },
-                this);
+                *remote, [this](const THoldRequest& request) { Hold(request); }, this);
         FClock = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
         const sigset_t signals = TimerSignals();
         FSignals = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -262,21 +258,14 @@ private:
             return StatusText(FSources, FHolds, FOutputs.Health(), QDateTime::currentDateTime(),
                               QTimeZone::systemTimeZone())
                 .toUtf8();
-        bool ok = false;
-        const uint mask = words.value(1).toUInt(&ok, 16);
-        const QByteArray& value = words.value(2);
-        if (words.value(0) != "set" || !ok || mask == 0 || mask > OutputsMask ||
-            (value != "on" && value != "off" && value != "auto") || words.size() > 4)
+        THoldRequest hold;
+        if (!ParseHoldRequestLine(request, hold))
             return "error: petición no válida\n";
         const QDateTime now = QDateTime::currentDateTime();
-        QDateTime until;
-        if (words.size() == 4)
-            until = QDateTime::fromSecsSinceEpoch(words[3].toLongLong());
-        Hold(static_cast<std::uint8_t>(mask),
-             value == "auto" ? std::nullopt : std::optional<bool>(value == "on"), until);
+        Hold(hold);
         QByteArray answer;
         for (int n = 0; n < OutputCount; ++n)
-            if ((mask >> n) & 1U) {
+            if ((hold.Outputs >> n) & 1U) {
                 const TOutputState& output = FState->Outputs[static_cast<std::size_t>(n)];
                 answer += QStringLiteral("D%1 %2: %3\n")
                               .arg(n)
@@ -286,18 +275,18 @@ private:
         return answer;
     }
 
-    // Holds the outputs on or off (none: AUTO ends their holds), until `until` or, when it is
-    // invalid, until the plan next changes each of them.
-    void Hold(std::uint8_t outputs, std::optional<bool> value, const QDateTime& until)
+    // Holds the outputs on or off (none: AUTO ends their holds), until the request's end or, when
+    // it has none, until the plan next changes each of them.
+    void Hold(const THoldRequest& request)
     {
         const QDateTime now = QDateTime::currentDateTime();
         for (int n = 0; n < OutputCount; ++n) {
-            if (((outputs >> n) & 1U) == 0)
+            if (((request.Outputs >> n) & 1U) == 0)
                 continue;
             // A new hold replaces the output's last one; auto only ends it.
             std::erase_if(FHolds, [n](const THold& hold) { return hold.Output == n; });
-            if (value)
-                FHolds.push_back({n, *value, now, until, {}});
+            if (request.Value)
+                FHolds.push_back({n, *request.Value, now, request.Until, {}});
         }
         ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
         // Switched first: the file's sync to the disk may take a while.

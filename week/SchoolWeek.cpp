@@ -349,40 +349,47 @@ QString ReasonText(const TOutputState& state, const QDateTime& now)
                  : until.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
 }
 
-bool ParseSet(const QString& text, std::uint8_t& outputs, std::optional<bool>& value,
-              QString& error)
+namespace {
+
+// "D2=on", "all=auto": the outputs and the value.
+bool ParseSet(const QString& text, THoldRequest& request, QString& error)
 {
     const QStringList parts = text.trimmed().toLower().split(u'=');
     const QString& name = parts.front();
     bool numbered = false;
     const int n = name.startsWith(u'd') ? name.mid(1).toInt(&numbered) : -1;
     if (name == QLatin1String("all"))
-        outputs = OutputsMask;
+        request.Outputs = OutputsMask;
     else if (numbered && n >= 0 && n < OutputCount && name.size() == 2)
-        outputs = static_cast<std::uint8_t>(1U << n);
+        request.Outputs = static_cast<std::uint8_t>(1U << n);
     else
-        outputs = 0;
+        request.Outputs = 0;
     const QString wanted = parts.size() == 2 ? parts.back() : QString();
-    if (outputs == 0 || (wanted != QLatin1String("on") && wanted != QLatin1String("off") &&
-                         wanted != QLatin1String("auto"))) {
+    if (request.Outputs == 0 || (wanted != QLatin1String("on") && wanted != QLatin1String("off") &&
+                                 wanted != QLatin1String("auto"))) {
         error = QStringLiteral("«%1» no es SALIDA=on, off o auto (D0 a D5, o all)").arg(text);
         return false;
     }
-    value = wanted == QLatin1String("auto") ? std::nullopt
-                                            : std::optional<bool>(wanted == QLatin1String("on"));
+    request.Value = wanted == QLatin1String("auto")
+                        ? std::nullopt
+                        : std::optional<bool>(wanted == QLatin1String("on"));
     return true;
 }
 
-bool ParseUntil(const QString& text, const QDateTime& now, QDateTime& until, QString& error)
+// "14:30" or "2026-12-08T08:00", in the zone's local time, after `now`.
+bool ParseUntil(const QString& text, const QDateTime& now, const QTimeZone& zone, QDateTime& until,
+                QString& error)
 {
     const QTime time = QTime::fromString(text, QStringLiteral("H:mm"));
     if (time.isValid()) {
-        const QDateTime local = now.toLocalTime();
-        until = QDateTime(local.date(), time);
+        const QDateTime local = now.toTimeZone(zone);
+        until = QDateTime(local.date(), time, zone);
         if (until <= local)
-            until = QDateTime(local.date().addDays(1), time);
+            until = QDateTime(local.date().addDays(1), time, zone);
     } else {
         until = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd'T'H:mm"));
+        if (until.isValid())
+            until = QDateTime(until.date(), until.time(), zone);
     }
     if (!until.isValid()) {
         error = QStringLiteral("«%1» no es una hora (14:30) ni una fecha y hora "
@@ -393,6 +400,55 @@ bool ParseUntil(const QString& text, const QDateTime& now, QDateTime& until, QSt
     if (until <= now) {
         error = QStringLiteral("%1 ya ha pasado").arg(text);
         return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseHoldRequest(const QString& set, const QString& until, const QDateTime& now,
+                      const QTimeZone& zone, THoldRequest& request, QString& error)
+{
+    request = THoldRequest{};
+    if (!ParseSet(set, request, error))
+        return false;
+    if (until.isEmpty())
+        return true;
+    if (!request.Value) {
+        error = QStringLiteral("hasta una hora no va con auto");
+        return false;
+    }
+    return ParseUntil(until, now, zone, request.Until, error);
+}
+
+QByteArray HoldRequestLine(const THoldRequest& request)
+{
+    QByteArray line = "set " + QByteArray::number(request.Outputs, 16) + ' ' +
+                      (!request.Value   ? "auto"
+                       : *request.Value ? "on"
+                                        : "off");
+    if (request.Until.isValid())
+        line += ' ' + QByteArray::number(request.Until.toSecsSinceEpoch());
+    return line;
+}
+
+bool ParseHoldRequestLine(const QByteArray& line, THoldRequest& request)
+{
+    request = THoldRequest{};
+    const QList<QByteArray> words = line.split(' ');
+    bool ok = false;
+    const uint mask = words.value(1).toUInt(&ok, 16);
+    const QByteArray& value = words.value(2);
+    if (words.value(0) != "set" || !ok || mask == 0 || mask > OutputsMask ||
+        (value != "on" && value != "off" && value != "auto") || words.size() > 4)
+        return false;
+    request.Outputs = static_cast<std::uint8_t>(mask);
+    request.Value = value == "auto" ? std::nullopt : std::optional<bool>(value == "on");
+    if (words.size() == 4) {
+        const qlonglong seconds = words[3].toLongLong(&ok);
+        if (!ok || seconds <= 0 || !request.Value)
+            return false;
+        request.Until = QDateTime::fromSecsSinceEpoch(seconds);
     }
     return true;
 }
@@ -424,19 +480,18 @@ std::vector<THold> ParseHolds(const QByteArray& text, int* skipped)
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() < 3 || fields.size() > 4)
             continue;
-        std::uint8_t outputs = 0;
-        std::optional<bool> value;
+        THoldRequest request;
         QString error;
         THold hold;
         hold.SetAt = QDateTime::fromString(QString::fromUtf8(fields[2]), Qt::ISODate);
         if (fields.size() == 4)
             hold.Until = QDateTime::fromString(QString::fromUtf8(fields[3]), Qt::ISODate);
-        if (!ParseSet(QString::fromUtf8(fields[0] + '=' + fields[1]), outputs, value, error) ||
-            outputs == OutputsMask || !value || !hold.SetAt.isValid() ||
+        if (!ParseSet(QString::fromUtf8(fields[0] + '=' + fields[1]), request, error) ||
+            request.Outputs == OutputsMask || !request.Value || !hold.SetAt.isValid() ||
             (fields.size() == 4 && !hold.Until.isValid()))
             continue;
-        hold.Output = static_cast<int>(std::countr_zero(outputs));
-        hold.On = *value;
+        hold.Output = static_cast<int>(std::countr_zero(request.Outputs));
+        hold.On = *request.Value;
         holds.push_back(hold);
         --bad;
     }

@@ -139,13 +139,26 @@ std::vector<TStep> WeekPlan(const TWeek& week, const std::vector<THold>& holds,
 // "manual hasta 14:30").
 QString ReasonText(const TOutputState& state, const QDateTime& now);
 
-// What `--set` asks: "D2=on", "d2=OFF", "all=auto". `outputs`: bit n for output Dn; `value`:
-// on, off, or none for auto (the hold ends). False with a Spanish error naming the text.
-bool ParseSet(const QString& text, std::uint8_t& outputs, std::optional<bool>& value,
-              QString& error);
-// What `--until` says: "14:30" (the next 14:30 from `now`) or "2026-12-08T08:00", local time.
-// False with a Spanish error for anything else or a time already past.
-bool ParseUntil(const QString& text, const QDateTime& now, QDateTime& until, QString& error);
+// A hold as it is asked for, from the command line, the running timer's socket or the school's
+// broker: the outputs (bit n: Dn), on, off or none (auto: back to the plan), and its end (invalid:
+// the plan's next change of each output).
+struct THoldRequest
+{
+    std::uint8_t Outputs = 0;
+    std::optional<bool> Value;
+    QDateTime Until;
+};
+
+// What `--set` asks, with what `--until` says (empty: nothing): "D2=on", "d2=OFF", "all=auto";
+// "14:30" (the next 14:30 from `now`) or "2026-12-08T08:00", in the zone's local time. False
+// with a Spanish error naming the text: not an output and a value, not a time, a time already
+// past, an end for auto.
+bool ParseHoldRequest(const QString& set, const QString& until, const QDateTime& now,
+                      const QTimeZone& zone, THoldRequest& request, QString& error);
+// The request as the timer's socket carries it, "set MASK on|off|auto [UNTIL]" (the mask in hex,
+// the end in seconds since the epoch), and back; false for a line that is not one.
+QByteArray HoldRequestLine(const THoldRequest& request);
+bool ParseHoldRequestLine(const QByteArray& line, THoldRequest& request);
 
 // The holds as the state file keeps them, one a line ("D2 on SET [UNTIL]", times in UTC);
 // lines that do not read as a hold are skipped, and counted in `skipped` where it is given.

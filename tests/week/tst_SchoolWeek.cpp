@@ -242,50 +242,58 @@ TEST_F(SchoolWeek, AHoldLastsUntilThePlanChangesItsOutputOrUntilItsTime)
 
 TEST(SchoolWeekRequests, SetAndUntilAsTheUserWritesThem)
 {
+    const QDateTime now(QDate(2026, 12, 8), QTime(10, 0), Zone);
+    const QDateTime never;
     const struct
     {
         const char* Set;
+        const char* Until;
         std::uint8_t Outputs; // 0: refused
         std::optional<bool> Value;
-    } sets[] = {
-        {"D2=on", 0x04, true}, {"d5=OFF", 0x20, false}, {"all=auto", 0x3F, std::nullopt},
-        {"D6=on", 0, {}},      {"D2=maybe", 0, {}},     {"D2", 0, {}},
-        {"D22=on", 0, {}},     {"x=on", 0, {}},
+        QDateTime Ends;
+    } rows[] = {
+        {"D2=on", "", 0x04, true, never},
+        {"d5=OFF", "", 0x20, false, never},
+        {"all=auto", "", 0x3F, std::nullopt, never},
+        {"D2=on", "14:30", 0x04, true, QDateTime(QDate(2026, 12, 8), QTime(14, 30), Zone)},
+        // Already past today: tomorrow.
+        {"D2=on", "8:00", 0x04, true, QDateTime(QDate(2026, 12, 9), QTime(8, 0), Zone)},
+        {"D2=off", "2026-12-09T08:00", 0x04, false,
+         QDateTime(QDate(2026, 12, 9), QTime(8, 0), Zone)},
+        {"D6=on", "", 0, {}, never},
+        {"D2=maybe", "", 0, {}, never},
+        {"D2", "", 0, {}, never},
+        {"D22=on", "", 0, {}, never},
+        {"x=on", "", 0, {}, never},
+        {"D2=on", "2026-12-08T09:00", 0, {}, never}, // past
+        {"D2=on", "25:00", 0, {}, never},
+        {"D2=on", "mañana", 0, {}, never},
+        {"D2=auto", "14:30", 0, {}, never}, // auto has no end of its own
     };
-    for (const auto& row : sets) {
-        std::uint8_t outputs = 0;
-        std::optional<bool> value;
+    for (const auto& row : rows) {
+        const std::string what = std::string(row.Set) + " until " + row.Until;
+        THoldRequest request;
         QString error;
-        const bool parsed = ParseSet(QString::fromLatin1(row.Set), outputs, value, error);
-        EXPECT_EQ(parsed, row.Outputs != 0) << row.Set;
-        if (parsed) {
-            EXPECT_EQ(outputs, row.Outputs) << row.Set;
-            EXPECT_EQ(value, row.Value) << row.Set;
-        } else {
-            EXPECT_TRUE(error.contains(QString::fromLatin1(row.Set))) << row.Set;
-        }
+        const bool parsed = ParseHoldRequest(
+            QString::fromLatin1(row.Set), QString::fromUtf8(row.Until), now, Zone, request, error);
+        EXPECT_EQ(parsed, row.Outputs != 0) << what << ": " << error.toStdString();
+        if (!parsed)
+            continue;
+        EXPECT_EQ(request.Outputs, row.Outputs) << what;
+        EXPECT_EQ(request.Value, row.Value) << what;
+        EXPECT_EQ(request.Until, row.Ends) << what;
+        // The socket carries it whole.
+        THoldRequest carried;
+        ASSERT_TRUE(ParseHoldRequestLine(HoldRequestLine(request), carried)) << what;
+        EXPECT_EQ(carried.Outputs, request.Outputs) << what;
+        EXPECT_EQ(carried.Value, request.Value) << what;
+        EXPECT_EQ(carried.Until, request.Until) << what;
     }
-    const QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(10, 0));
-    const struct
-    {
-        const char* Until;
-        QDateTime Expect; // invalid: refused
-    } untils[] = {
-        {"14:30", QDateTime(QDate(2026, 12, 8), QTime(14, 30))},
-        {"8:00", QDateTime(QDate(2026, 12, 9), QTime(8, 0))}, // already past today: tomorrow
-        {"2026-12-09T08:00", QDateTime(QDate(2026, 12, 9), QTime(8, 0))},
-        {"2026-12-08T09:00", {}}, // past
-        {"25:00", {}},
-        {"mañana", {}},
-    };
-    for (const auto& row : untils) {
-        QDateTime until;
-        QString error;
-        EXPECT_EQ(ParseUntil(QString::fromUtf8(row.Until), now, until, error), row.Expect.isValid())
-            << row.Until;
-        if (row.Expect.isValid()) {
-            EXPECT_EQ(until, row.Expect) << row.Until;
-        }
+    // What the socket refuses.
+    for (const char* line : {"set 40 on", "set 0 on", "set 1 maybe", "set 1 on 12x", "set 1 on -5",
+                             "set 1 auto 1796000000", "set 1 on 1 2", "get 1 on"}) {
+        THoldRequest request;
+        EXPECT_FALSE(ParseHoldRequestLine(line, request)) << line;
     }
 }
 

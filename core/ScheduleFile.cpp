@@ -462,7 +462,12 @@ bool LinkUnnamed(int fd, int dir, const std::string& name)
 
 TScopedNoUnnamedFiles::TScopedNoUnnamedFiles() : TScopedOverride(UnnamedFilesAllowed(), false) {}
 
-void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
+void WriteScheduleFile(const std::string& path, const TScheduleFlags& flags)
+{
+    WriteWholeFile(path, ScheduleText(flags));
+}
+
+void WriteWholeFile(const std::string& pathIn, const std::string& text)
 {
     if (pathIn.empty())
         throw EInOutError(2);
@@ -495,7 +500,6 @@ void WriteScheduleFile(const std::string& pathIn, const TScheduleFlags& flags)
     // The existing file must be one we may write, as it would be when written in place.
     if (exists && ::faccessat(dir.Get(), name.c_str(), W_OK, AT_EACCESS) != 0)
         ThrowWriteError(errno);
-    const std::string text = ScheduleText(flags);
 
     // The new text goes to an unnamed file, which gets a name only once it is complete: a save
     // killed part-way leaves nothing behind. Where the file system has no unnamed files, a

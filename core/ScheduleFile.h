@@ -75,13 +75,15 @@ bool ParseWholeSchedule(std::string_view text, TScheduleFlags& flags, std::strin
 // looking. Throws EInOutError when it cannot be read, ENotASchedule when it is not whole.
 TScheduleFlags ReadWholeScheduleFile(const std::string& path);
 
-// Writes a schedule file. The text goes to an unnamed file in the target's folder (a hidden
-// temporary file where the file system has none), which replaces the target only once all was
-// written, after which the folder is synced; on any failure the previous file is left as it
-// was and EInOutError is thrown. A symbolic link stays a link and the file it leads to is
-// written, created if missing; a link loop is an error. A file that may be written in a folder
-// that takes no new file from us (not writable, or sticky with the file another's) is written
-// in place.
+// Writes a file whole, for every file the programs save (a schedule, the timer's holds). The
+// text goes to an unnamed file in the target's folder (a hidden temporary file where the file
+// system has none), which replaces the target only once all was written, after which the folder
+// is synced; on any failure the previous file is left as it was and EInOutError is thrown. A
+// symbolic link stays a link and the file it leads to is written, created if missing; a link
+// loop is an error. A file that may be written in a folder that takes no new file from us (not
+// writable, or sticky with the file another's) is written in place.
+void WriteWholeFile(const std::string& path, const std::string& text);
+// Writes a schedule file, as WriteWholeFile.
 void WriteScheduleFile(const std::string& path, const TScheduleFlags& flags);
 
 // While it lives, saves go through a hidden temporary file, as on a file system without

@@ -1,5 +1,7 @@
 #include "TargetLock.h"
 
+#include "core/Folders.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -14,10 +16,7 @@
 
 TTargetLock::TTargetLock(const QString& key)
 {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const QString folder = (runtime != nullptr && *runtime != '\0')
-                               ? QFile::decodeName(runtime) + QStringLiteral("/PrVardo")
-                               : QDir::tempPath() + QStringLiteral("/PrVardo-%1").arg(::getuid());
+    const QString folder = RuntimeFolder() + QStringLiteral("/PrVardo");
     FPath = folder + u'/' +
             QString::fromLatin1(
                 QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex()) +

@@ -1,8 +1,9 @@
 #include "Control.h"
 
+#include "core/Folders.h"
+
 #include <QDeadlineTimer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <sys/socket.h>
@@ -29,8 +30,7 @@ qint64 PeerPid(const QLocalSocket& socket)
 
 QString ControlPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
-           QStringLiteral("/prvardo-timer");
+    return RuntimeFolder() + QStringLiteral("/prvardo-timer");
 }
 
 TControl::TControl(TAnswer answer, QObject* parent) : QObject(parent), FAnswer(std::move(answer))

@@ -1,19 +1,17 @@
 #include "HoldsStore.h"
 
+#include "core/Folders.h"
 #include "core/Log.h"
+#include "core/ScheduleFile.h"
 #include "core/TextFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 QString HoldsPath()
 {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty())
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/PrVardo/prvardo-timer.holds");
+    return StateFolder() + QStringLiteral("/prvardo-timer.holds");
 }
 
 std::vector<THold> THoldsStore::Read() const
@@ -42,14 +40,17 @@ void THoldsStore::Save(const std::vector<THold>& holds)
 {
     const QString path = HoldsPath();
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(HoldsText(holds)) >= 0 && file.commit()) {
+    QString why;
+    try {
+        WriteWholeFile(QFile::encodeName(path).toStdString(), HoldsText(holds).toStdString());
         FUnsaved.clear();
         return;
+    } catch (const EInOutError& error) {
+        why = QString::fromStdString(error.what());
     }
-    if (file.errorString() == FUnsaved)
+    if (why == FUnsaved)
         return;
-    FUnsaved = file.errorString();
+    FUnsaved = why;
     LogLine(QStringLiteral("no se pueden guardar las salidas fijadas en %1 (%2); un reinicio "
                            "las olvidaría")
                 .arg(path, FUnsaved));

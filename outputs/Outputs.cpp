@@ -96,7 +96,7 @@ public:
     {
         ApplyPosted = false;
         const auto word = static_cast<std::uint8_t>(Wanted.load());
-        if (FOpen && FShown != word)
+        if (IsOpen() && FShown != word)
             Send(word);
     }
 
@@ -108,15 +108,15 @@ public:
             FService->stop();
         if (FRetry != nullptr)
             FRetry->stop();
-        if (FOpen && FShown != 0)
+        if (IsOpen() && FShown != 0)
             Send(0);
-        if (FOpen) {
+        if (IsOpen()) {
             FTarget->Leave();
             FTarget->Flush(deadline);
             // What did not reach the device by the deadline may not have switched it off.
             FOff = FOff && FTarget->Delivered();
             FTarget->Close();
-            FOpen = false;
+            FLink = TLink::Closed;
         }
         if (FLock)
             FLock->Release();
@@ -143,7 +143,7 @@ private:
             Lost(false);
             return;
         }
-        FOpen = true;
+        FLink = FLink == TLink::Lost ? TLink::Back : TLink::Open;
         Health->Opened();
         // Right after an open the target's state is not known: every output is set, to the word
         // the program wants now: all off until it says otherwise. A program that knows its word
@@ -161,7 +161,6 @@ private:
         FShown = word;
         Health->Showed(word);
         FOff = word == 0;
-        FConfirming = FReported || FPause != FirstRetry;
         LogLine(QStringLiteral("%1: 0x%2 (%3)")
                     .arg(FTarget->Name())
                     .arg(word, 2, 16, QLatin1Char('0'))
@@ -171,7 +170,7 @@ private:
 
     void Service()
     {
-        if (!FOpen)
+        if (!IsOpen())
             return;
         if (!FTarget->Service())
             Lost(true);
@@ -183,32 +182,29 @@ private:
     // only then does the pause before the next attempt start short again.
     void Confirm()
     {
-        if (!FConfirming || !FTarget->Delivered())
+        if (FLink != TLink::Back || !FTarget->Delivered())
             return;
-        FConfirming = false;
+        FLink = TLink::Open;
         FPause = FirstRetry;
-        if (FReported)
-            LogLine(QStringLiteral("%1: de nuevo disponible").arg(FTarget->Name()));
-        FReported = false;
+        LogLine(QStringLiteral("%1: de nuevo disponible").arg(FTarget->Name()));
     }
 
     // The target failed to open, or was lost: closed, reported once, opened again later.
     void Lost(bool wasOpen) { Lost(wasOpen, FTarget->Error(), FTarget->Detail()); }
     void Lost(bool wasOpen, const QString& error, const QString& detail = {}, bool held = false)
     {
-        if (wasOpen) {
+        if (wasOpen)
             FTarget->Close();
-            FOpen = false;
-        }
+        const bool reported = FLink == TLink::Lost || FLink == TLink::Back;
+        FLink = reported ? TLink::Lost : TLink::Closed;
         FShown = -1;
-        FConfirming = false;
         Health->Lost(error);
         // A connection given up because the program ends is no loss to report.
         if (FTarget->StopRequested())
             return;
         const QString message = QStringLiteral("Salida %1: %2").arg(FTarget->Name(), error);
-        if (!FReported) {
-            FReported = true;
+        FLink = TLink::Lost;
+        if (!reported) {
             LogLine(detail.isEmpty() ? message : QStringLiteral("%1 [%2]").arg(message, detail));
             if (held)
                 Q_EMIT Held(message);
@@ -229,10 +225,19 @@ private:
     std::chrono::milliseconds FServicePeriod;
     QTimer* FService = nullptr;
     QTimer* FRetry = nullptr;
-    bool FOpen = false;
-    bool FReported = false;   // this loss has been reported
-    bool FConfirming = false; // back after a loss: waiting for a write to go through
-    int FShown = -1;          // the word the target shows; -1 unknown
+    // Where the target stands: closed (never opened, or at the end); open; closed after a loss,
+    // which was reported; open again after it, until a write has gone through (only then is a
+    // new loss reported again).
+    enum class TLink
+    {
+        Closed,
+        Open,
+        Lost,
+        Back
+    };
+    TLink FLink = TLink::Closed;
+    bool IsOpen() const { return FLink == TLink::Open || FLink == TLink::Back; }
+    int FShown = -1;  // the word the target shows; -1 unknown
     bool FOff = true; // false while the target may show an output on (a loss keeps what it was)
     std::chrono::milliseconds FPause = FirstRetry;
 };

@@ -5,7 +5,9 @@
 #include "core/WallClock.h"
 #include "frontend/Signals.h"
 #include "timer/Control.h"
+#include "timer/FileWatch.h"
 #include "timer/HoldsStore.h"
+#include "timer/ServiceNotice.h"
 #include "timer/StatusText.h"
 
 #include <QCoreApplication>
@@ -14,17 +16,12 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <systemd/sd-daemon.h>
-
-#include <sys/inotify.h>
 #include <sys/signalfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
-#include <set>
 
 sigset_t TimerSignals()
 {
@@ -51,31 +48,22 @@ public:
         FClock = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
         const sigset_t signals = TimerSignals();
         FSignals = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-        FChanges = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (FClock < 0 || FSignals < 0 || FChanges < 0) {
+        if (FClock < 0 || FSignals < 0) {
             FFailure = qt_error_string(errno);
+            return;
+        }
+        FFiles = new TFileWatch([this](const QStringList& changed) { Reload(changed); }, this);
+        if (!FFiles->Failure().isEmpty()) {
+            FFailure = FFiles->Failure();
             return;
         }
         auto* clockDue = new QSocketNotifier(FClock, QSocketNotifier::Read, this);
         connect(clockDue, &QSocketNotifier::activated, this, [this] { ClockDue(); });
         auto* signalCame = new QSocketNotifier(FSignals, QSocketNotifier::Read, this);
         connect(signalCame, &QSocketNotifier::activated, this, [this] { SignalCame(); });
-        auto* changed = new QSocketNotifier(FChanges, QSocketNotifier::Read, this);
-        connect(changed, &QSocketNotifier::activated, this, [this] { FileChanged(); });
-        Watch();
+        FFiles->Watch(FSources.Files());
 
-        // As a service (Type=notify), systemd hears that the timer runs: ready once the first
-        // word has reached every target (or a target is away: it gets the word when it comes),
-        // alive at half the watchdog's interval from this loop, stopping at the end.
-        FReady.setInterval(20);
-        connect(&FReady, &QTimer::timeout, this, [this] { TellReadyWhenShown(); });
-        FReady.start(); // its first look comes after the first Apply
-        std::uint64_t watchdog = 0;
-        if (::sd_watchdog_enabled(0, &watchdog) > 0 && watchdog > 0) {
-            FWatchdog.setInterval(int(std::max<std::uint64_t>(watchdog / 2000, 1)));
-            connect(&FWatchdog, &QTimer::timeout, this, [] { ::sd_notify(0, "WATCHDOG=1"); });
-            FWatchdog.start();
-        }
+        FService = new TServiceNotice([this] { return Shown(); }, this);
 
         auto* control =
             new TControl([this](const QByteArray& request) { return Answer(request); }, this);
@@ -84,7 +72,7 @@ public:
     }
     ~TWallTimer() override
     {
-        for (int fd : {FClock, FSignals, FChanges})
+        for (int fd : {FClock, FSignals})
             if (fd >= 0)
                 ::close(fd);
     }
@@ -115,18 +103,14 @@ public:
     }
 
 private:
-    // Tells systemd the timer is ready, once every target shows the first word or is away.
-    void TellReadyWhenShown()
+    // Whether every target shows the word, or is away (it gets the word when it comes).
+    bool Shown() const
     {
         const std::vector<TTargetHealth> targets = FOutputs.Health();
-        const bool shown = std::all_of(targets.begin(), targets.end(), [&](const auto& target) {
+        return std::all_of(targets.begin(), targets.end(), [&](const auto& target) {
             return (target.Open && FState && target.Shown == FState->Word) ||
                    target.LostSince.isValid();
         });
-        if (!shown)
-            return;
-        FReady.stop();
-        ::sd_notify(0, "READY=1");
     }
 
     void Arm(const QDateTime& at)
@@ -164,8 +148,7 @@ private:
                 Reload();
             } else if (!FEnding) {
                 FEnding = true;
-                ::sd_notify(0, "STOPPING=1");
-                FWatchdog.stop();
+                FService->Stopping();
                 const bool off = FOutputs.Stop();
                 if (FRemote != nullptr)
                     FRemote->Stop();
@@ -173,50 +156,6 @@ private:
                             : QStringLiteral("fin: alguna salida puede quedar encendida"));
                 QCoreApplication::exit(EndStatus(off, int(info.ssi_signo)));
             }
-        }
-    }
-
-    // The folders of every file read: a save that writes a file in place ends with its close,
-    // one that replaces it with its rename into place; a removal is noticed too.
-    void Watch()
-    {
-        FNames.clear();
-        for (const QString& path : FSources.Files()) {
-            const QFileInfo file(path);
-            const QByteArray folder = QFile::encodeName(file.absolutePath());
-            FNames.insert(QFile::encodeName(file.absoluteFilePath()));
-            const int watch =
-                ::inotify_add_watch(FChanges, folder.constData(),
-                                    IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM);
-            if (watch >= 0)
-                FFolderOf[watch] = folder;
-            else
-                LogLine(QStringLiteral("no se pueden vigilar los cambios de %1 (%2); envíe "
-                                       "SIGHUP para leerlo de nuevo")
-                            .arg(path, qt_error_string(errno)));
-        }
-    }
-
-    // The folders' events since the last look: the files read again when one was ours.
-    void FileChanged()
-    {
-        alignas(inotify_event) char events[4096];
-        std::set<QByteArray> changed;
-        for (ssize_t n; (n = ::read(FChanges, events, sizeof events)) > 0;)
-            for (const char* at = events; at < events + n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(at);
-                const QByteArray name = event->len > 0
-                                            ? FFolderOf[event->wd] + '/' + QByteArray(event->name)
-                                            : QByteArray();
-                if (FNames.count(name) != 0)
-                    changed.insert(name);
-                at += sizeof(inotify_event) + event->len;
-            }
-        if (!changed.empty()) {
-            QStringList names;
-            for (const QByteArray& name : changed)
-                names << QFile::decodeName(name);
-            Reload(names);
         }
     }
 
@@ -245,7 +184,7 @@ private:
         LogLine(asked ? QStringLiteral("horario leído de nuevo de %1").arg(FSources.MainPath)
                       : QStringLiteral("horario leído de nuevo: cambió %1")
                             .arg(changed.join(QStringLiteral(", "))));
-        Watch();
+        FFiles->Watch(FSources.Files());
         Apply();
     }
 
@@ -304,12 +243,9 @@ private:
     QString FFailure;
     int FClock = -1;
     int FSignals = -1;
-    int FChanges = -1;
-    std::set<QByteArray> FNames;         // every file read, as a whole path
-    std::map<int, QByteArray> FFolderOf; // the folder of each watch
+    TFileWatch* FFiles = nullptr;
     bool FEnding = false;
-    QTimer FReady;    // until the first word has reached the targets
-    QTimer FWatchdog; // systemd's watchdog, fed from this loop
+    TServiceNotice* FService = nullptr;
 };
 
 } // namespace

@@ -112,15 +112,15 @@ void ShowStartRefusal(int argc, char** argv, const QString& refusal)
 
 int main(int argc, char** argv)
 {
-    if (const auto guard = RunGuardIfAsked(QStringLiteral("PrVardo"), argc, argv, {}))
+    const TProgramForm program{QStringLiteral("PrVardo"), {}, false};
+    if (const auto guard = RunGuardIfAsked(program, argc, argv))
         return *guard;
     // The command line is read before any window exists: a bad one opens none.
     TCommandLine line;
     TSettings settings;
     std::vector<TTargetSpec> specs;
     QString refusal;
-    if (const auto status = ReadCommandLine(QStringLiteral("PrVardo"), argc, argv, {}, line,
-                                            settings, specs, &refusal)) {
+    if (const auto status = ReadCommandLine(program, argc, argv, line, settings, specs, &refusal)) {
         // Started from a menu, nobody reads standard error: the refusal is shown too.
         if (!refusal.isEmpty() && ::isatty(STDERR_FILENO) == 0)
             ShowStartRefusal(argc, argv, refusal);

@@ -31,13 +31,23 @@ struct TCommandLine
     bool Status = false;
 };
 
+// A program as its command line takes it: its name, the file arguments it takes as --help shows
+// them (none: empty), and whether it is the timer, whose own options the window does not take.
+// Which option each program takes, how it is read and what --help says of it is one table.
+struct TProgramForm
+{
+    QString Name;
+    QString Files;
+    bool Timer = false;
+};
+
 // Parses the arguments after the program's name. False, with a one-line Spanish error that names
 // the argument, for an unknown option, a missing value, or a file where none is taken.
-bool ParseCommandLine(const QStringList& arguments, bool takesFiles, TCommandLine& line,
+bool ParseCommandLine(const QStringList& arguments, const TProgramForm& program, TCommandLine& line,
                       QString& error);
 
 // The usage text of --help: the options and every form of target.
-QString Usage(const QString& program, const QString& files = {});
+QString Usage(const TProgramForm& program);
 
 // Writes text to a standard stream in the locale's encoding.
 void PrintText(std::FILE* stream, const QString& text);
@@ -51,8 +61,7 @@ bool OutputTargets(const TCommandLine& line, const TSettings& settings,
 // What both programs do first: --help and --version answered on standard output, a bad command
 // line, settings file or target refused with one line on standard error; the status to end with
 // then. Otherwise nothing, with the line, the settings file as read (once) and the targets to
-// drive. `files` is the usage of the file arguments a program takes (none: empty). The line of a
-// refusal also goes to `refusal`, where given.
-std::optional<int> ReadCommandLine(const QString& program, int argc, char** argv,
-                                   const QString& files, TCommandLine& line, TSettings& settings,
+// drive. The line of a refusal also goes to `refusal`, where given.
+std::optional<int> ReadCommandLine(const TProgramForm& program, int argc, char** argv,
+                                   TCommandLine& line, TSettings& settings,
                                    std::vector<TTargetSpec>& specs, QString* refusal = nullptr);

@@ -153,8 +153,7 @@ void TGuardLink::Send(const char* bytes)
                 .arg(qt_error_string(errno)));
 }
 
-std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv,
-                                   const QString& files)
+std::optional<int> RunGuardIfAsked(const TProgramForm& program, int argc, char** argv)
 {
     if (argc < 2 || std::strncmp(argv[1], Option, sizeof Option - 1) != 0)
         return std::nullopt;
@@ -178,12 +177,12 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
     TSettings settings;
     std::vector<TTargetSpec> specs;
     QString error;
-    if (!ParseCommandLine(arguments, !files.isEmpty(), line, error) ||
+    if (!ParseCommandLine(arguments, program, line, error) ||
         !ParseSettings(text, SettingsPath(), settings, error) ||
         !OutputTargets(line, settings, specs, error)) {
         LogLine(QStringLiteral("guardián: %1 (proceso %2) terminó sin apagar las salidas, y no se "
                                "pueden leer: %3")
-                    .arg(program)
+                    .arg(program.Name)
                     .arg(pid)
                     .arg(error));
         return 1;
@@ -192,7 +191,7 @@ std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv
     QCoreApplication application(count, argv);
     const bool off = SwitchOffTargets(specs);
     LogLine(QStringLiteral("guardián: %1 (proceso %2) terminó sin apagar las salidas; %3")
-                .arg(program)
+                .arg(program.Name)
                 .arg(pid)
                 .arg(off ? QStringLiteral("todas apagadas")
                          : QStringLiteral("alguna puede quedar encendida")));

@@ -57,5 +57,4 @@ bool SwitchOffTargets(const std::vector<TTargetSpec>& specs);
 
 // The guard's all off, when the first argument says this process is a guard whose program has
 // gone: the status to end with. None for a program's normal run.
-std::optional<int> RunGuardIfAsked(const QString& program, int argc, char** argv,
-                                   const QString& files);
+std::optional<int> RunGuardIfAsked(const TProgramForm& program, int argc, char** argv);

@@ -31,21 +31,21 @@
 
 namespace {
 
-const QString FilesUsage =
-    QStringLiteral("[ARCHIVO.tem] [--dry-run [--days N]] [--set SALIDA=on|off|auto "
-                   "[--until HORA]] [--status]");
+const TProgramForm Program{QStringLiteral("prvardo-timer"),
+                           QStringLiteral("[ARCHIVO.tem] [--dry-run [--days N]] [--set "
+                                          "SALIDA=on|off|auto [--until HORA]] [--status]"),
+                           true};
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (const auto guard = RunGuardIfAsked(QStringLiteral("prvardo-timer"), argc, argv, FilesUsage))
+    if (const auto guard = RunGuardIfAsked(Program, argc, argv))
         return *guard;
     TCommandLine line;
     TSettings settings;
     std::vector<TTargetSpec> specs;
-    if (const auto status = ReadCommandLine(QStringLiteral("prvardo-timer"), argc, argv, FilesUsage,
-                                            line, settings, specs))
+    if (const auto status = ReadCommandLine(Program, argc, argv, line, settings, specs))
         return *status;
     if (!line.Set.isEmpty() || line.Status || !line.Until.isEmpty()) {
         // They speak to the timer that runs: what would start one of its own has no place here.

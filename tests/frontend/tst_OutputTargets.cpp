@@ -39,7 +39,8 @@ std::string Resolve(const Row& row, const QString& dir)
     TSettings settings;
     QString error;
     std::vector<TTargetSpec> specs;
-    if (!ParseCommandLine(row.Arguments, false, line, error) ||
+    if (!ParseCommandLine(row.Arguments, TProgramForm{QStringLiteral("PrVardo"), {}, false}, line,
+                          error) ||
         !ReadSettings(path, settings, error) || !OutputTargets(line, settings, specs, error))
         return "!" + error.replace(path, QStringLiteral("ARCHIVO")).toStdString();
     QStringList targets;

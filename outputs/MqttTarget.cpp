@@ -51,7 +51,6 @@ constexpr int KKeepAlive = 5;
 constexpr milliseconds KConnectBound{3000};
 // The longest single turn of the loop while Open or Flush wait.
 constexpr milliseconds KLoopSlice{50};
-constexpr const char* KSystemAuthorities = "/etc/ssl/certs";
 constexpr int KVerifyPeer = 1; // OpenSSL's SSL_VERIFY_PEER
 constexpr int KQos = 1;
 // The value Tasmota takes for a pulse time: tenths of a second up to 11.1 s, then whole seconds
@@ -142,16 +141,8 @@ private:
     bool FAcknowledged = false; // a PUBACK came on this connection
 };
 
-void InitLibrary()
-{
-    static const int result = mosquitto_lib_init();
-    (void)result;
-}
-
 TMqttTarget::TMqttTarget(const QString& name, const TMqttAddress& address)
-    : TOutputTarget(name), FHost(address.Host.toUtf8()), FPort(address.Port != 0 ? address.Port
-                                                               : address.Secure  ? 8883
-                                                                                 : 1883),
+    : TOutputTarget(name), FHost(address.Host.toUtf8()), FPort(address.ServerPort()),
       FSecure(address.Secure), FUser(address.User.toUtf8()), FPassword(address.Password.toUtf8()),
       FCaFile(QFile::encodeName(address.CaFile)),
       FPulseTime(std::clamp(address.PulseTime, 0, KLongestPulse))
@@ -174,7 +165,7 @@ QString TMqttTarget::Address() const
 bool TMqttTarget::Open()
 {
     Close();
-    InitLibrary();
+    InitMqttLibrary();
     FClient.reset(mosquitto_new(nullptr, true, this));
     if (!FClient)
         return Fail(QString("No se puede preparar la conexión con el servidor MQTT %1 (falta "
@@ -194,7 +185,7 @@ bool TMqttTarget::Open()
         const bool own = !FCaFile.isEmpty();
         const int rc =
             mosquitto_tls_set(client, own ? FCaFile.constData() : nullptr,
-                              own ? nullptr : KSystemAuthorities, nullptr, nullptr, nullptr);
+                              own ? nullptr : SystemAuthorities, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS ||
             mosquitto_tls_opts_set(client, KVerifyPeer, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
             const QString words = MqttWords(rc, errno);
@@ -206,7 +197,7 @@ bool TMqttTarget::Open()
                             words);
             return Fail(QString("No se pueden leer las autoridades de certificación del sistema "
                                 "en %1. Instale el paquete ca-certificates.")
-                            .arg(KSystemAuthorities),
+                            .arg(SystemAuthorities),
                         words);
         }
     }
@@ -326,7 +317,7 @@ bool TMqttTarget::CannotConnect(int rc)
 
 QString TMqttTarget::SecureFailure() const
 {
-    switch (ProbeTls(FHost, FPort, FCaFile, KSystemAuthorities, KConnectBound)) {
+    switch (ProbeTls(FHost, FPort, FCaFile, SystemAuthorities, KConnectBound)) {
     case TTlsProblem::NotTls:
         return QString("El servidor MQTT %1 no habla TLS en ese puerto. Compruebe el puerto (el "
                        "seguro suele ser el 8883) o use mqtt:// si la red es de confianza.")
@@ -339,7 +330,7 @@ QString TMqttTarget::SecureFailure() const
                 .arg(QFile::decodeName(FCaFile));
         return QString("No se pueden leer las autoridades de certificación del sistema en %1. "
                        "Instale el paquete ca-certificates.")
-            .arg(KSystemAuthorities);
+            .arg(SystemAuthorities);
     case TTlsProblem::Untrusted:
         return QString("El certificado del servidor MQTT %1 no lo firma ninguna autoridad de "
                        "confianza. Si lo firma la autoridad del centro, indíquela con cafile = "

@@ -67,3 +67,9 @@ QString MqttRefusal(int connack)
         return QStringLiteral("el servidor rechaza la conexión (respuesta %1)").arg(connack);
     }
 }
+
+void InitMqttLibrary()
+{
+    static const int result = mosquitto_lib_init();
+    (void)result;
+}

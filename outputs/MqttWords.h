@@ -1,6 +1,7 @@
 #pragma once
-// What went wrong with an MQTT broker, for the log of both programs: a few Spanish words for the
-// cause, and the library's or the system's own words to put after them.
+// What both programs' MQTT clients share: the library set up once, where the system keeps the
+// authorities a broker's certificate is checked against, and what went wrong with a broker, for
+// the log: a few Spanish words for the cause, and the library's or the system's own words.
 
 #include <QString>
 
@@ -13,3 +14,9 @@ QString MqttCause(int rc, int error);
 
 // A few Spanish words for a broker's refusal of CONNECT (its CONNACK code, 1 to 5).
 QString MqttRefusal(int connack);
+
+// The folder of the system's certificate authorities, for mqtts:// without a cafile.
+inline constexpr const char* SystemAuthorities = "/etc/ssl/certs";
+
+// Sets libmosquitto up, once for the whole program, whichever client comes first.
+void InitMqttLibrary();

@@ -52,24 +52,11 @@ bool GoodPort(const QString& text, QString& error)
 
 bool ParseMqtt(const QString& text, TTargetAddress& address, QString& error)
 {
-    if (!GoodPort(text, error))
-        return false;
-    const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
-        return Refuse(text, QStringLiteral("falta el servidor MQTT"), error);
-    if (!url.password().isEmpty())
-        return Refuse(text,
-                      QStringLiteral("la contraseña va en el archivo de configuración, no en la "
-                                     "línea de órdenes"),
-                      error);
-    if (url.hasQuery() || url.hasFragment())
-        return Refuse(text, QStringLiteral("sobra lo que sigue a los temas"), error);
-    const int port = url.port(0);
-    if (port < 0 || port > 65535 || (port == 0 && url.port(-1) == 0))
-        return Refuse(text, QStringLiteral("el puerto no es válido"), error);
-    QString path = url.path();
-    if (path.startsWith(u'/'))
-        path.remove(0, 1);
+    TMqttAddress mqtt;
+    QString path;
+    QString why;
+    if (!ParseBroker(text, mqtt, path, why))
+        return Refuse(text, why, error);
     const QStringList topics = path.split(u',');
     if ((topics.size() != 1 && topics.size() != 6) ||
         !std::all_of(topics.begin(), topics.end(), IsTopic))
@@ -77,11 +64,6 @@ bool ParseMqtt(const QString& text, TTargetAddress& address, QString& error)
                       QStringLiteral("hace falta un tema, o seis separados por comas, sin «/», "
                                      "«+», «#» ni espacios"),
                       error);
-    TMqttAddress mqtt;
-    mqtt.Secure = url.scheme() == QLatin1String("mqtts");
-    mqtt.User = url.userName();
-    mqtt.Host = url.host();
-    mqtt.Port = static_cast<std::uint16_t>(port);
     mqtt.Topics = topics;
     address = mqtt;
     return true;
@@ -271,6 +253,43 @@ const std::vector<TTargetForm>& Forms()
 }
 
 } // namespace
+
+bool ParseBroker(const QString& text, TMqttAddress& broker, QString& path, QString& why)
+{
+    if (QString error; !GoodPort(text, error)) {
+        why = QStringLiteral("el puerto no es válido");
+        return false;
+    }
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QLatin1String("mqtt") && url.scheme() != QLatin1String("mqtts"))) {
+        why = QStringLiteral("falta el servidor MQTT");
+        return false;
+    }
+    if (!url.password().isEmpty()) {
+        why = QStringLiteral("la contraseña va en el archivo de configuración, no en la "
+                             "dirección");
+        return false;
+    }
+    if (url.hasQuery() || url.hasFragment()) {
+        why = QStringLiteral("sobra lo que sigue a los temas");
+        return false;
+    }
+    const int port = url.port(0);
+    if (port < 0 || port > 65535 || (port == 0 && url.port(-1) == 0)) {
+        why = QStringLiteral("el puerto no es válido");
+        return false;
+    }
+    broker = TMqttAddress{};
+    broker.Secure = url.scheme() == QLatin1String("mqtts");
+    broker.User = url.userName();
+    broker.Host = url.host();
+    broker.Port = static_cast<std::uint16_t>(port);
+    path = url.path();
+    if (path.startsWith(u'/'))
+        path.remove(0, 1);
+    return true;
+}
 
 bool ParseTarget(const QString& text, TTargetSpec& spec, QString& error)
 {

@@ -84,7 +84,16 @@ struct TMqttAddress
     QStringList Topics;     // one (POWER1..POWER6 under it) or six (POWER of each)
     int PulseTime = 0;      // seconds after which a plug switches an output off by itself unless
                             // told ON again, from the settings file; 0: the plug's own setting
+
+    // The port to connect to: the one written, or MQTT's own (8883 with TLS).
+    std::uint16_t ServerPort() const { return Port != 0 ? Port : Secure ? 8883 : 1883; }
 };
+
+// A broker's address as written, mqtt://[USER@]HOST[:PORT]/PATH or mqtts://..., for a target and
+// for the timer's link to the school's broker: the broker (Port 0 when none is written) and what
+// follows it (`path`, without its first '/'). False, with a Spanish `why`, for anything else: no
+// host, a port that is none, a password in it, a query.
+bool ParseBroker(const QString& text, TMqttAddress& broker, QString& path, QString& why);
 
 using TTargetAddress = std::variant<TParportAddress, TGpioAddress, TSerialAddress, TMqttAddress,
                                     TLcusAddress, TModbusAddress>;

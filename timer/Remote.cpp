@@ -57,16 +57,13 @@ bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remot
     }
     if (address.isEmpty())
         return true;
-    const QUrl url(address, QUrl::StrictMode);
-    const QString base = url.path().mid(1);
-    if (!url.isValid() ||
-        (url.scheme() != QLatin1String("mqtt") && url.scheme() != QLatin1String("mqtts")) ||
-        url.host().isEmpty() || base.isEmpty() || base.endsWith(u'/') || base.contains(u'+') ||
-        base.contains(u'#') || url.hasQuery() || !url.password().isEmpty())
+    QString base;
+    QString why;
+    if (!ParseBroker(address, options.Broker, base, why) || base.isEmpty() || base.endsWith(u'/') ||
+        base.contains(u'+') || base.contains(u'#'))
         return Refuse(QStringLiteral("mqtt"),
-                      QStringLiteral("«%1» no es mqtt://[USUARIO@]SERVIDOR[:PUERTO]/BASE (la "
-                                     "contraseña va en password)")
-                          .arg(address),
+                      QStringLiteral("«%1» no es mqtt://[USUARIO@]SERVIDOR[:PUERTO]/BASE%2")
+                          .arg(address, why.isEmpty() ? QString() : QStringLiteral(": ") + why),
                       error);
     if (!options.Discovery.isEmpty() &&
         (options.Discovery.contains(u'+') || options.Discovery.contains(u'#')))
@@ -82,10 +79,6 @@ bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remot
             options.Names << QStringLiteral("D%1").arg(n);
     options.Name = address;
     options.Base = base;
-    options.Broker.Secure = url.scheme() == QLatin1String("mqtts");
-    options.Broker.Host = url.host();
-    options.Broker.Port = static_cast<std::uint16_t>(url.port(options.Broker.Secure ? 8883 : 1883));
-    options.Broker.User = url.userName();
     if (!options.Broker.User.isEmpty())
         options.Broker.Password = password;
     if (options.Broker.Secure)
@@ -97,7 +90,7 @@ bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remot
 TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
     : QObject(parent), FOptions(std::move(options)), FCommand(std::move(command))
 {
-    mosquitto_lib_init();
+    InitMqttLibrary();
     FClient = mosquitto_new(nullptr, true, this);
     if (FClient == nullptr) {
         LogLine(QStringLiteral("MQTT %1: no se puede crear el cliente").arg(FOptions.Name));
@@ -121,7 +114,7 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
             mosquitto_tls_set(
                 FClient,
                 broker.CaFile.isEmpty() ? nullptr : QFile::encodeName(broker.CaFile).constData(),
-                broker.CaFile.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr),
+                broker.CaFile.isEmpty() ? SystemAuthorities : nullptr, nullptr, nullptr, nullptr),
             broker.CaFile.isEmpty()
                 ? QStringLiteral("no se pueden leer las autoridades de certificación del "
                                  "sistema en /etc/ssl/certs")
@@ -185,8 +178,8 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
             static_cast<TRemote*>(self),
             [self, copy] { static_cast<TRemote*>(self)->Received(copy); }, Qt::QueuedConnection);
     });
-    const int rc =
-        mosquitto_connect_async(FClient, Utf8(broker.Host).constData(), broker.Port, KKeepAlive);
+    const int rc = mosquitto_connect_async(FClient, Utf8(broker.Host).constData(),
+                                           broker.ServerPort(), KKeepAlive);
     if (rc != MOSQ_ERR_SUCCESS) {
         const int error = errno;
         Trouble(QStringLiteral("%1 (%2)").arg(MqttCause(rc, error), MqttWords(rc, error)));

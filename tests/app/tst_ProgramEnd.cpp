@@ -5,6 +5,7 @@
 
 #include "tests/support/CoreSupport.h"
 #include "tests/support/PtyBoard.h"
+#include "tests/support/UserProgram.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,8 +23,14 @@ namespace {
 class TRunning
 {
 public:
-    explicit TRunning(const QProcessEnvironment& environment)
+    // `text`: the settings file's, if any.
+    explicit TRunning(const QProcessEnvironment& environment, const QByteArray& text = {})
     {
+        if (!text.isEmpty()) {
+            QDir(FHome.path()).mkpath(QStringLiteral("PrVardo"));
+            QFile file(FHome.filePath(QStringLiteral("PrVardo/PrVardo.conf")));
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        }
         QProcessEnvironment settings = environment;
         settings.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
         // The sanitizer build's leak check lists the libraries' leaks it leaves out (not the
@@ -199,4 +206,28 @@ TEST(ProgramEnd, ARefusedStartOnAScreenShowsWhy)
     EXPECT_NE(program.state(), QProcess::NotRunning) << "ended before the box was read";
     program.kill();
     program.waitForFinished();
+}
+
+// A dialog open in the window (here the file dialog of the folder button, clicked on the X
+// server) keeps the guard's watchdog fed: its nested event loop beats, and the guard does not end
+// the program however long the dialog stays.
+TEST(ProgramEnd, AnOpenDialogKeepsTheGuardsWatchdogFed)
+{
+    TOwnDisplay display;
+    TRunning running(display.Environment(), "[outputs]\nwatchdog = 1\n");
+    ASSERT_TRUE(display.Shows("PrVardo")) << "no window of PrVardo on the display";
+    ASSERT_GT(GuardOf(running.Program), 0) << "no guard beside the program";
+    QProcess click;
+    click.setProcessEnvironment(display.Environment());
+    click.start(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"),
+                 QStringLiteral("^Control de Brelom$"), QStringLiteral("mousemove"),
+                 QStringLiteral("--window"), QStringLiteral("%1"), QStringLiteral("19"),
+                 QStringLiteral("18"), QStringLiteral("click"), QStringLiteral("1")});
+    ASSERT_TRUE(click.waitForFinished(10000) && click.exitCode() == 0)
+        << click.readAllStandardError().toStdString();
+    EXPECT_TRUE(display.Shows("Abrir")) << "no file dialog on the display";
+    // Three times the watchdog with the dialog open: the program is still there.
+    EXPECT_FALSE(WaitFor([&] { return running.Program.state() == QProcess::NotRunning; }, 3000))
+        << running.Program.readAllStandardError().toStdString();
 }

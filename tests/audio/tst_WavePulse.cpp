@@ -63,6 +63,7 @@ TEST(WavePulse, AnOpenWithoutAServerThatAnswersSaysThereIsNoServer)
 {
     TPrivateServer stopped;
     ASSERT_TRUE(stopped.Signal(SIGSTOP));
+    ASSERT_TRUE(WaitFor([&] { return stopped.Stopped(); })) << "the server did not stop";
     for (const std::string& address : {std::string("unix:/nonexistent/native"), stopped.Address}) {
         TScopedWaveDriver guard(std::make_unique<TPulseAudioDriver>(address));
         TWaveAudioIn in;

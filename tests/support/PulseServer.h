@@ -38,6 +38,19 @@ public:
                ::kill(pid.readAll().trimmed().toInt(), signal) == 0;
     }
     void Kill() const { ASSERT_TRUE(Signal(SIGKILL)); }
+    // Whether the server process is stopped (SIGSTOP taken, not only sent).
+    bool Stopped() const
+    {
+        QFile pid(FDir.filePath("server.pid"));
+        if (!pid.open(QIODevice::ReadOnly))
+            return false;
+        QFile stat(
+            QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid.readAll().trimmed())));
+        // "PID (NAME) STATE ...": the state after the name's closing parenthesis.
+        const QByteArray fields = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        const qsizetype close = fields.lastIndexOf(')');
+        return close > 0 && fields.mid(close + 2, 1) == "T";
+    }
     // pactl's output, trimmed.
     QByteArray Pactl(const QStringList& arguments) const { return Run("pactl", arguments); }
     QString Path(const QString& name) const { return FDir.filePath(name); }

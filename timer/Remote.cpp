@@ -40,6 +40,11 @@ QByteArray Utf8(const QString& text)
 
 } // namespace
 
+QStringList RemoteKeys()
+{
+    return {QStringLiteral("mqtt"), QStringLiteral("discovery"), QStringLiteral("names")};
+}
+
 bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remote, QString& error)
 {
     remote.reset();

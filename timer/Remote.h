@@ -49,6 +49,8 @@ struct TRemoteOptions
 // The [timer] keys mqtt, discovery and names, with the settings file's password and authority;
 // none without mqtt. False with a one-line Spanish error naming the key.
 bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remote, QString& error);
+// The [timer] keys ParseRemote reads.
+QStringList RemoteKeys();
 
 class TRemote : public QObject
 {

@@ -1,6 +1,7 @@
 #include "Sources.h"
 
 #include "frontend/Settings.h"
+#include "timer/Remote.h"
 
 #include <algorithm>
 
@@ -22,7 +23,9 @@ bool ReadSources(const QString& commandLinePath, TSources& sources, QString& err
         settings = *known;
     else if (!ReadSettings(SettingsPath(), settings, error))
         return false;
-    if (!ParseWeekRules(settings.Timer, sources.Rules, error))
+    // The main schedule's key is read below, the school's broker's by the timer's link.
+    if (!ParseWeekRules(settings.Timer, sources.Rules, error,
+                        QStringList{QStringLiteral("schedule")} + RemoteKeys()))
         return false;
     sources.MainPath = commandLinePath.isEmpty() ? settings.TimerSchedule : commandLinePath;
     if (sources.MainPath.isEmpty()) {

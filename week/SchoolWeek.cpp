@@ -127,7 +127,7 @@ QString DayName(int dayOfWeek)
 }
 
 bool ParseWeekRules(const std::vector<std::pair<QString, QString>>& keys, TWeekRules& rules,
-                    QString& error)
+                    QString& error, const QStringList& others)
 {
     rules = TWeekRules{};
     // A key said twice (or a day named twice, "schedule.sáb" and "schedule.sat") would leave one
@@ -148,9 +148,7 @@ bool ParseWeekRules(const std::vector<std::pair<QString, QString>>& keys, TWeekR
                         : QStringLiteral("dice lo mismo que %1; deje una sola").arg(first->second),
                     error);
         }
-        // The main schedule, and the timer's place on the network (its own keys).
-        if (key == QLatin1String("schedule") || key == QLatin1String("mqtt") ||
-            key == QLatin1String("discovery") || key == QLatin1String("names"))
+        if (others.contains(key))
             continue;
         if (key == QLatin1String("days")) {
             if (!ParseDays(value, rules.SchoolDays, error))
@@ -163,11 +161,15 @@ bool ParseWeekRules(const std::vector<std::pair<QString, QString>>& keys, TWeekR
         } else if (key.startsWith(QLatin1String("schedule.")) && DayOfWeek(key.mid(9)) != 0) {
             rules.DaySchedules[static_cast<std::size_t>(DayOfWeek(key.mid(9)) - 1)] = value;
         } else {
-            return Refuse(key,
-                          QStringLiteral("clave desconocida (se admiten schedule, days, holidays, "
-                                         "schedule.DÍA, schedule.festivo, mqtt, discovery y "
-                                         "names)"),
-                          error);
+            const QStringList known =
+                QStringList{QStringLiteral("days"), QStringLiteral("holidays"),
+                            QStringLiteral("schedule.DÍA"), QStringLiteral("schedule.festivo")} +
+                others;
+            return Refuse(
+                key,
+                QStringLiteral("clave desconocida (se admiten %1 y %2)")
+                    .arg(known.mid(0, known.size() - 1).join(QStringLiteral(", ")), known.last()),
+                error);
         }
     }
     return true;

@@ -37,11 +37,12 @@ struct TWeekRules
     QStringList HolidayFiles;                           // iCalendar files
 };
 
-// Parses the [timer] keys (days, schedule.DAY, schedule.festivo, holidays; `schedule` itself is
-// the main schedule and is skipped). False, with a one-line Spanish error that names the key or
-// the entry, for an unknown key, day name, date or range.
+// Parses the week's [timer] keys (days, schedule.DAY, schedule.festivo, holidays); the keys that
+// other parts of the timer read (`others`: the main schedule's, the broker's) are skipped. False,
+// with a one-line Spanish error that names the key or the entry, for any other key, a day name,
+// date or range that is none.
 bool ParseWeekRules(const std::vector<std::pair<QString, QString>>& keys, TWeekRules& rules,
-                    QString& error);
+                    QString& error, const QStringList& others = {});
 
 // Day of the week (1 Monday .. 7 Sunday) from its Spanish or English name or abbreviation
 // ("lun", "mié", "mie", "sáb", "sat", ...); 0 when it is none.

@@ -4,6 +4,7 @@
 #include "core/Schedule.h"
 #include "core/WallClock.h"
 #include "frontend/Signals.h"
+#include "timer/Alarms.h"
 #include "timer/Control.h"
 #include "timer/FileWatch.h"
 #include "timer/HoldsStore.h"
@@ -13,12 +14,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
-#include <QTimer>
-
-#include <sys/signalfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -45,22 +40,14 @@ public:
         if (remote)
             FRemote = new TRemote(
                 *remote, [this](const THoldRequest& request) { Hold(request); }, this);
-        FClock = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-        const sigset_t signals = TimerSignals();
-        FSignals = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-        if (FClock < 0 || FSignals < 0) {
-            FFailure = qt_error_string(errno);
-            return;
-        }
+        FAlarm = new TWallAlarm([this] { Apply(); }, this);
+        auto* signals = new TSignalSource([this](int signal) { SignalCame(signal); }, this);
         FFiles = new TFileWatch([this](const QStringList& changed) { Reload(changed); }, this);
-        if (!FFiles->Failure().isEmpty()) {
-            FFailure = FFiles->Failure();
+        for (const QString& failure : {FAlarm->Failure(), signals->Failure(), FFiles->Failure()})
+            if (FFailure.isEmpty())
+                FFailure = failure;
+        if (!FFailure.isEmpty())
             return;
-        }
-        auto* clockDue = new QSocketNotifier(FClock, QSocketNotifier::Read, this);
-        connect(clockDue, &QSocketNotifier::activated, this, [this] { ClockDue(); });
-        auto* signalCame = new QSocketNotifier(FSignals, QSocketNotifier::Read, this);
-        connect(signalCame, &QSocketNotifier::activated, this, [this] { SignalCame(); });
         FFiles->Watch(FSources.Files());
 
         FService = new TServiceNotice([this] { return Shown(); }, this);
@@ -70,13 +57,6 @@ public:
         if (!control->Failure().isEmpty())
             LogLine(QStringLiteral("sin --set ni --status: %1").arg(control->Failure()));
     }
-    ~TWallTimer() override
-    {
-        for (int fd : {FClock, FSignals})
-            if (fd >= 0)
-                ::close(fd);
-    }
-
     // Empty when the timer could be set up; otherwise why not (the system's words).
     QString Failure() const { return FFailure; }
 
@@ -99,7 +79,7 @@ public:
         FOutputs.Write(state.Word);
         if (FRemote != nullptr)
             FRemote->Publish(state);
-        Arm(NextTurn(FHolds, now, zone));
+        FAlarm->Arm(NextTurn(FHolds, now, zone));
     }
 
 private:
@@ -113,50 +93,23 @@ private:
         });
     }
 
-    void Arm(const QDateTime& at)
+    // SIGHUP reads the files again; every other signal the timer takes ends it, all off first.
+    void SignalCame(int signal)
     {
-        const qint64 ms = at.toMSecsSinceEpoch();
-        itimerspec when{};
-        when.it_value.tv_sec = static_cast<time_t>(ms / 1000);
-        when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-        if (::timerfd_settime(FClock, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when,
-                              nullptr) == 0)
+        if (signal == SIGHUP) {
+            Reload();
             return;
-        // Never left without a next switch: a plain timer then, which a clock set by hand or a
-        // suspend may make late.
-        LogLine(QStringLiteral("no se puede programar el reloj del sistema (%1); se usa un "
-                               "temporizador corriente")
-                    .arg(qt_error_string(errno)));
-        const qint64 wait = std::max<qint64>(QDateTime::currentDateTime().msecsTo(at), 0);
-        QTimer::singleShot(std::chrono::milliseconds(wait), this, [this] { Apply(); });
-    }
-
-    void ClockDue()
-    {
-        std::uint64_t expirations = 0;
-        // ECANCELED: the clock jumped; either way the slot is looked at again now.
-        if (::read(FClock, &expirations, sizeof expirations) < 0 && errno == ECANCELED)
-            LogLine(QStringLiteral("la hora del sistema ha cambiado"));
-        Apply();
-    }
-
-    void SignalCame()
-    {
-        signalfd_siginfo info{};
-        while (::read(FSignals, &info, sizeof info) == sizeof info) {
-            if (info.ssi_signo == SIGHUP) {
-                Reload();
-            } else if (!FEnding) {
-                FEnding = true;
-                FService->Stopping();
-                const bool off = FOutputs.Stop();
-                if (FRemote != nullptr)
-                    FRemote->Stop();
-                LogLine(off ? QStringLiteral("fin: todas las salidas apagadas")
-                            : QStringLiteral("fin: alguna salida puede quedar encendida"));
-                QCoreApplication::exit(EndStatus(off, int(info.ssi_signo)));
-            }
         }
+        if (FEnding)
+            return;
+        FEnding = true;
+        FService->Stopping();
+        const bool off = FOutputs.Stop();
+        if (FRemote != nullptr)
+            FRemote->Stop();
+        LogLine(off ? QStringLiteral("fin: todas las salidas apagadas")
+                    : QStringLiteral("fin: alguna salida puede quedar encendida"));
+        QCoreApplication::exit(EndStatus(off, signal));
     }
 
     // Reads every file again: those in `changed` changed, or none when the user asked (SIGHUP).
@@ -241,8 +194,7 @@ private:
     TRemote* FRemote = nullptr;   // on the school's broker, when asked for
     std::optional<TState> FState; // what was applied last
     QString FFailure;
-    int FClock = -1;
-    int FSignals = -1;
+    TWallAlarm* FAlarm = nullptr;
     TFileWatch* FFiles = nullptr;
     bool FEnding = false;
     TServiceNotice* FService = nullptr;

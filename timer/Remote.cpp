@@ -1,31 +1,18 @@
 #include "Remote.h"
 
 #include "core/Log.h"
-#include "outputs/MqttWords.h"
-
-#include <mosquitto.h>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMetaObject>
 #include <QSysInfo>
 #include <QTimeZone>
-#include <QUrl>
 
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-
 namespace {
-
-constexpr int KQos = 1;
-constexpr int KKeepAlive = 30; // seconds
-constexpr auto KStopWithin = std::chrono::milliseconds(1000);
 
 bool Refuse(const QString& key, const QString& why, QString& error)
 {
@@ -95,133 +82,33 @@ bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remot
 TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
     : QObject(parent), FOptions(std::move(options)), FCommand(std::move(command))
 {
-    InitMqttLibrary();
-    FClient = mosquitto_new(nullptr, true, this);
-    if (FClient == nullptr) {
-        LogLine(QStringLiteral("MQTT %1: no se puede crear el cliente").arg(FOptions.Name));
-        return;
-    }
-    const TMqttAddress& broker = FOptions.Broker;
-    // What the client refuses to be set up with is said; the connection then fails and says why
-    // as every other trouble does.
-    const auto refused = [this](int rc, const QString& what) {
-        if (rc != MOSQ_ERR_SUCCESS)
-            LogLine(QStringLiteral("MQTT %1: %2 [%3]")
-                        .arg(FOptions.Name, what, QString::fromUtf8(mosquitto_strerror(rc))));
-    };
-    if (!broker.User.isEmpty())
-        refused(mosquitto_username_pw_set(
-                    FClient, Utf8(broker.User).constData(),
-                    broker.Password.isEmpty() ? nullptr : Utf8(broker.Password).constData()),
-                QStringLiteral("no se pueden usar el usuario y la contraseña"));
-    if (broker.Secure)
-        refused(
-            mosquitto_tls_set(
-                FClient,
-                broker.CaFile.isEmpty() ? nullptr : QFile::encodeName(broker.CaFile).constData(),
-                broker.CaFile.isEmpty() ? SystemAuthorities : nullptr, nullptr, nullptr, nullptr),
-            broker.CaFile.isEmpty()
-                ? QStringLiteral("no se pueden leer las autoridades de certificación del "
-                                 "sistema en /etc/ssl/certs")
-                : QStringLiteral("no se puede leer la autoridad de certificación %1 (cafile)")
-                      .arg(broker.CaFile));
     const passwd* user = ::getpwuid(::getuid());
     FIdentity = QStringLiteral("%1@%2, proceso %3")
                     .arg(user != nullptr ? QString::fromLocal8Bit(user->pw_name)
                                          : QString::number(::getuid()),
                          QSysInfo::machineHostName())
                     .arg(QCoreApplication::applicationPid());
-    const QByteArray will = Utf8(FOptions.Base + QStringLiteral("/estado"));
-    refused(mosquitto_will_set(FClient, will.constData(), 7, "offline", KQos, true),
-            QStringLiteral("sin última voluntad: si el temporizador muere, %1/estado no lo dirá")
-                .arg(FOptions.Base));
-    mosquitto_reconnect_delay_set(FClient, 1, 5, true);
-    // Commands and states are small and rare: each goes at once, not held back to fill a packet.
-    mosquitto_int_option(FClient, MOSQ_OPT_TCP_NODELAY, 1);
-    // The client's own thread calls these; the work is done on this object's thread.
-    mosquitto_publish_callback_set(FClient, [](mosquitto*, void* self, int mid) {
-        auto* remote = static_cast<TRemote*>(self);
-        {
-            const std::lock_guard lock(remote->FAckLock);
-            remote->FLastAcked = mid;
-        }
-        remote->FAcked.notify_all();
-    });
-    mosquitto_connect_callback_set(FClient, [](mosquitto*, void* self, int rc) {
-        auto* remote = static_cast<TRemote*>(self);
-        QMetaObject::invokeMethod(
-            remote,
-            [remote, rc] {
-                if (rc == 0)
-                    remote->Connected();
-                else
-                    remote->Trouble(QStringLiteral("%1 (%2)").arg(
-                        MqttRefusal(rc), QString::fromUtf8(mosquitto_connack_string(rc))));
-            },
-            Qt::QueuedConnection);
-    });
-    // A refused CONNECT ends in a disconnection too: only a connection that was up is lost.
-    mosquitto_disconnect_callback_set(FClient, [](mosquitto*, void* self, int rc) {
-        auto* remote = static_cast<TRemote*>(self);
-        QMetaObject::invokeMethod(
-            remote,
-            [remote, rc] {
-                const bool was = remote->FConnected;
-                remote->FConnected = false;
-                if (rc != 0 && was)
-                    remote->Trouble(
-                        QStringLiteral("se perdió la conexión (%1)").arg(MqttWords(rc, 0)));
-            },
-            Qt::QueuedConnection);
-    });
-    mosquitto_message_callback_set(FClient, [](mosquitto*, void* self,
-                                               const mosquitto_message* message) {
-        TMessage copy{QString::fromUtf8(message->topic),
-                      QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
-                      message->retain};
-        QMetaObject::invokeMethod(
-            static_cast<TRemote*>(self),
-            [self, copy] { static_cast<TRemote*>(self)->Received(copy); }, Qt::QueuedConnection);
-    });
-    const int rc = mosquitto_connect_async(FClient, Utf8(broker.Host).constData(),
-                                           broker.ServerPort(), KKeepAlive);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        const int error = errno;
-        Trouble(QStringLiteral("%1 (%2)").arg(MqttCause(rc, error), MqttWords(rc, error)));
-    }
-    FRunning = mosquitto_loop_start(FClient) == MOSQ_ERR_SUCCESS;
+    FLink = new TMqttLink(
+        FOptions.Broker, FOptions.Name, FOptions.Base + QStringLiteral("/estado"), "offline",
+        {[this] { Connected(); }, [this](const QString& cause) { Trouble(cause); },
+         [this](const TMqttLink::TMessage& message) { Received(message); }},
+        this);
 }
 
 TRemote::~TRemote()
 {
     Stop();
-    if (FClient != nullptr)
-        mosquitto_destroy(FClient);
 }
 
 void TRemote::Stop()
 {
-    if (!FRunning)
-        return;
-    FRunning = false;
-    int sent = -1;
-    const QByteArray topic = Utf8(FOptions.Base + QStringLiteral("/estado"));
     // Only the holder speaks for BASE, at its end too: BASE is left free for another timer.
-    if (FRole == TRole::Holder)
-        PublishOne(FOptions.Base + QStringLiteral("/titular"), {});
-    if (FRole == TRole::Holder && mosquitto_publish(FClient, &sent, topic.constData(), 7, "offline",
-                                                    KQos, true) == MOSQ_ERR_SUCCESS) {
-        // Until the broker has it (its acknowledgement); the broker's will says the same if it
-        // never comes.
-        std::unique_lock lock(FAckLock);
-        if (!FAcked.wait_for(lock, KStopWithin, [&] { return FLastAcked == sent; }))
-            LogLine(QStringLiteral("MQTT %1: el servidor no confirmó «offline»; lo dirá su "
-                                   "última voluntad")
-                        .arg(FOptions.Name));
+    if (FRole != TRole::Holder) {
+        FLink->End();
+        return;
     }
-    // A clean disconnect: the broker keeps the offline published above, not the will.
-    mosquitto_disconnect(FClient);
-    mosquitto_loop_stop(FClient, false);
+    PublishOne(FOptions.Base + QStringLiteral("/titular"), {});
+    FLink->End(FOptions.Base + QStringLiteral("/estado"), "offline");
 }
 
 QString TRemote::Node() const
@@ -235,15 +122,13 @@ QString TRemote::Node() const
 
 void TRemote::PublishOne(const QString& topic, const QByteArray& payload, bool retain)
 {
-    if (FClient != nullptr)
-        mosquitto_publish(FClient, nullptr, Utf8(topic).constData(),
-                          static_cast<int>(payload.size()), payload.constData(), KQos, retain);
+    FLink->Publish(topic, payload, retain);
 }
 
 void TRemote::Publish(const TState& state)
 {
     FState = state;
-    if (!FConnected || FRole != TRole::Holder) // all of it goes once connected and holding
+    if (!FLink->IsConnected() || FRole != TRole::Holder) // all of it once connected and holding
         return;
     const QDateTime now = QDateTime::currentDateTime();
     for (int n = 0; n < OutputCount; ++n) {
@@ -314,7 +199,6 @@ void TRemote::Trouble(const QString& cause)
 void TRemote::Connected()
 {
     LogLine(QStringLiteral("MQTT %1: conectado").arg(FOptions.Name));
-    FConnected = true;
     FSaid.clear();
     FRole = TRole::Undecided;
     FHolder.clear();
@@ -323,8 +207,8 @@ void TRemote::Connected()
     // after them.
     for (const QString& topic : {FOptions.Base + QStringLiteral("/titular"),
                                  FOptions.Base + QStringLiteral("/estado"), ProbeTopic()})
-        mosquitto_subscribe(FClient, nullptr, Utf8(topic).constData(), KQos);
-    mosquitto_publish(FClient, nullptr, Utf8(ProbeTopic()).constData(), 1, "?", KQos, false);
+        FLink->Subscribe(topic);
+    FLink->Publish(ProbeTopic(), "?", false);
 }
 
 QStringList TRemote::SetTopics() const
@@ -353,7 +237,7 @@ void TRemote::Decide()
             return;
         }
         for (const QString& topic : SetTopics())
-            mosquitto_unsubscribe(FClient, nullptr, Utf8(topic).constData());
+            FLink->Unsubscribe(topic);
     }
     FRole = TRole::Aside;
     if (!FSaidAside)
@@ -372,14 +256,13 @@ void TRemote::Hold()
     FRole = TRole::Holder;
     PublishOne(FOptions.Base + QStringLiteral("/titular"), Utf8(FIdentity));
     for (const QString& topic : SetTopics())
-        mosquitto_subscribe(FClient, nullptr, Utf8(topic).constData(), KQos);
+        FLink->Subscribe(topic);
     if (!FOptions.Discovery.isEmpty())
-        mosquitto_subscribe(FClient, nullptr,
-                            Utf8(FOptions.Discovery + QStringLiteral("/status")).constData(), KQos);
+        FLink->Subscribe(FOptions.Discovery + QStringLiteral("/status"));
     PublishAll();
 }
 
-void TRemote::Received(const TMessage& message)
+void TRemote::Received(const TMqttLink::TMessage& message)
 {
     if (message.Topic == ProbeTopic()) {
         if (FRole == TRole::Undecided)

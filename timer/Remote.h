@@ -26,6 +26,7 @@
 
 #include "frontend/Settings.h"
 #include "outputs/Targets.h"
+#include "timer/MqttLink.h"
 #include "week/SchoolWeek.h"
 
 #include <QObject>
@@ -67,12 +68,6 @@ public:
     void Stop();
 
 private:
-    struct TMessage
-    {
-        QString Topic;
-        QByteArray Payload;
-        bool Retained = false;
-    };
     void Connected();
     // Whether this timer holds BASE, from what the broker keeps and what came back.
     void Decide();
@@ -82,7 +77,7 @@ private:
     QStringList SetTopics() const;
     // Says in the log what keeps the broker away, once for each new cause until connected again.
     void Trouble(const QString& cause);
-    void Received(const TMessage& message);
+    void Received(const TMqttLink::TMessage& message);
     void PublishOne(const QString& topic, const QByteArray& payload, bool retain = true);
     void PublishAll();
     void PublishDiscovery();
@@ -90,9 +85,7 @@ private:
 
     TRemoteOptions FOptions;
     TCommand FCommand;
-    struct mosquitto* FClient = nullptr;
-    bool FRunning = false;
-    bool FConnected = false;
+    TMqttLink* FLink = nullptr;
     QString FSaid; // the cause last said since the last connection
     enum class TRole
     {
@@ -108,9 +101,4 @@ private:
     std::optional<TState> FState; // the last state given
     std::array<QByteArray, OutputCount> FShownState;
     std::array<QByteArray, OutputCount> FShownReason;
-    // The message the broker acknowledged last, from the client's thread: the end waits for its
-    // last word to be in.
-    std::mutex FAckLock;
-    std::condition_variable FAcked;
-    int FLastAcked = -1;
 };

@@ -1,0 +1,67 @@
+#pragma once
+// The running timer's connection to a broker: libmosquitto on its own thread, which makes the
+// connection and makes it again (after 1 s, growing to 5 s) for as long as the link lives. What
+// the broker sends and how the connection fares come to the owner on the link's thread (the
+// event loop), never on the library's. Every result of the library is looked at: what it refuses
+// to be set up with, a publish or a subscription it does not take, is said in the log.
+
+#include "outputs/Targets.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+struct mosquitto;
+
+class TMqttLink : public QObject
+{
+public:
+    struct TMessage
+    {
+        QString Topic;
+        QByteArray Payload;
+        bool Retained = false;
+    };
+    struct THandlers
+    {
+        std::function<void()> Connected;
+        // Why the broker cannot be reached now, or was lost (in Spanish).
+        std::function<void(const QString& cause)> Trouble;
+        std::function<void(const TMessage& message)> Received;
+    };
+
+    // Connects to `broker` as `name` says it in the log; the broker publishes `willPayload`,
+    // retained, on `willTopic` when the connection dies without a clean end.
+    TMqttLink(const TMqttAddress& broker, const QString& name, const QString& willTopic,
+              const QByteArray& willPayload, THandlers handlers, QObject* parent);
+    ~TMqttLink() override;
+    TMqttLink(const TMqttLink&) = delete;
+    TMqttLink& operator=(const TMqttLink&) = delete;
+
+    bool IsConnected() const { return FConnected; }
+    void Publish(const QString& topic, const QByteArray& payload, bool retain);
+    void Subscribe(const QString& topic);
+    void Unsubscribe(const QString& topic);
+    // The clean end: `lastPayload` published retained on `lastTopic` (none when empty), waited
+    // for until the broker acknowledges it (at most a second, then said), and the connection
+    // closed; the broker keeps that word, not the will. Safe to call more than once.
+    void End(const QString& lastTopic = {}, const QByteArray& lastPayload = {});
+
+private:
+    // Says in the log what the library refused (`rc`), and what it means.
+    bool Refused(int rc, const QString& what) const;
+
+    QString FName;
+    THandlers FHandlers;
+    mosquitto* FClient = nullptr;
+    bool FRunning = false;
+    bool FConnected = false;
+    // The message the broker acknowledged last, from the library's thread.
+    std::mutex FAckLock;
+    std::condition_variable FAcked;
+    int FLastAcked = -1;
+};

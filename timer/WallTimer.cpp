@@ -171,16 +171,8 @@ private:
     // it has none, until the plan next changes each of them.
     void Hold(const THoldRequest& request)
     {
-        const QDateTime now = QDateTime::currentDateTime();
-        for (int n = 0; n < OutputCount; ++n) {
-            if (((request.Outputs >> n) & 1U) == 0)
-                continue;
-            // A new hold replaces the output's last one; auto only ends it.
-            std::erase_if(FHolds, [n](const THold& hold) { return hold.Output == n; });
-            if (request.Value)
-                FHolds.push_back({n, *request.Value, now, request.Until, {}});
-        }
-        ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
+        ApplyHoldRequest(request, QDateTime::currentDateTime(), FSources.Week,
+                         QTimeZone::systemTimeZone(), FHolds);
         // Switched first: the file's sync to the disk may take a while.
         Apply();
         FStore.Save(FHolds);

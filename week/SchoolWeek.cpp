@@ -269,6 +269,19 @@ void ResolveHolds(const TWeek& week, std::vector<THold>& holds, const QTimeZone&
             hold.Until.isValid() ? hold.Until : PlanChange(week, hold.Output, hold.SetAt, zone);
 }
 
+void ApplyHoldRequest(const THoldRequest& request, const QDateTime& now, const TWeek& week,
+                      const QTimeZone& zone, std::vector<THold>& holds)
+{
+    for (int n = 0; n < OutputCount; ++n) {
+        if (!Bit(request.Outputs, n))
+            continue;
+        std::erase_if(holds, [n](const THold& hold) { return hold.Output == n; });
+        if (request.Value)
+            holds.push_back({n, *request.Value, now, request.Until, {}});
+    }
+    ResolveHolds(week, holds, zone);
+}
+
 bool DropEndedHolds(std::vector<THold>& holds, const QDateTime& now)
 {
     const auto ended = std::remove_if(holds.begin(), holds.end(), [&](const THold& hold) {

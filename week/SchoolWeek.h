@@ -87,6 +87,16 @@ bool LoadSchedule(const QString& path, TSchedule& schedule, QString& error);
 bool LoadWeek(const TSchedule& main, const TWeekRules& rules, QDate from, TWeek& week,
               QString& error);
 
+// A hold as it is asked for, from the command line, the running timer's socket or the school's
+// broker: the outputs (bit n: Dn), on, off or none (auto: back to the plan), and its end (invalid:
+// the plan's next change of each output).
+struct THoldRequest
+{
+    std::uint8_t Outputs = 0;
+    std::optional<bool> Value;
+    QDateTime Until;
+};
+
 struct THold
 {
     int Output = 0; // 0 to 5
@@ -103,6 +113,10 @@ struct THold
 QDateTime PlanChange(const TWeek& week, int output, const QDateTime& from, const QTimeZone& zone);
 // Sets every hold's end from the plan (after the holds are made, and when the plan is read again).
 void ResolveHolds(const TWeek& week, std::vector<THold>& holds, const QTimeZone& zone);
+// A request applied at `now`: each output it names loses its last hold, and gets a new one unless
+// the request is auto; the new holds' ends are derived here, from the request's end or the plan.
+void ApplyHoldRequest(const THoldRequest& request, const QDateTime& now, const TWeek& week,
+                      const QTimeZone& zone, std::vector<THold>& holds);
 // Drops the holds that have ended by `now`; true when one was dropped.
 bool DropEndedHolds(std::vector<THold>& holds, const QDateTime& now);
 
@@ -139,16 +153,6 @@ std::vector<TStep> WeekPlan(const TWeek& week, const std::vector<THold>& holds,
 // Why an output is as it is, in the log's and the status's words ("horario", "festivo",
 // "manual hasta 14:30").
 QString ReasonText(const TOutputState& state, const QDateTime& now);
-
-// A hold as it is asked for, from the command line, the running timer's socket or the school's
-// broker: the outputs (bit n: Dn), on, off or none (auto: back to the plan), and its end (invalid:
-// the plan's next change of each output).
-struct THoldRequest
-{
-    std::uint8_t Outputs = 0;
-    std::optional<bool> Value;
-    QDateTime Until;
-};
 
 // What `--set` asks, with what `--until` says (empty: nothing): "D2=on", "d2=OFF", "all=auto";
 // "14:30" (the next 14:30 from `now`) or "2026-12-08T08:00", in the zone's local time. False

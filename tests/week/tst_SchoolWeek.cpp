@@ -319,6 +319,53 @@ TEST(SchoolWeekPlan, TheRepeatedHourSwitchesAgain)
 
 // The holds file as a restart finds it: each line that does not read as a hold is counted, so
 // that the timer can say so; empty lines are no lines.
+// A request replaces the last hold of each output it names, auto only ends it, and a new hold's
+// end comes from the request or from the plan.
+TEST_F(SchoolWeek, ARequestReplacesTheHoldsOfItsOutputs)
+{
+    TWeek week;
+    QString error;
+    ASSERT_TRUE(LoadWeek(Hours(0, 8, 14), {}, QDate(2026, 12, 1), week, error));
+    const QDateTime now = At("2026-12-09 09:00");
+    const std::vector<THold> before{{0, false, At("2026-12-09 08:30"), At("2026-12-09 16:30"), {}},
+                                    {1, true, At("2026-12-09 08:30"), {}, {}}};
+    const struct
+    {
+        const char* What;
+        THoldRequest Request;
+        const char* Holds; // each as "Dn on|off END" (END "-": only AUTO ends it), by output
+    } rows[] = {
+        {"D0 on: replaces its hold, to the plan's next change",
+         {0x01, true, {}},
+         "D0 on 2026-12-09 14:00, D1 on -"},
+        {"D2 off until a time: a new one beside them",
+         {0x04, false, At("2026-12-09 12:00")},
+         "D0 off 2026-12-09 16:30, D1 on -, D2 off 2026-12-09 12:00"},
+        {"D1 auto: its hold ends", {0x02, std::nullopt, {}}, "D0 off 2026-12-09 16:30"},
+        {"all auto: every hold ends", {0x3F, std::nullopt, {}}, ""},
+        {"all off until a time",
+         {0x3F, false, At("2026-12-09 10:00")},
+         "D0 off 2026-12-09 10:00, D1 off 2026-12-09 10:00, D2 off 2026-12-09 10:00, D3 off "
+         "2026-12-09 10:00, D4 off 2026-12-09 10:00, D5 off 2026-12-09 10:00"},
+    };
+    for (const auto& row : rows) {
+        std::vector<THold> holds = before;
+        ResolveHolds(week, holds, Zone);
+        ApplyHoldRequest(row.Request, now, week, Zone, holds);
+        std::sort(holds.begin(), holds.end(),
+                  [](const THold& a, const THold& b) { return a.Output < b.Output; });
+        QStringList shown;
+        for (const THold& hold : holds)
+            shown << QStringLiteral("D%1 %2 %3")
+                         .arg(hold.Output)
+                         .arg(hold.On ? QStringLiteral("on") : QStringLiteral("off"),
+                              hold.Ends.isValid() ? hold.Ends.toTimeZone(Zone).toString(
+                                                        QStringLiteral("yyyy-MM-dd HH:mm"))
+                                                  : QStringLiteral("-"));
+        EXPECT_EQ(shown.join(QStringLiteral(", ")).toStdString(), row.Holds) << row.What;
+    }
+}
+
 TEST(SchoolWeekHolds, LinesThatDoNotReadAreCounted)
 {
     const struct

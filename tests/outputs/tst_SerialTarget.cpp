@@ -203,8 +203,9 @@ TEST_F(SerialTarget, WhileOpenTheWordGoesAgainEverySecond)
         const auto now = std::chrono::steady_clock::now();
         EXPECT_EQ(received, QByteArray(1, 0x15)) << "beat " << beat;
         const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
+        // About a second; never near the sketch's three (a busy machine may delay a look).
         EXPECT_GE(gap, 900) << "beat " << beat;
-        EXPECT_LE(gap, 1500) << "beat " << beat;
+        EXPECT_LE(gap, 2000) << "beat " << beat;
         last = now;
     }
     outputs.Stop();

@@ -317,39 +317,9 @@ bool TMqttTarget::CannotConnect(int rc)
 
 QString TMqttTarget::SecureFailure() const
 {
-    switch (ProbeTls(FHost, FPort, FCaFile, SystemAuthorities, KConnectBound)) {
-    case TTlsProblem::NotTls:
-        return QString("El servidor MQTT %1 no habla TLS en ese puerto. Compruebe el puerto (el "
-                       "seguro suele ser el 8883) o use mqtt:// si la red es de confianza.")
-            .arg(Address());
-    case TTlsProblem::NoAuthority:
-        if (!FCaFile.isEmpty())
-            return QString("La autoridad de certificación %1 (cafile del archivo de "
-                           "configuración) no contiene ningún certificado que se pueda leer. "
-                           "Compruebe que es el certificado de la autoridad, en formato PEM.")
-                .arg(QFile::decodeName(FCaFile));
-        return QString("No se pueden leer las autoridades de certificación del sistema en %1. "
-                       "Instale el paquete ca-certificates.")
-            .arg(SystemAuthorities);
-    case TTlsProblem::Untrusted:
-        return QString("El certificado del servidor MQTT %1 no lo firma ninguna autoridad de "
-                       "confianza. Si lo firma la autoridad del centro, indíquela con cafile = "
-                       "RUTA en la sección [outputs] del archivo de configuración.")
-            .arg(Address());
-    case TTlsProblem::OtherName:
-        return QString("El certificado del servidor MQTT %1 es para otro nombre. Escriba en la "
-                       "salida el nombre que dice su certificado.")
-            .arg(Address());
-    case TTlsProblem::OutOfDate:
-        return QString("El certificado del servidor MQTT %1 ha caducado o aún no es válido. "
-                       "Compruebe la fecha del equipo y renueve el certificado.")
-            .arg(Address());
-    default:
-        return QString("No se puede establecer una conexión segura con el servidor MQTT %1. "
-                       "Compruebe que ese puerto habla TLS y que el certificado del servidor es "
-                       "para ese nombre y lo firma una autoridad de confianza.")
-            .arg(Address());
-    }
+    return TlsProblemText(ProbeTls(FHost, FPort, FCaFile, SystemAuthorities, KConnectBound),
+                          Address(), QFile::decodeName(FCaFile),
+                          QString::fromLatin1(SystemAuthorities));
 }
 
 bool TMqttTarget::Lost(int rc)

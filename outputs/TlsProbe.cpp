@@ -124,3 +124,45 @@ TTlsProblem ProbeTls(const QByteArray& host, int port, const QByteArray& caFile,
     ::close(fd);
     return problem;
 }
+
+QString TlsProblemText(TTlsProblem problem, const QString& address, const QString& caFile,
+                       const QString& caPath)
+{
+    switch (problem) {
+    case TTlsProblem::NotTls:
+        return QStringLiteral("El servidor MQTT %1 no habla TLS en ese puerto. Compruebe el puerto "
+                              "(el seguro suele ser el 8883) o use mqtt:// si la red es de "
+                              "confianza.")
+            .arg(address);
+    case TTlsProblem::NoAuthority:
+        if (!caFile.isEmpty())
+            return QStringLiteral("La autoridad de certificación %1 (cafile del archivo de "
+                                  "configuración) no contiene ningún certificado que se pueda "
+                                  "leer. Compruebe que es el certificado de la autoridad, en "
+                                  "formato PEM.")
+                .arg(caFile);
+        return QStringLiteral("No se pueden leer las autoridades de certificación del sistema en "
+                              "%1. Instale el paquete ca-certificates.")
+            .arg(caPath);
+    case TTlsProblem::Untrusted:
+        return QStringLiteral("El certificado del servidor MQTT %1 no lo firma ninguna autoridad "
+                              "de confianza. Si lo firma la autoridad del centro, indíquela con "
+                              "cafile = RUTA en la sección [outputs] del archivo de "
+                              "configuración.")
+            .arg(address);
+    case TTlsProblem::OtherName:
+        return QStringLiteral("El certificado del servidor MQTT %1 es para otro nombre. Escriba "
+                              "en la dirección el nombre que dice su certificado.")
+            .arg(address);
+    case TTlsProblem::OutOfDate:
+        return QStringLiteral("El certificado del servidor MQTT %1 ha caducado o aún no es "
+                              "válido. Compruebe la fecha del equipo y renueve el certificado.")
+            .arg(address);
+    default:
+        return QStringLiteral("No se puede establecer una conexión segura con el servidor MQTT "
+                              "%1. Compruebe que ese puerto habla TLS y que el certificado del "
+                              "servidor es para ese nombre y lo firma una autoridad de "
+                              "confianza.")
+            .arg(address);
+    }
+}

@@ -4,6 +4,7 @@
 // certificate that no trusted authority signs, one for another name, one out of date.
 
 #include <QByteArray>
+#include <QString>
 
 #include <chrono>
 
@@ -24,3 +25,9 @@ enum class TTlsProblem
 // Gives up after `bound`.
 TTlsProblem ProbeTls(const QByteArray& host, int port, const QByteArray& caFile,
                      const QByteArray& caPath, std::chrono::milliseconds bound);
+
+// What a user reads for a problem the probe found with the server at `address` ("host:port"),
+// trusting `caFile` (empty: the system's authorities in `caPath`): the cause and the remedy, in
+// Spanish. A problem that is none, or that is unreachable, is read as an unknown failure.
+QString TlsProblemText(TTlsProblem problem, const QString& address, const QString& caFile,
+                       const QString& caPath);

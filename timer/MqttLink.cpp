@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "outputs/MqttWords.h"
+#include "outputs/TlsProbe.h"
 
 #include <mosquitto.h>
 
@@ -16,12 +17,15 @@ namespace {
 constexpr int KQos = 1;
 constexpr int KKeepAlive = 30; // seconds
 constexpr auto KEndWithin = std::chrono::milliseconds(1000);
+// While a secure link is down, how often its handshake is looked at, and how long one may take.
+constexpr auto KLookEvery = std::chrono::seconds(5);
+constexpr auto KProbeWithin = std::chrono::milliseconds(2000);
 
 } // namespace
 
 TMqttLink::TMqttLink(const TMqttAddress& broker, const QString& name, const QString& willTopic,
                      const QByteArray& willPayload, THandlers handlers, QObject* parent)
-    : QObject(parent), FName(name), FHandlers(std::move(handlers))
+    : QObject(parent), FBroker(broker), FName(name), FHandlers(std::move(handlers))
 {
     InitMqttLibrary();
     FClient = mosquitto_new(nullptr, true, this);
@@ -110,11 +114,49 @@ TMqttLink::TMqttLink(const TMqttAddress& broker, const QString& name, const QStr
     }
     FRunning = !Refused(mosquitto_loop_start(FClient),
                         QStringLiteral("no se puede poner en marcha la conexión"));
+    if (broker.Secure) {
+        FLooking.setInterval(KLookEvery);
+        connect(&FLooking, &QTimer::timeout, this, [this] { LookAtTls(); });
+        FLooking.start();
+    }
+}
+
+void TMqttLink::LookAtTls()
+{
+    if (FConnected || !FRunning || FProbing)
+        return;
+    if (FProbe.joinable())
+        FProbe.join();
+    FProbing = true;
+    const QByteArray host = FBroker.Host.toUtf8();
+    const int port = FBroker.ServerPort();
+    const QByteArray caFile = QFile::encodeName(FBroker.CaFile);
+    FProbe = std::thread([this, host, port, caFile] {
+        const TTlsProblem problem = ProbeTls(host, port, caFile, SystemAuthorities, KProbeWithin);
+        QMetaObject::invokeMethod(
+            this,
+            [this, problem] {
+                FProbing = false;
+                // Unreachable: the connection's own trouble says so; none: it is being made.
+                if (FConnected || problem == TTlsProblem::None ||
+                    problem == TTlsProblem::Unreachable)
+                    return;
+                const QString host =
+                    FBroker.Host.contains(u':') ? u'[' + FBroker.Host + u']' : FBroker.Host;
+                FHandlers.Trouble(TlsProblemText(
+                    problem, QStringLiteral("%1:%2").arg(host).arg(FBroker.ServerPort()),
+                    FBroker.CaFile, QString::fromLatin1(SystemAuthorities)));
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 TMqttLink::~TMqttLink()
 {
+    FLooking.stop();
     End();
+    if (FProbe.joinable())
+        FProbe.join();
     if (FClient != nullptr)
         mosquitto_destroy(FClient);
 }

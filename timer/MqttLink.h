@@ -3,17 +3,22 @@
 // connection and makes it again (after 1 s, growing to 5 s) for as long as the link lives. What
 // the broker sends and how the connection fares come to the owner on the link's thread (the
 // event loop), never on the library's. Every result of the library is looked at: what it refuses
-// to be set up with, a publish or a subscription it does not take, is said in the log.
+// to be set up with, a publish or a subscription it does not take, is said in the log. The library
+// retries a TLS handshake that fails without a word: while an mqtts:// link is down, a handshake
+// of its own (on a thread of its own) finds why, and says it as the outputs' MQTT targets do.
 
 #include "outputs/Targets.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 struct mosquitto;
 
@@ -54,7 +59,10 @@ public:
 private:
     // Says in the log what the library refused (`rc`), and what it means.
     bool Refused(int rc, const QString& what) const;
+    // Looks, while the link is down, for why a secure connection is not made.
+    void LookAtTls();
 
+    TMqttAddress FBroker;
     QString FName;
     THandlers FHandlers;
     mosquitto* FClient = nullptr;
@@ -64,4 +72,7 @@ private:
     std::mutex FAckLock;
     std::condition_variable FAcked;
     int FLastAcked = -1;
+    QTimer FLooking;
+    std::thread FProbe;
+    std::atomic<bool> FProbing{false};
 };

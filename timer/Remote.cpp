@@ -193,7 +193,9 @@ void TRemote::Trouble(const QString& cause)
     if (cause == FSaid)
         return;
     FSaid = cause;
-    LogLine(QStringLiteral("MQTT %1: %2; se vuelve a intentar").arg(FOptions.Name, cause));
+    LogLine((cause.endsWith(u'.') ? QStringLiteral("MQTT %1: %2 Se vuelve a intentar.")
+                                  : QStringLiteral("MQTT %1: %2; se vuelve a intentar"))
+                .arg(FOptions.Name, cause));
 }
 
 void TRemote::Connected()

@@ -189,12 +189,12 @@ TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
 TEST(TimerRemote, ARefusingBrokerIsSaidOnce)
 {
     TPrivateBroker broker("profe:secreto");
+    TPtyBoard board; // outlives the timer: its end is all off at the board
     TUserProgram timer(
         QStringLiteral("[outputs]\npassword = otra\n[timer]\nmqtt = mqtt://profe@%1/aula\n")
             .arg(QString::fromStdString(broker.Address))
             .toUtf8());
     SaveSchedule(timer.File(QStringLiteral("aula.tem")));
-    TPtyBoard board;
     timer.Process.start(
         QStringLiteral(PRVARDO_TIMER),
         {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"), board.Target()});
@@ -335,4 +335,25 @@ TEST(TimerRemote, ACleanEndLeavesOfflineAtTheBroker)
     ASSERT_TRUE(timer.Process.waitForFinished(5000));
     TSubscriber later(broker.Address, {base.toStdString() + "/estado"});
     EXPECT_TRUE(later.Saw(base + "/estado offline")) << timer.Log().data();
+}
+
+// A secure link that cannot be made says why, as the outputs' MQTT targets do: here an mqtts://
+// address on the test broker, which speaks no TLS.
+TEST(TimerRemote, ASecureLinkThatCannotBeMadeSaysWhy)
+{
+    const std::string broker = SharedBroker();
+    ASSERT_FALSE(broker.empty()) << "PRVARDO_MQTT_BROKER is not set: this test needs the private "
+                                    "broker that scripts/test starts";
+    TPtyBoard board; // outlives the timer: its end is all off at the board
+    TUserProgram timer(QStringLiteral("[timer]\nmqtt = mqtts://%1/seguro%2\n")
+                           .arg(QString::fromStdString(broker))
+                           .arg(::getpid())
+                           .toUtf8());
+    SaveSchedule(timer.File(QStringLiteral("aula.tem")));
+    timer.Process.start(
+        QStringLiteral(PRVARDO_TIMER),
+        {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"), board.Target()});
+    EXPECT_TRUE(WaitFor([&] { return timer.Log().contains("no habla TLS"); }, 15000))
+        << timer.Log().data();
+    EXPECT_FALSE(board.Received().empty()) << "the board switched all the same";
 }

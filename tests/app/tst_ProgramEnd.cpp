@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
 
 namespace {
@@ -63,9 +65,12 @@ class TOwnDisplay
 public:
     TOwnDisplay()
     {
-        // A server that said its display but does not take a client (seen once, with several
-        // servers of the test run starting at the same moment) is started again.
-        for (int attempt = 0; attempt < 3 && !Start(); ++attempt) {
+        // A display number of this process's own: two servers starting at once never share one,
+        // and one that ends elsewhere never takes this one's socket with it. A number in use by
+        // another server ends this one at once: the next is tried.
+        static int started = 0;
+        for (int attempt = 0; attempt < 5 && !Start(300 + (::getpid() * 5 + started++) % 600);
+             ++attempt) {
             Server.kill();
             Server.waitForFinished();
         }
@@ -105,31 +110,24 @@ public:
     QProcess Server;
 
 private:
-    // Starts the server; whether a client can reach it.
-    bool Start()
+    // Starts the server on display `number`; whether a client can reach it.
+    bool Start(int number)
     {
-        QFile::remove(FDir.filePath(QStringLiteral("display")));
-        FDisplay.clear();
+        FDisplay = QByteArray::number(number);
         Server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        Server.start(
-            QStringLiteral("sh"),
-            {QStringLiteral("-c"), QStringLiteral("exec Xvfb -displayfd 3 -nolisten tcp 3>'%1'")
-                                       .arg(FDir.filePath(QStringLiteral("display")))});
-        if (!WaitFor([&] {
-                QFile file(FDir.filePath(QStringLiteral("display")));
-                return file.open(QIODevice::ReadOnly) &&
-                       !(FDisplay = file.readAll().trimmed()).isEmpty();
-            }))
-            return false;
+        Server.start(QStringLiteral("Xvfb"), {':' + QString::fromLatin1(FDisplay),
+                                              QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         return WaitFor([&] {
-            QProcess root;
-            root.setProcessEnvironment(Environment());
-            root.start(QStringLiteral("xwininfo"), {QStringLiteral("-root")});
-            return root.waitForFinished(2000) && root.exitCode() == 0;
-        });
+                   if (Server.state() == QProcess::NotRunning)
+                       return true; // the number was taken: said below
+                   QProcess root;
+                   root.setProcessEnvironment(Environment());
+                   root.start(QStringLiteral("xwininfo"), {QStringLiteral("-root")});
+                   return root.waitForFinished(2000) && root.exitCode() == 0;
+               }) &&
+               Server.state() != QProcess::NotRunning;
     }
 
-    QTemporaryDir FDir;
     QByteArray FDisplay;
 };
 
@@ -203,7 +201,9 @@ TEST(ProgramEnd, ARefusedStartOnAScreenShowsWhy)
     program.start(QStringLiteral(PRVARDO_PROGRAM), QStringList{});
     ASSERT_TRUE(program.waitForStarted(5000));
     EXPECT_TRUE(display.Shows("PrVardo")) << "no box on the display";
-    EXPECT_NE(program.state(), QProcess::NotRunning) << "ended before the box was read";
+    EXPECT_NE(program.state(), QProcess::NotRunning)
+        << "ended before the box was read, with status " << program.exitCode() << ":\n"
+        << program.readAllStandardError().toStdString();
     program.kill();
     program.waitForFinished();
 }

@@ -39,15 +39,12 @@ std::optional<QString> WrittenPort(const QString& text)
 }
 
 // Whether a port written in the address, if any, is one (QUrl takes "+1" and "0").
-bool GoodPort(const QString& text, QString& error)
+bool GoodPort(const QString& text)
 {
-    if (const auto port = WrittenPort(text)) {
-        bool number = false;
-        const uint value = port->toUInt(&number);
-        if (!number || port->startsWith(u'+') || value == 0 || value > 65535)
-            return Refuse(text, QStringLiteral("el puerto no es válido"), error);
-    }
-    return true;
+    const auto port = WrittenPort(text);
+    bool number = false;
+    const uint value = port ? port->toUInt(&number) : 1;
+    return !port || (number && !port->startsWith(u'+') && value != 0 && value <= 65535);
 }
 
 bool ParseMqtt(const QString& text, TTargetAddress& address, QString& error)
@@ -191,13 +188,11 @@ bool ParseModbusRtu(const QString& text, TTargetAddress& address, QString& error
 
 bool ParseModbusTcp(const QString& text, TTargetAddress& address, QString& error)
 {
-    if (!GoodPort(text, error))
-        return false;
+    if (!GoodPort(text))
+        return Refuse(text, QStringLiteral("el puerto no es válido"), error);
     const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
-        return Refuse(text, QStringLiteral("se escribe modbus-tcp://SERVIDOR[:PUERTO]/UNIDAD"),
-                      error);
-    if (!url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment())
+    if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasQuery() ||
+        url.hasFragment())
         return Refuse(text, QStringLiteral("se escribe modbus-tcp://SERVIDOR[:PUERTO]/UNIDAD"),
                       error);
     TModbusAddress modbus;
@@ -256,7 +251,7 @@ const std::vector<TTargetForm>& Forms()
 
 bool ParseBroker(const QString& text, TMqttAddress& broker, QString& path, QString& why)
 {
-    if (QString error; !GoodPort(text, error)) {
+    if (!GoodPort(text)) {
         why = QStringLiteral("el puerto no es válido");
         return false;
     }
@@ -275,16 +270,11 @@ bool ParseBroker(const QString& text, TMqttAddress& broker, QString& path, QStri
         why = QStringLiteral("sobra lo que sigue a los temas");
         return false;
     }
-    const int port = url.port(0);
-    if (port < 0 || port > 65535 || (port == 0 && url.port(-1) == 0)) {
-        why = QStringLiteral("el puerto no es válido");
-        return false;
-    }
     broker = TMqttAddress{};
     broker.Secure = url.scheme() == QLatin1String("mqtts");
     broker.User = url.userName();
     broker.Host = url.host();
-    broker.Port = static_cast<std::uint16_t>(port);
+    broker.Port = static_cast<std::uint16_t>(url.port(0));
     path = url.path();
     if (path.startsWith(u'/'))
         path.remove(0, 1);

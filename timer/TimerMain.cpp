@@ -119,14 +119,14 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // Between slot starts the timer sleeps: its targets are looked after every 2 s, well within
-    // an MQTT connection's keep-alive.
     // The guard before the outputs' threads: they go off even when this program cannot.
     constexpr int Watchdog = 10; // seconds
     const std::unique_ptr<TGuardLink> guard = TGuardLink::Start(
         argc, argv, settings.Watchdog >= 0 ? settings.Watchdog : Watchdog, settings.Text);
     if (guard)
         guard->Beat();
+    // Between slot starts the timer sleeps: its targets are looked after every 2 s, well within
+    // an MQTT connection's keep-alive (a target that needs more asks for it).
     TOutputs outputs(MakeTargets(specs), nullptr, std::chrono::seconds(2));
     QObject::connect(&outputs, &TOutputs::Trouble, &outputs, [](const QString&) {
         // Already on standard error, with the time: no window to show it in.

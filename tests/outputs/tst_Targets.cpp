@@ -89,6 +89,7 @@ TEST(Targets, GoodOnesParseAndBadOnesSayWhy)
         {"mqtt:///regleta", "falta el servidor", false},
         {"mqtt://broker:65536/regleta", "puerto", false},
         {"mqtt://broker:abc/regleta", "puerto", false},
+        {"mqtt://broker:+1883/regleta", "puerto", false},
         {"mqtt://profe@broker:0/regleta", "puerto", false},
         {"mqtt://[::1]:/regleta", "puerto", false},
         {"mqtt://broker", "un tema, o seis", false},

@@ -110,3 +110,16 @@ QString StatusText(const TSources& sources, const std::vector<THold>& holds,
                                           : QStringLiteral("abriéndose"));
     return text;
 }
+
+QString HoldAnswer(const THoldRequest& request, const TState& state, const QDateTime& now)
+{
+    QString answer;
+    for (int n = 0; n < OutputCount; ++n)
+        if (((request.Outputs >> n) & 1U) != 0) {
+            const TOutputState& output = state.Outputs[static_cast<std::size_t>(n)];
+            answer += QStringLiteral("D%1 %2: %3\n")
+                          .arg(n)
+                          .arg(OnOff(output.On), ReasonText(output, now));
+        }
+    return answer;
+}

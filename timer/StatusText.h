@@ -22,6 +22,10 @@ QString LocalText(const QDateTime& at, const QDateTime& now);
 // "festivo: todas apagadas", "D2 encendida: manual hasta 14:30, D0 apagada: horario".
 QString Why(const TState* before, const TState& after, const QDateTime& now);
 
+// The running timer's answer to a hold request: each output it names, on or off, and why
+// ("D2 encendida: manual hasta 14:30"), a line each.
+QString HoldAnswer(const THoldRequest& request, const TState& state, const QDateTime& now);
+
 // Every switch of the next `days` days from `now`, a line each: date, day, time, word, reason.
 QString PlanText(const TWeek& week, const std::vector<THold>& holds, int days, const QDateTime& now,
                  const QTimeZone& zone);

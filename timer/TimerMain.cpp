@@ -109,13 +109,11 @@ int main(int argc, char** argv)
     std::optional<TRemoteOptions> remote;
     if (!ParseRemote(settings, remote, error))
         return refuse(error);
-    std::vector<THold> holds = THoldsStore().Read();
-    ResolveHolds(sources.Week, holds, QTimeZone::systemTimeZone());
-    DropEndedHolds(holds, QDateTime::currentDateTime());
-
+    const QDateTime now = QDateTime::currentDateTime();
+    TTimerCore core(std::move(sources), THoldsStore().Read(), now, QTimeZone::systemTimeZone());
     if (line.DryRun) {
-        PrintText(stdout, PlanText(sources.Week, holds, std::max(line.Days, 1),
-                                   QDateTime::currentDateTime(), QTimeZone::systemTimeZone()));
+        PrintText(stdout, PlanText(core.Sources().Week, core.Holds(), std::max(line.Days, 1), now,
+                                   core.Zone()));
         return 0;
     }
 
@@ -131,12 +129,11 @@ int main(int argc, char** argv)
     QObject::connect(&outputs, &TOutputs::Trouble, &outputs, [](const QString&) {
         // Already on standard error, with the time: no window to show it in.
     });
-    const QString mainPath = sources.MainPath;
-    LogLine(QStringLiteral("horario %1").arg(mainPath));
+    LogLine(QStringLiteral("horario %1").arg(core.Sources().MainPath));
     QString failure;
     // The timer gives the outputs their word before they start: a target opens straight to it.
     const std::unique_ptr<QObject> timer =
-        StartWallTimer(path, std::move(sources), std::move(holds), outputs, remote, failure);
+        StartWallTimer(path, std::move(core), outputs, remote, failure);
     outputs.Start();
     if (!timer) {
         if (outputs.Stop() && guard)

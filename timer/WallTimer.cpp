@@ -1,22 +1,16 @@
 #include "WallTimer.h"
 
 #include "core/Log.h"
-#include "core/Schedule.h"
-#include "core/WallClock.h"
 #include "frontend/Signals.h"
 #include "timer/Alarms.h"
 #include "timer/Control.h"
 #include "timer/FileWatch.h"
-#include "timer/HoldsStore.h"
 #include "timer/ServiceNotice.h"
 #include "timer/StatusText.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
-#include <cerrno>
 
 sigset_t TimerSignals()
 {
@@ -32,10 +26,9 @@ namespace {
 class TWallTimer : public QObject
 {
 public:
-    TWallTimer(QString commandLinePath, TSources sources, std::vector<THold> holds,
-               TOutputs& outputs, const std::optional<TRemoteOptions>& remote)
-        : FCommandLinePath(std::move(commandLinePath)), FSources(std::move(sources)),
-          FHolds(std::move(holds)), FOutputs(outputs)
+    TWallTimer(QString commandLinePath, TTimerCore core, TOutputs& outputs,
+               const std::optional<TRemoteOptions>& remote)
+        : FCommandLinePath(std::move(commandLinePath)), FCore(std::move(core)), FOutputs(outputs)
     {
         if (remote)
             FRemote = new TRemote(
@@ -48,7 +41,7 @@ public:
                 FFailure = failure;
         if (!FFailure.isEmpty())
             return;
-        FFiles->Watch(FSources.Files());
+        FFiles->Watch(FCore.Sources().Files());
 
         FService = new TServiceNotice([this] { return Shown(); }, this);
 
@@ -63,23 +56,11 @@ public:
     void Apply()
     {
         const QDateTime now = QDateTime::currentDateTime();
-        const QTimeZone zone = QTimeZone::systemTimeZone();
-        if (DropEndedHolds(FHolds, now))
-            FStore.Save(FHolds);
-        const TState state = StateAt(FSources.Week, FHolds, now, zone);
-        if (!FState || state.Word != FState->Word) {
-            const TDaySlot slot = SlotAt(now, zone);
-            LogLine(QStringLiteral("%1:%2 palabra 0x%3 (%4); %5")
-                        .arg(slot.Hour, 2, 10, QLatin1Char('0'))
-                        .arg(slot.Slot * 5, 2, 10, QLatin1Char('0'))
-                        .arg(state.Word, 2, 16, QLatin1Char('0'))
-                        .arg(WordText(state.Word), Why(FState ? &*FState : nullptr, state, now)));
-        }
-        FState = state;
+        const TState& state = FCore.Turn(now);
         FOutputs.Write(state.Word);
         if (FRemote != nullptr)
             FRemote->Publish(state);
-        FAlarm->Arm(NextTurn(FHolds, now, zone));
+        FAlarm->Arm(FCore.NextTurn(now));
     }
 
 private:
@@ -87,8 +68,9 @@ private:
     bool Shown() const
     {
         const std::vector<TTargetHealth> targets = FOutputs.Health();
+        const std::optional<TState>& last = FCore.Last();
         return std::all_of(targets.begin(), targets.end(), [&](const auto& target) {
-            return (target.Open && FState && target.Shown == FState->Word) ||
+            return (target.Open && last && target.Shown == last->Word) ||
                    target.LostSince.isValid();
         });
     }
@@ -121,70 +103,51 @@ private:
             LogLine(QStringLiteral("%1; sigue el horario anterior").arg(error));
             return;
         }
-        if (const QStringList keys = RestartKeys(FSources.Settings, sources.Settings);
+        if (const QStringList keys = RestartKeys(FCore.Sources().Settings, sources.Settings);
             !keys.isEmpty())
             LogLine(QStringLiteral("cambió %1 en el archivo de configuración: se aplica al "
                                    "reiniciar prvardo-timer (systemctl --user restart "
                                    "prvardo-timer)")
                         .arg(keys.join(QStringLiteral(", "))));
         const bool asked = changed.isEmpty();
-        if (!asked && SameWeek(sources.Week, FSources.Week)) {
-            FSources.Settings = std::move(sources.Settings); // each change said once
+        if (!FCore.Follow(std::move(sources), asked))
             return;
-        }
-        FSources = std::move(sources);
-        ResolveHolds(FSources.Week, FHolds, QTimeZone::systemTimeZone());
-        LogLine(asked ? QStringLiteral("horario leído de nuevo de %1").arg(FSources.MainPath)
+        LogLine(asked ? QStringLiteral("horario leído de nuevo de %1").arg(FCore.Sources().MainPath)
                       : QStringLiteral("horario leído de nuevo: cambió %1")
                             .arg(changed.join(QStringLiteral(", "))));
-        FFiles->Watch(FSources.Files());
+        FFiles->Watch(FCore.Sources().Files());
         Apply();
     }
 
-    // "status", or "set MASK on|off|auto [UNTIL]" (a hex mask of outputs, the end in seconds
-    // since the epoch).
+    // "status", or a hold request line (timer/Control.h).
     QByteArray Answer(const QByteArray& request)
     {
-        const QList<QByteArray> words = request.split(' ');
-        if (words.value(0) == "status")
-            return StatusText(FSources, FHolds, FOutputs.Health(), QDateTime::currentDateTime(),
-                              QTimeZone::systemTimeZone())
+        const QDateTime now = QDateTime::currentDateTime();
+        if (request.split(' ').value(0) == "status")
+            return StatusText(FCore.Sources(), FCore.Holds(), FOutputs.Health(), now,
+                              FCore.Zone())
                 .toUtf8();
         THoldRequest hold;
         if (!ParseHoldRequestLine(request, hold))
             return "error: petición no válida\n";
-        const QDateTime now = QDateTime::currentDateTime();
         Hold(hold);
-        QByteArray answer;
-        for (int n = 0; n < OutputCount; ++n)
-            if ((hold.Outputs >> n) & 1U) {
-                const TOutputState& output = FState->Outputs[static_cast<std::size_t>(n)];
-                answer += QStringLiteral("D%1 %2: %3\n")
-                              .arg(n)
-                              .arg(OnOff(output.On), ReasonText(output, now))
-                              .toUtf8();
-            }
-        return answer;
+        return HoldAnswer(hold, *FCore.Last(), now).toUtf8();
     }
 
     // Holds the outputs on or off (none: AUTO ends their holds), until the request's end or, when
     // it has none, until the plan next changes each of them.
     void Hold(const THoldRequest& request)
     {
-        ApplyHoldRequest(request, QDateTime::currentDateTime(), FSources.Week,
-                         QTimeZone::systemTimeZone(), FHolds);
+        FCore.Hold(request, QDateTime::currentDateTime());
         // Switched first: the file's sync to the disk may take a while.
         Apply();
-        FStore.Save(FHolds);
+        FCore.Keep();
     }
 
     QString FCommandLinePath;
-    TSources FSources;
-    std::vector<THold> FHolds;
-    THoldsStore FStore;
+    TTimerCore FCore;
     TOutputs& FOutputs;
-    TRemote* FRemote = nullptr;   // on the school's broker, when asked for
-    std::optional<TState> FState; // what was applied last
+    TRemote* FRemote = nullptr; // on the school's broker, when asked for
     QString FFailure;
     TWallAlarm* FAlarm = nullptr;
     TFileWatch* FFiles = nullptr;
@@ -194,13 +157,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<QObject> StartWallTimer(const QString& commandLinePath, TSources sources,
-                                        std::vector<THold> holds, TOutputs& outputs,
+std::unique_ptr<QObject> StartWallTimer(const QString& commandLinePath, TTimerCore core,
+                                        TOutputs& outputs,
                                         const std::optional<TRemoteOptions>& remote,
                                         QString& failure)
 {
-    auto timer = std::make_unique<TWallTimer>(commandLinePath, std::move(sources), std::move(holds),
-                                              outputs, remote);
+    auto timer = std::make_unique<TWallTimer>(commandLinePath, std::move(core), outputs, remote);
     failure = timer->Failure();
     if (!failure.isEmpty())
         return nullptr;

@@ -17,7 +17,7 @@
 
 #include "outputs/Outputs.h"
 #include "timer/Remote.h"
-#include "timer/Sources.h"
+#include "timer/TimerCore.h"
 
 #include <QObject>
 #include <QString>
@@ -25,17 +25,16 @@
 #include <csignal>
 #include <memory>
 #include <optional>
-#include <vector>
 
 // SIGHUP (read the files again) and every signal that would end the timer (EndingSignals): read
 // from a signal descriptor on the main thread, so blocked in every thread, which must be before
 // any thread starts.
 sigset_t TimerSignals();
 
-// Starts switching `outputs` by `sources` and `holds`, at once and from then on, until SIGTERM or
-// SIGINT quits the application. None, with the system's words in `failure`, when the clock, the
-// signals or the files cannot be watched.
-std::unique_ptr<QObject> StartWallTimer(const QString& commandLinePath, TSources sources,
-                                        std::vector<THold> holds, TOutputs& outputs,
+// Starts switching `outputs` as `core` says, at once and from then on, until SIGTERM or SIGINT
+// quits the application. None, with the system's words in `failure`, when the clock, the signals
+// or the files cannot be watched.
+std::unique_ptr<QObject> StartWallTimer(const QString& commandLinePath, TTimerCore core,
+                                        TOutputs& outputs,
                                         const std::optional<TRemoteOptions>& remote,
                                         QString& failure);

@@ -23,14 +23,11 @@
 // time, and the plug's pulse time is set back to none at a clean end: a plug whose program, PC,
 // network or broker is gone switches off within the time.
 
-#include "outputs/MqttWords.h"
-#include "outputs/Targets.h"
-#include "outputs/TlsProbe.h"
+#include "outputs/MqttClient.h"
 
 #include <mosquitto.h>
 
 #include <QByteArray>
-#include <QFile>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -51,8 +48,6 @@ constexpr int KKeepAlive = 5;
 constexpr milliseconds KConnectBound{3000};
 // The longest single turn of the loop while Open or Flush wait.
 constexpr milliseconds KLoopSlice{50};
-constexpr int KVerifyPeer = 1; // OpenSSL's SSL_VERIFY_PEER
-constexpr int KQos = 1;
 // The value Tasmota takes for a pulse time: tenths of a second up to 11.1 s, then whole seconds
 // plus 100 (30 s is 130), up to 64900.
 constexpr int KLongestPulse = 64800;
@@ -60,11 +55,6 @@ QByteArray PulseValue(int seconds)
 {
     return QByteArray::number(seconds <= 11 ? seconds * 10 : seconds + 100);
 }
-
-struct TClientDeleter
-{
-    void operator()(mosquitto* client) const { mosquitto_destroy(client); }
-};
 
 class TMqttTarget final : public TOutputTarget
 {
@@ -106,33 +96,23 @@ private:
     bool SetPulseTime(const QByteArray& value);
     bool ReArm();
     milliseconds ReArmEvery() const { return milliseconds(FPulseTime * 1000 / 3); }
-    // Why a secure connection could not be made, found by a handshake of our own.
-    QString SecureFailure() const;
-    QString Address() const;
+    QString Address() const { return TMqttClient::AddressOf(FBroker); }
     // The socket watched by the thread's event loop: what the broker sends is read at once, and
     // what the socket could not take is sent once it can.
     void Watch();
     void Readable();
     void Writable();
     void WantWrite();
+    void Disconnected(int rc);
 
-    static void OnConnect(mosquitto*, void* self, int result);
-    static void OnDisconnect(mosquitto*, void* self, int rc);
-    static void OnPublish(mosquitto*, void* self, int mid);
-
-    QByteArray FHost;
-    int FPort;
-    bool FSecure;
-    QByteArray FUser;
-    QByteArray FPassword;
-    QByteArray FCaFile;
+    TMqttAddress FBroker;
     std::array<QByteArray, OutputCount> FTopics;
     std::array<QByteArray, OutputCount> FPulseTopics;
     int FPulseTime;
     int FWord = -1;           // the word written last on this connection
     Clock::time_point FArmed; // when the outputs that are on were last told ON
 
-    std::unique_ptr<mosquitto, TClientDeleter> FClient;
+    std::unique_ptr<TMqttClient> FClient;
     std::unique_ptr<QSocketNotifier> FReadable;
     std::unique_ptr<QSocketNotifier> FWritable;
     int FConnack = -1;          // the broker's answer to CONNECT; -1 until it came
@@ -142,9 +122,7 @@ private:
 };
 
 TMqttTarget::TMqttTarget(const QString& name, const TMqttAddress& address)
-    : TOutputTarget(name), FHost(address.Host.toUtf8()), FPort(address.ServerPort()),
-      FSecure(address.Secure), FUser(address.User.toUtf8()), FPassword(address.Password.toUtf8()),
-      FCaFile(QFile::encodeName(address.CaFile)),
+    : TOutputTarget(name), FBroker(address),
       FPulseTime(std::clamp(address.PulseTime, 0, KLongestPulse))
 {
     for (int n = 0; n < OutputCount; ++n) {
@@ -156,60 +134,31 @@ TMqttTarget::TMqttTarget(const QString& name, const TMqttAddress& address)
     }
 }
 
-QString TMqttTarget::Address() const
-{
-    const QString host = QString::fromUtf8(FHost);
-    return QString("%1:%2").arg(host.contains(':') ? '[' + host + ']' : host).arg(FPort);
-}
-
 bool TMqttTarget::Open()
 {
     Close();
-    InitMqttLibrary();
-    FClient.reset(mosquitto_new(nullptr, true, this));
-    if (!FClient)
-        return Fail(QString("No se puede preparar la conexión con el servidor MQTT %1 (falta "
-                            "memoria).")
-                        .arg(Address()),
-                    qt_error_string(errno));
-    mosquitto* client = FClient.get();
-    mosquitto_connect_callback_set(client, OnConnect);
-    mosquitto_disconnect_callback_set(client, OnDisconnect);
-    mosquitto_publish_callback_set(client, OnPublish);
-    // Six outputs changed at once are six small packets: none waits for the previous one's ACK.
-    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
-    if (!FUser.isEmpty())
-        mosquitto_username_pw_set(client, FUser.constData(),
-                                  FPassword.isEmpty() ? nullptr : FPassword.constData());
-    if (FSecure) {
-        const bool own = !FCaFile.isEmpty();
-        const int rc =
-            mosquitto_tls_set(client, own ? FCaFile.constData() : nullptr,
-                              own ? nullptr : SystemAuthorities, nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS ||
-            mosquitto_tls_opts_set(client, KVerifyPeer, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
-            const QString words = MqttWords(rc, errno);
-            Close();
-            if (own)
-                return Fail(QString("No se puede leer la autoridad de certificación %1 (cafile "
-                                    "del archivo de configuración). Compruebe la ruta.")
-                                .arg(QFile::decodeName(FCaFile)),
-                            words);
-            return Fail(QString("No se pueden leer las autoridades de certificación del sistema "
-                                "en %1. Instale el paquete ca-certificates.")
-                            .arg(SystemAuthorities),
-                        words);
-        }
+    // The library calls these inside this target's own calls to it, on the target's thread.
+    FClient = std::make_unique<TMqttClient>(
+        FBroker, TMqttClient::THandlers{[this](int connack) { FConnack = connack; },
+                                        [this](int rc) { Disconnected(rc); },
+                                        [this](int) {
+                                            --FUnacknowledged;
+                                            FAcknowledged = true;
+                                        },
+                                        {}});
+    if (!FClient->Problem().isEmpty()) {
+        const QString problem = FClient->Problem();
+        const QString words = FClient->ProblemWords();
+        Close();
+        return Fail(problem, words);
     }
     return Connect();
 }
 
 bool TMqttTarget::Connect()
 {
-    mosquitto* client = FClient.get();
     const auto deadline = Clock::now() + KConnectBound;
-    errno = 0;
-    int rc = mosquitto_connect_async(client, FHost.constData(), FPort, KKeepAlive);
+    int rc = FClient->Connect(KKeepAlive);
     if (rc != MOSQ_ERR_SUCCESS)
         return CannotConnect(rc);
     while (FConnack < 0) {
@@ -226,8 +175,7 @@ bool TMqttTarget::Connect()
                                 "que la dirección es la correcta.")
                             .arg(Address()));
         }
-        errno = 0;
-        rc = mosquitto_loop(client, int(std::min(left, KLoopSlice).count()), 1);
+        rc = FClient->Turn(std::min(left, KLoopSlice));
         if (rc != MOSQ_ERR_SUCCESS && FConnack < 0)
             return CannotConnect(rc);
     }
@@ -255,7 +203,7 @@ bool TMqttTarget::Connect()
 
 void TMqttTarget::Watch()
 {
-    const int socket = mosquitto_socket(FClient.get());
+    const int socket = FClient->Socket();
     if (socket < 0)
         return;
     FReadable = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
@@ -269,7 +217,7 @@ void TMqttTarget::Watch()
 
 void TMqttTarget::Readable()
 {
-    const int rc = mosquitto_loop_read(FClient.get(), 1);
+    const int rc = FClient->ReadSocket();
     if (rc != MOSQ_ERR_SUCCESS && FDisconnect < 0)
         FDisconnect = rc;
     if (FDisconnect >= 0) {
@@ -283,7 +231,7 @@ void TMqttTarget::Readable()
 
 void TMqttTarget::Writable()
 {
-    const int rc = mosquitto_loop_write(FClient.get(), 1);
+    const int rc = FClient->WriteSocket();
     if (rc != MOSQ_ERR_SUCCESS && FDisconnect < 0)
         FDisconnect = rc;
     WantWrite();
@@ -292,7 +240,17 @@ void TMqttTarget::Writable()
 void TMqttTarget::WantWrite()
 {
     if (FWritable)
-        FWritable->setEnabled(FDisconnect < 0 && mosquitto_want_write(FClient.get()));
+        FWritable->setEnabled(FDisconnect < 0 && FClient->WantsWrite());
+}
+
+void TMqttTarget::Disconnected(int rc)
+{
+    FDisconnect = rc;
+    // The library closes the socket: it is not watched any more.
+    if (FReadable) {
+        FReadable->setEnabled(false);
+        FWritable->setEnabled(false);
+    }
 }
 
 bool TMqttTarget::CannotConnect(int rc)
@@ -300,26 +258,23 @@ bool TMqttTarget::CannotConnect(int rc)
     const int error = errno;
     const QString cause = MqttCause(rc, error);
     const QString words = MqttWords(rc, error);
+    if (FBroker.Secure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
+                           rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL)) {
+        const QString problem =
+            FClient->SecureProblemText(FClient->ProbeSecure(KConnectBound));
+        Close();
+        return Fail(problem, words);
+    }
     Close();
     if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_LOOKUP)
         return Fail(QString("No se encuentra el servidor MQTT %1. Compruebe su nombre y la "
                             "conexión a la red.")
                         .arg(Address()),
                     words);
-    if (FSecure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
-                    rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL))
-        return Fail(SecureFailure(), words);
     return Fail(QString("No se puede conectar con el servidor MQTT %1 (%2). Compruebe que está en "
                         "marcha y que la dirección es la correcta.")
                     .arg(Address(), cause),
                 words);
-}
-
-QString TMqttTarget::SecureFailure() const
-{
-    return TlsProblemText(ProbeTls(FHost, FPort, FCaFile, SystemAuthorities, KConnectBound),
-                          Address(), QFile::decodeName(FCaFile),
-                          QString::fromLatin1(SystemAuthorities));
 }
 
 bool TMqttTarget::Lost(int rc)
@@ -333,9 +288,7 @@ bool TMqttTarget::Lost(int rc)
 
 bool TMqttTarget::Publish(const QByteArray& topic, const QByteArray& payload)
 {
-    errno = 0;
-    const int rc = mosquitto_publish(FClient.get(), nullptr, topic.constData(), int(payload.size()),
-                                     payload.constData(), KQos, false);
+    const int rc = FClient->Publish(topic, payload, false);
     if (rc != MOSQ_ERR_SUCCESS)
         return Lost(rc);
     ++FUnacknowledged;
@@ -385,8 +338,7 @@ bool TMqttTarget::Service()
         return Lost(MOSQ_ERR_NO_CONN);
     if (FPulseTime > 0 && FWord > 0 && Clock::now() - FArmed >= ReArmEvery() && !ReArm())
         return false;
-    errno = 0;
-    const int rc = mosquitto_loop(FClient.get(), 0, 1);
+    const int rc = FClient->Turn(milliseconds(0));
     WantWrite();
     if (FDisconnect >= 0)
         return Lost(FDisconnect != MOSQ_ERR_SUCCESS ? FDisconnect : MOSQ_ERR_CONN_LOST);
@@ -406,8 +358,7 @@ void TMqttTarget::Flush(Clock::time_point deadline)
         const auto left = std::chrono::floor<milliseconds>(deadline - Clock::now());
         if (left < milliseconds(0))
             return;
-        if (mosquitto_loop(FClient.get(), int(std::min(left, KLoopSlice).count()), 1) !=
-            MOSQ_ERR_SUCCESS)
+        if (FClient->Turn(std::min(left, KLoopSlice)) != MOSQ_ERR_SUCCESS)
             return;
     }
 }
@@ -423,36 +374,13 @@ void TMqttTarget::Close()
     FReadable.reset();
     FWritable.reset();
     if (FClient && FConnack == 0 && FDisconnect < 0)
-        mosquitto_disconnect(FClient.get());
+        FClient->Disconnect();
     FClient.reset();
     FConnack = -1;
     FDisconnect = -1;
     FUnacknowledged = 0;
     FAcknowledged = false;
     FWord = -1;
-}
-
-void TMqttTarget::OnConnect(mosquitto*, void* self, int result)
-{
-    static_cast<TMqttTarget*>(self)->FConnack = result;
-}
-
-void TMqttTarget::OnDisconnect(mosquitto*, void* self, int rc)
-{
-    auto* target = static_cast<TMqttTarget*>(self);
-    target->FDisconnect = rc;
-    // The library closes the socket: it is not watched any more.
-    if (target->FReadable) {
-        target->FReadable->setEnabled(false);
-        target->FWritable->setEnabled(false);
-    }
-}
-
-void TMqttTarget::OnPublish(mosquitto*, void* self, int)
-{
-    auto* target = static_cast<TMqttTarget*>(self);
-    --target->FUnacknowledged;
-    target->FAcknowledged = true;
 }
 
 } // namespace

@@ -7,7 +7,7 @@
 // retries a TLS handshake that fails without a word: while an mqtts:// link is down, a handshake
 // of its own (on a thread of its own) finds why, and says it as the outputs' MQTT targets do.
 
-#include "outputs/Targets.h"
+#include "outputs/MqttClient.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -17,20 +17,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
-
-struct mosquitto;
 
 class TMqttLink : public QObject
 {
 public:
-    struct TMessage
-    {
-        QString Topic;
-        QByteArray Payload;
-        bool Retained = false;
-    };
+    using TMessage = TMqttMessage;
     struct THandlers
     {
         std::function<void()> Connected;
@@ -59,13 +53,15 @@ public:
 private:
     // Says in the log what the library refused (`rc`), and what it means.
     bool Refused(int rc, const QString& what) const;
+    // On the library's thread: the broker's answer, the end of a connection, what it sent.
+    void Connected(int connack);
+    void Disconnected(int rc);
     // Looks, while the link is down, for why a secure connection is not made.
     void LookAtTls();
 
-    TMqttAddress FBroker;
     QString FName;
     THandlers FHandlers;
-    mosquitto* FClient = nullptr;
+    std::unique_ptr<TMqttClient> FClient;
     bool FRunning = false;
     bool FConnected = false;
     // The message the broker acknowledged last, from the library's thread.

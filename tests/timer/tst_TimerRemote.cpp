@@ -337,23 +337,38 @@ TEST(TimerRemote, ACleanEndLeavesOfflineAtTheBroker)
     EXPECT_TRUE(later.Saw(base + "/estado offline")) << timer.Log().data();
 }
 
-// A secure link that cannot be made says why, as the outputs' MQTT targets do: here an mqtts://
-// address on the test broker, which speaks no TLS.
+// A secure link that cannot be made says why, as the outputs' MQTT targets do: an mqtts://
+// address on the test broker, which speaks no TLS; an authority file that cannot be read, with
+// which the link is never tried.
 TEST(TimerRemote, ASecureLinkThatCannotBeMadeSaysWhy)
 {
     const std::string broker = SharedBroker();
     ASSERT_FALSE(broker.empty()) << "PRVARDO_MQTT_BROKER is not set: this test needs the private "
                                     "broker that scripts/test starts";
-    TPtyBoard board; // outlives the timer: its end is all off at the board
-    TUserProgram timer(QStringLiteral("[timer]\nmqtt = mqtts://%1/seguro%2\n")
-                           .arg(QString::fromStdString(broker))
-                           .arg(::getpid())
-                           .toUtf8());
-    SaveSchedule(timer.File(QStringLiteral("aula.tem")));
-    timer.Process.start(
-        QStringLiteral(PRVARDO_TIMER),
-        {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"), board.Target()});
-    EXPECT_TRUE(WaitFor([&] { return timer.Log().contains("no habla TLS"); }, 15000))
-        << timer.Log().data();
-    EXPECT_FALSE(board.Received().empty()) << "the board switched all the same";
+    const struct
+    {
+        const char* Name;
+        QByteArray Outputs; // the [outputs] section
+        QByteArray Said;
+    } cases[] = {
+        {"no TLS", "", "no habla TLS"},
+        {"no authority", "[outputs]\ncafile = /nonexistent/ca.pem\n", "/nonexistent/ca.pem"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.Name);
+        TPtyBoard board; // outlives the timer: its end is all off at the board
+        TUserProgram timer(QStringLiteral("[timer]\nmqtt = mqtts://%1/seguro%2\n")
+                               .arg(QString::fromStdString(broker))
+                               .arg(::getpid())
+                               .toUtf8() +
+                           row.Outputs);
+        SaveSchedule(timer.File(QStringLiteral("aula.tem")));
+        timer.Process.start(
+            QStringLiteral(PRVARDO_TIMER),
+            {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"), board.Target()});
+        EXPECT_TRUE(WaitFor([&] { return timer.Log().contains(row.Said); }, 15000))
+            << timer.Log().data();
+        EXPECT_TRUE(WaitFor([&] { return !board.Received().empty(); }))
+            << "the board switched all the same";
+    }
 }

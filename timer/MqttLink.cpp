@@ -13,9 +13,6 @@ namespace {
 
 constexpr int KKeepAlive = 30; // seconds
 constexpr auto KEndWithin = std::chrono::milliseconds(1000);
-// While a secure link is down, how often its handshake is looked at, and how long one may take.
-constexpr auto KLookEvery = std::chrono::seconds(5);
-constexpr auto KProbeWithin = std::chrono::milliseconds(2000);
 
 } // namespace
 
@@ -50,16 +47,15 @@ TMqttLink::TMqttLink(const TMqttAddress& broker, const QString& name, const QStr
     const int rc = FClient->Connect(KKeepAlive);
     if (rc != MOSQ_ERR_SUCCESS) {
         const int error = errno;
-        FHandlers.Trouble(
+        Trouble(
             QStringLiteral("%1 (%2)").arg(MqttCause(rc, error), MqttWords(rc, error)));
     }
     FRunning = !Refused(FClient->StartThread(),
                         QStringLiteral("no se puede poner en marcha la conexión"));
-    if (broker.Secure) {
-        FLooking.setInterval(KLookEvery);
-        connect(&FLooking, &QTimer::timeout, this, [this] { LookAtTls(); });
-        FLooking.start();
-    }
+    if (broker.Secure)
+        FLookout = new TSecureLookout(
+            *FClient, [this] { return FRunning && !FConnected; },
+            [this](const QString& cause) { Trouble(cause); }, this);
 }
 
 void TMqttLink::Connected(int connack)
@@ -68,11 +64,13 @@ void TMqttLink::Connected(int connack)
         this,
         [this, connack] {
             if (connack != 0) {
-                FHandlers.Trouble(QStringLiteral("%1 (%2)").arg(
+                Trouble(QStringLiteral("%1 (%2)").arg(
                     MqttRefusal(connack), QString::fromUtf8(mosquitto_connack_string(connack))));
                 return;
             }
             FConnected = true;
+            FSaid.clear();
+            LogLine(QStringLiteral("MQTT %1: conectado").arg(FName));
             FHandlers.Connected();
         },
         Qt::QueuedConnection);
@@ -87,41 +85,26 @@ void TMqttLink::Disconnected(int rc)
             const bool was = FConnected;
             FConnected = false;
             if (rc != 0 && was)
-                FHandlers.Trouble(
+                Trouble(
                     QStringLiteral("se perdió la conexión (%1)").arg(MqttWords(rc, 0)));
         },
         Qt::QueuedConnection);
 }
 
-void TMqttLink::LookAtTls()
-{
-    if (FConnected || !FRunning || FProbing)
-        return;
-    if (FProbe.joinable())
-        FProbe.join();
-    FProbing = true;
-    FProbe = std::thread([this] {
-        const TTlsProblem problem = FClient->ProbeSecure(KProbeWithin);
-        QMetaObject::invokeMethod(
-            this,
-            [this, problem] {
-                FProbing = false;
-                // Unreachable: the connection's own trouble says so; none: it is being made.
-                if (FConnected || problem == TTlsProblem::None ||
-                    problem == TTlsProblem::Unreachable)
-                    return;
-                FHandlers.Trouble(FClient->SecureProblemText(problem));
-            },
-            Qt::QueuedConnection);
-    });
-}
-
 TMqttLink::~TMqttLink()
 {
-    FLooking.stop();
+    delete FLookout; // before the client it probes
     End();
-    if (FProbe.joinable())
-        FProbe.join();
+}
+
+void TMqttLink::Trouble(const QString& cause)
+{
+    if (cause == FSaid)
+        return;
+    FSaid = cause;
+    LogLine((cause.endsWith(u'.') ? QStringLiteral("MQTT %1: %2 Se vuelve a intentar.")
+                                  : QStringLiteral("MQTT %1: %2; se vuelve a intentar"))
+                .arg(FName, cause));
 }
 
 bool TMqttLink::Refused(int rc, const QString& what) const

@@ -8,18 +8,16 @@
 // of its own (on a thread of its own) finds why, and says it as the outputs' MQTT targets do.
 
 #include "outputs/MqttClient.h"
+#include "timer/SecureLookout.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
-#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 class TMqttLink : public QObject
 {
@@ -28,8 +26,6 @@ public:
     struct THandlers
     {
         std::function<void()> Connected;
-        // Why the broker cannot be reached now, or was lost (in Spanish).
-        std::function<void(const QString& cause)> Trouble;
         std::function<void(const TMessage& message)> Received;
     };
 
@@ -56,19 +52,18 @@ private:
     // On the library's thread: the broker's answer, the end of a connection, what it sent.
     void Connected(int connack);
     void Disconnected(int rc);
-    // Looks, while the link is down, for why a secure connection is not made.
-    void LookAtTls();
+    // Says in the log what keeps the broker away, once for each new cause until connected again.
+    void Trouble(const QString& cause);
 
     QString FName;
     THandlers FHandlers;
     std::unique_ptr<TMqttClient> FClient;
     bool FRunning = false;
     bool FConnected = false;
+    QString FSaid; // the cause last said since the last connection
     // The message the broker acknowledged last, from the library's thread.
     std::mutex FAckLock;
     std::condition_variable FAcked;
     int FLastAcked = -1;
-    QTimer FLooking;
-    std::thread FProbe;
-    std::atomic<bool> FProbing{false};
+    TSecureLookout* FLookout = nullptr; // for an mqtts:// broker
 };

@@ -24,34 +24,14 @@
 // connection is made and made again (after 1 s, growing to 5 s) on libmosquitto's own thread,
 // and on every return every retained topic is published again.
 
-#include "frontend/Settings.h"
-#include "outputs/Targets.h"
+#include "timer/BaseClaim.h"
 #include "timer/MqttLink.h"
-#include "week/SchoolWeek.h"
+#include "timer/RemoteTopics.h"
 
 #include <QObject>
-#include <QStringList>
 
-#include <array>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <optional>
-
-struct TRemoteOptions
-{
-    QString Name; // the address as written, without a password
-    TMqttAddress Broker;
-    QString Base;
-    QString Discovery = QStringLiteral("homeassistant"); // empty: no discovery
-    QStringList Names;                                   // the six outputs' names
-};
-
-// The [timer] keys mqtt, discovery and names, with the settings file's password and authority;
-// none without mqtt. False with a one-line Spanish error naming the key.
-bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remote, QString& error);
-// The [timer] keys ParseRemote reads.
-QStringList RemoteKeys();
 
 class TRemote : public QObject
 {
@@ -69,36 +49,24 @@ public:
 
 private:
     void Connected();
-    // Whether this timer holds BASE, from what the broker keeps and what came back.
-    void Decide();
+    // Does what the claim on BASE asks.
+    void Act(TBaseClaim::TStep step);
     void Hold();
     QString ProbeTopic() const;
     // Where commands come: BASE/D0/set .. BASE/D5/set and BASE/set.
     QStringList SetTopics() const;
-    // Says in the log what keeps the broker away, once for each new cause until connected again.
-    void Trouble(const QString& cause);
     void Received(const TMqttLink::TMessage& message);
+    // A message on a set topic, or on the discovery's status.
+    void Asked(const TMqttLink::TMessage& message);
     void PublishOne(const QString& topic, const QByteArray& payload, bool retain = true);
     void PublishAll();
     void PublishDiscovery();
-    QString Node() const;
 
     TRemoteOptions FOptions;
     TCommand FCommand;
     TMqttLink* FLink = nullptr;
-    QString FSaid; // the cause last said since the last connection
-    enum class TRole
-    {
-        Undecided, // connected, the broker's retained topics not all in yet
-        Holder,
-        Aside // another timer holds BASE
-    };
-    TRole FRole = TRole::Undecided;
-    QString FIdentity;       // "user@host, proceso N"
-    QByteArray FHolder;      // BASE/titular as the broker keeps it
-    QByteArray FHolderState; // BASE/estado as the broker keeps it
+    TBaseClaim FClaim;
     bool FSaidAside = false;
     std::optional<TState> FState; // the last state given
-    std::array<QByteArray, OutputCount> FShownState;
-    std::array<QByteArray, OutputCount> FShownReason;
+    TStateTopics FShown;
 };

@@ -1,7 +1,7 @@
 #include "Sources.h"
 
 #include "frontend/Settings.h"
-#include "timer/Remote.h"
+#include "timer/RemoteTopics.h"
 
 #include <algorithm>
 

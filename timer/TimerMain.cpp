@@ -17,7 +17,7 @@
 #include "timer/Client.h"
 #include "timer/Control.h"
 #include "timer/HoldsStore.h"
-#include "timer/Remote.h"
+#include "timer/RemoteTopics.h"
 #include "timer/StatusText.h"
 #include "timer/WallTimer.h"
 

@@ -5,6 +5,7 @@
 #include "timer/Alarms.h"
 #include "timer/Control.h"
 #include "timer/FileWatch.h"
+#include "timer/Remote.h"
 #include "timer/ServiceNotice.h"
 #include "timer/StatusText.h"
 

@@ -16,7 +16,7 @@
 // keeps them.
 
 #include "outputs/Outputs.h"
-#include "timer/Remote.h"
+#include "timer/RemoteTopics.h"
 #include "timer/TimerCore.h"
 
 #include <QObject>

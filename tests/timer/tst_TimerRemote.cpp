@@ -1,8 +1,7 @@
 // prvardo-timer on the broker of the test run, as a school's Home Assistant or a phone sees it:
 // retained states, reasons and availability; commands on the set topics reaching a relay board on
-// a pseudo-terminal; garbage and a stale retained command changing nothing; discovery payloads
-// that Home Assistant takes for a switch, again when it announces itself; the last will when the
-// timer is killed.
+// a pseudo-terminal; garbage and a stale retained command changing nothing; discovery, again when
+// Home Assistant announces itself; the last will when the timer is killed.
 
 #include "core/ScheduleFile.h"
 #include "tests/support/CoreSupport.h"
@@ -12,9 +11,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -93,7 +89,8 @@ TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
     EXPECT_TRUE(WaitFor([&] { return !reasonOf(0).isEmpty(); }));
     const QString planned = reasonOf(0);
 
-    // Discovery: one switch per output, with what Home Assistant requires of an MQTT switch.
+    // Discovery: one switch per output (what each says is tried in-process), again when Home
+    // Assistant says it started.
     const auto configs = [&] {
         QStringList found;
         for (const QString& message : client.All())
@@ -103,20 +100,6 @@ TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
         return found;
     };
     ASSERT_TRUE(WaitFor([&] { return configs().size() == 6; }));
-    QStringList ids;
-    for (const QString& text : configs()) {
-        const QJsonObject config = QJsonDocument::fromJson(text.toUtf8()).object();
-        for (const char* key : {"command_topic", "state_topic", "unique_id", "name"})
-            EXPECT_TRUE(config.value(key).isString()) << key << " in " << text.toStdString();
-        EXPECT_EQ(config.value("availability").toArray().at(0).toObject().value("topic").toString(),
-                  base + "/estado");
-        EXPECT_FALSE(config.value("device").toObject().value("identifiers").toArray().isEmpty());
-        EXPECT_EQ(config.value("command_topic").toString(),
-                  config.value("state_topic").toString() + "/set");
-        ids << config.value("unique_id").toString();
-    }
-    ids.removeDuplicates();
-    EXPECT_EQ(ids.size(), 6) << "a unique id each";
     client.Publish(prefix + "/status", "online"); // Home Assistant started again
     EXPECT_TRUE(WaitFor([&] { return configs().size() == 12; })) << "published again";
 
@@ -132,8 +115,6 @@ TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
     } commands[] = {
         {b + "/D0/set", "OFF", 0x04, "/D0 OFF"},
         {b + "/D0/set", "auto", 0x05, "/D0 ON"},
-        {b + "/d3/set", "On", 0x0D, "/D3 ON"},
-        {b + "/D3/set", "AUTO", 0x05, "/D3 OFF"},
         {b + "/set", "{\"D2\": \"off\", \"until\": \"" + later.toUtf8() + "\"}", 0x01, "/D2 OFF"},
         {b + "/set", "{\"all\": \"auto\"}", 0x05, "/D2 ON"},
     };
@@ -147,23 +128,15 @@ TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
         }
     }
 
-    // Garbage on every set topic changes nothing: the next good command is the next byte.
+    // What is not a command changes nothing (which messages are, is tried in-process): the next
+    // good command is the next byte.
     const struct
     {
         std::string Topic;
         QByteArray Payload;
     } garbage[] = {
         {b + "/D0/set", "encender"},
-        {b + "/D0/set", ""},
-        {b + "/D9/set", "ON"},
-        {b + "/all/set", "OFF"},
-        {b + "/set", "{"},
-        {b + "/set", "[\"D2\", \"on\"]"},
         {b + "/set", "{\"D2\": \"quizá\"}"},
-        {b + "/set", "{\"D2\": true}"},
-        {b + "/set", "{\"D2\": \"on\", \"until\": \"ayer\"}"},
-        {b + "/set", "{\"until\": \"14:00\"}"},
-        {b + "/set", "{\"D0\": \"auto\", \"until\": \"" + later.toUtf8() + "\"}"},
     };
     const std::size_t before = board.Received().size();
     for (const auto& row : garbage)

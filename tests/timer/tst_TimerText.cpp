@@ -2,7 +2,7 @@
 // in the local time of whatever zone the machine is in. What it takes from its settings for the
 // school's broker.
 
-#include "timer/Remote.h"
+#include "timer/RemoteTopics.h"
 #include "timer/StatusText.h"
 
 #include <QTimeZone>

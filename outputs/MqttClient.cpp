@@ -11,6 +11,48 @@ namespace {
 constexpr int KQos = 1;
 constexpr int KVerifyPeer = 1; // OpenSSL's SSL_VERIFY_PEER
 
+// Sets `client` up for `broker` and `will`: empty when it could be; otherwise why not, as a
+// sentence with its remedy, and the library's `words`.
+QString SetUp(mosquitto* client, const TMqttAddress& broker, const TMqttClient::TWill& will,
+              const QString& address, QString& words)
+{
+    const auto refused = [&](int rc) {
+        words = MqttWords(rc, errno);
+        return rc != MOSQ_ERR_SUCCESS;
+    };
+    const QByteArray user = broker.User.toUtf8();
+    const QByteArray password = broker.Password.toUtf8();
+    if (!user.isEmpty() &&
+        refused(mosquitto_username_pw_set(client, user.constData(),
+                                          password.isEmpty() ? nullptr : password.constData())))
+        return QStringLiteral("El usuario o la contraseña del servidor MQTT %1 no se pueden usar. "
+                              "Compruébelos.")
+            .arg(address);
+    if (broker.Secure) {
+        const QByteArray caFile = QFile::encodeName(broker.CaFile);
+        const bool own = !caFile.isEmpty();
+        errno = 0;
+        int rc = mosquitto_tls_set(client, own ? caFile.constData() : nullptr,
+                                   own ? nullptr : SystemAuthorities, nullptr, nullptr, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_tls_opts_set(client, KVerifyPeer, nullptr, nullptr);
+        if (refused(rc))
+            return own ? QStringLiteral("No se puede leer la autoridad de certificación %1 (cafile "
+                                        "del archivo de configuración). Compruebe la ruta.")
+                             .arg(broker.CaFile)
+                       : QStringLiteral("No se pueden leer las autoridades de certificación del "
+                                        "sistema en %1. Instale el paquete ca-certificates.")
+                             .arg(SystemAuthorities);
+    }
+    if (!will.Topic.isEmpty() &&
+        refused(mosquitto_will_set(client, will.Topic.constData(), int(will.Payload.size()),
+                                   will.Payload.constData(), KQos, true)))
+        return QStringLiteral("El servidor MQTT %1 no tendría última voluntad en %2.")
+            .arg(address, QString::fromUtf8(will.Topic));
+    words.clear();
+    return {};
+}
+
 } // namespace
 
 void TMqttClient::TDeleter::operator()(mosquitto* client) const
@@ -32,47 +74,11 @@ TMqttClient::TMqttClient(const TMqttAddress& broker, THandlers handlers, const T
         return;
     }
     mosquitto* client = FClient.get();
-    const auto refused = [this](int rc, const QString& problem) {
-        if (rc == MOSQ_ERR_SUCCESS)
-            return false;
-        FProblem = problem;
-        FProblemWords = MqttWords(rc, errno);
+    FProblem = SetUp(client, broker, will, Address(), FProblemWords);
+    if (!FProblem.isEmpty()) {
         FClient.reset();
-        return true;
-    };
-    const QByteArray user = broker.User.toUtf8();
-    const QByteArray password = broker.Password.toUtf8();
-    if (!user.isEmpty() &&
-        refused(mosquitto_username_pw_set(client, user.constData(),
-                                          password.isEmpty() ? nullptr : password.constData()),
-                QStringLiteral("El usuario o la contraseña del servidor MQTT %1 no se pueden usar. "
-                               "Compruébelos.")
-                    .arg(Address())))
         return;
-    if (broker.Secure) {
-        const QByteArray caFile = QFile::encodeName(broker.CaFile);
-        const bool own = !caFile.isEmpty();
-        errno = 0;
-        int rc = mosquitto_tls_set(client, own ? caFile.constData() : nullptr,
-                                   own ? nullptr : SystemAuthorities, nullptr, nullptr, nullptr);
-        if (rc == MOSQ_ERR_SUCCESS)
-            rc = mosquitto_tls_opts_set(client, KVerifyPeer, nullptr, nullptr);
-        if (refused(rc, own ? QStringLiteral("No se puede leer la autoridad de certificación %1 "
-                                             "(cafile del archivo de configuración). Compruebe "
-                                             "la ruta.")
-                                  .arg(broker.CaFile)
-                            : QStringLiteral("No se pueden leer las autoridades de certificación "
-                                             "del sistema en %1. Instale el paquete "
-                                             "ca-certificates.")
-                                  .arg(SystemAuthorities)))
-            return;
     }
-    if (!will.Topic.isEmpty() &&
-        refused(mosquitto_will_set(client, will.Topic.constData(), int(will.Payload.size()),
-                                   will.Payload.constData(), KQos, true),
-                QStringLiteral("El servidor MQTT %1 no tendría última voluntad en %2.")
-                    .arg(Address(), QString::fromUtf8(will.Topic))))
-        return;
     // Commands and states are small and rare: each goes at once, not held back to fill a packet.
     mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(client, [](mosquitto*, void* self, int connack) {

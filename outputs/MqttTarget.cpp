@@ -34,6 +34,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -54,6 +55,76 @@ constexpr int KLongestPulse = 64800;
 QByteArray PulseValue(int seconds)
 {
     return QByteArray::number(seconds <= 11 ? seconds * 10 : seconds + 100);
+}
+
+// What a user reads when the broker at `address` refuses the connection (its CONNACK).
+QString RefusalText(int connack, const QString& address)
+{
+    if (connack == 4 || connack == 5) // bad user name or password; not authorised
+        return QString("El servidor MQTT %1 no acepta el usuario o la contraseña. Compruebe el "
+                       "usuario de la salida y la contraseña del archivo de configuración.")
+            .arg(address);
+    return QString("El servidor MQTT %1 rechaza la conexión (respuesta %2). Compruebe su "
+                   "configuración.")
+        .arg(address)
+        .arg(connack);
+}
+
+// What a user reads when the connection cannot be made (the library's `rc`, errno's `error`).
+QString UnreachableText(int rc, int error, const QString& address)
+{
+    if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_LOOKUP)
+        return QString("No se encuentra el servidor MQTT %1. Compruebe su nombre y la conexión "
+                       "a la red.")
+            .arg(address);
+    return QString("No se puede conectar con el servidor MQTT %1 (%2). Compruebe que está en "
+                   "marcha y que la dirección es la correcta.")
+        .arg(address, MqttCause(rc, error));
+}
+
+// The client's socket watched by the thread's event loop: what the broker sends is read at once,
+// and what the socket could not take is sent once it can. A read or write that fails ends the
+// watch and is given to `lost`.
+class TSocketWatch
+{
+public:
+    TSocketWatch(TMqttClient& client, std::function<void(int rc)> lost);
+    // Writes once the socket takes more, while the client has something to send.
+    void Want() { FWrite.setEnabled(FClient.WantsWrite()); }
+    void Stop()
+    {
+        FRead.setEnabled(false);
+        FWrite.setEnabled(false);
+    }
+
+private:
+    void Done(int rc);
+
+    TMqttClient& FClient;
+    std::function<void(int rc)> FLost;
+    QSocketNotifier FRead;
+    QSocketNotifier FWrite;
+};
+
+TSocketWatch::TSocketWatch(TMqttClient& client, std::function<void(int rc)> lost)
+    : FClient(client), FLost(std::move(lost)), FRead(client.Socket(), QSocketNotifier::Read),
+      FWrite(client.Socket(), QSocketNotifier::Write)
+{
+    FWrite.setEnabled(false);
+    QObject::connect(&FRead, &QSocketNotifier::activated, &FRead,
+                     [this] { Done(FClient.ReadSocket()); });
+    QObject::connect(&FWrite, &QSocketNotifier::activated, &FWrite,
+                     [this] { Done(FClient.WriteSocket()); });
+}
+
+void TSocketWatch::Done(int rc)
+{
+    if (rc == MOSQ_ERR_SUCCESS) {
+        Want();
+        return;
+    }
+    Stop();
+    FLost(rc);
 }
 
 class TMqttTarget final : public TOutputTarget
@@ -97,13 +168,10 @@ private:
     bool ReArm();
     milliseconds ReArmEvery() const { return milliseconds(FPulseTime * 1000 / 3); }
     QString Address() const { return TMqttClient::AddressOf(FBroker); }
-    // The socket watched by the thread's event loop: what the broker sends is read at once, and
-    // what the socket could not take is sent once it can.
-    void Watch();
-    void Readable();
-    void Writable();
+    // What is queued goes as soon as the socket takes it.
     void WantWrite();
-    void Disconnected(int rc);
+    // The connection went down, for `rc`.
+    void Down(int rc);
 
     TMqttAddress FBroker;
     std::array<QByteArray, OutputCount> FTopics;
@@ -113,8 +181,7 @@ private:
     Clock::time_point FArmed; // when the outputs that are on were last told ON
 
     std::unique_ptr<TMqttClient> FClient;
-    std::unique_ptr<QSocketNotifier> FReadable;
-    std::unique_ptr<QSocketNotifier> FWritable;
+    std::unique_ptr<TSocketWatch> FWatch;
     int FConnack = -1;          // the broker's answer to CONNECT; -1 until it came
     int FDisconnect = -1;       // why the connection went down; -1 while it is up
     int FUnacknowledged = 0;    // PUBLISHes still waiting for their PUBACK
@@ -140,7 +207,7 @@ bool TMqttTarget::Open()
     // The library calls these inside this target's own calls to it, on the target's thread.
     FClient = std::make_unique<TMqttClient>(
         FBroker, TMqttClient::THandlers{[this](int connack) { FConnack = connack; },
-                                        [this](int rc) { Disconnected(rc); },
+                                        [this](int rc) { Down(rc); },
                                         [this](int) {
                                             --FUnacknowledged;
                                             FAcknowledged = true;
@@ -180,101 +247,45 @@ bool TMqttTarget::Connect()
             return CannotConnect(rc);
     }
     if (FConnack == 0) {
-        Watch();
+        if (FClient->Socket() >= 0)
+            FWatch = std::make_unique<TSocketWatch>(*FClient, [this](int rc) { Down(rc); });
         // Before the first word: the plug times the ON that comes with it.
         return FPulseTime == 0 || SetPulseTime(PulseValue(FPulseTime));
     }
     const int refusal = FConnack;
     Close();
-    switch (refusal) {
-    case 4: // bad user name or password
-    case 5: // not authorised
-        return Fail(QString("El servidor MQTT %1 no acepta el usuario o la contraseña. Compruebe "
-                            "el usuario de la salida y la contraseña del archivo de configuración.")
-                        .arg(Address()));
-    default:
-        return Fail(QString("El servidor MQTT %1 rechaza la conexión (respuesta %2). Compruebe "
-                            "su configuración.")
-                        .arg(Address())
-                        .arg(refusal),
-                    QString::fromUtf8(mosquitto_connack_string(refusal)));
-    }
-}
-
-void TMqttTarget::Watch()
-{
-    const int socket = FClient->Socket();
-    if (socket < 0)
-        return;
-    FReadable = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
-    QObject::connect(FReadable.get(), &QSocketNotifier::activated, FReadable.get(),
-                     [this] { Readable(); });
-    FWritable = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Write);
-    FWritable->setEnabled(false);
-    QObject::connect(FWritable.get(), &QSocketNotifier::activated, FWritable.get(),
-                     [this] { Writable(); });
-}
-
-void TMqttTarget::Readable()
-{
-    const int rc = FClient->ReadSocket();
-    if (rc != MOSQ_ERR_SUCCESS && FDisconnect < 0)
-        FDisconnect = rc;
-    if (FDisconnect >= 0) {
-        // Lost: the next Service says so; the socket is not watched any more.
-        FReadable->setEnabled(false);
-        FWritable->setEnabled(false);
-        return;
-    }
-    WantWrite();
-}
-
-void TMqttTarget::Writable()
-{
-    const int rc = FClient->WriteSocket();
-    if (rc != MOSQ_ERR_SUCCESS && FDisconnect < 0)
-        FDisconnect = rc;
-    WantWrite();
+    return Fail(RefusalText(refusal, Address()),
+                refusal == 4 || refusal == 5
+                    ? QString()
+                    : QString::fromUtf8(mosquitto_connack_string(refusal)));
 }
 
 void TMqttTarget::WantWrite()
 {
-    if (FWritable)
-        FWritable->setEnabled(FDisconnect < 0 && FClient->WantsWrite());
+    if (FWatch && FDisconnect < 0)
+        FWatch->Want();
 }
 
-void TMqttTarget::Disconnected(int rc)
+void TMqttTarget::Down(int rc)
 {
-    FDisconnect = rc;
-    // The library closes the socket: it is not watched any more.
-    if (FReadable) {
-        FReadable->setEnabled(false);
-        FWritable->setEnabled(false);
-    }
+    // Lost: the next Service says so; the socket is not watched any more.
+    if (FDisconnect < 0 || rc != MOSQ_ERR_SUCCESS)
+        FDisconnect = rc;
+    if (FWatch)
+        FWatch->Stop();
 }
 
 bool TMqttTarget::CannotConnect(int rc)
 {
     const int error = errno;
-    const QString cause = MqttCause(rc, error);
     const QString words = MqttWords(rc, error);
-    if (FBroker.Secure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
-                           rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL)) {
-        const QString problem =
-            FClient->SecureProblemText(FClient->ProbeSecure(KConnectBound));
-        Close();
-        return Fail(problem, words);
-    }
+    const QString problem =
+        FBroker.Secure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
+                           rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL)
+            ? FClient->SecureProblemText(FClient->ProbeSecure(KConnectBound))
+            : UnreachableText(rc, error, Address());
     Close();
-    if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_LOOKUP)
-        return Fail(QString("No se encuentra el servidor MQTT %1. Compruebe su nombre y la "
-                            "conexión a la red.")
-                        .arg(Address()),
-                    words);
-    return Fail(QString("No se puede conectar con el servidor MQTT %1 (%2). Compruebe que está en "
-                        "marcha y que la dirección es la correcta.")
-                    .arg(Address(), cause),
-                words);
+    return Fail(problem, words);
 }
 
 bool TMqttTarget::Lost(int rc)
@@ -370,9 +381,8 @@ bool TMqttTarget::Delivered() const
 
 void TMqttTarget::Close()
 {
-    // The notifiers go before the socket they watch.
-    FReadable.reset();
-    FWritable.reset();
+    // The watch goes before the socket it watches.
+    FWatch.reset();
     if (FClient && FConnack == 0 && FDisconnect < 0)
         FClient->Disconnect();
     FClient.reset();

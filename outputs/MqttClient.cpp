@@ -90,15 +90,15 @@ TMqttClient::TMqttClient(const TMqttAddress& broker, THandlers handlers, const T
     mosquitto_publish_callback_set(client, [](mosquitto*, void* self, int mid) {
         static_cast<TMqttClient*>(self)->FHandlers.Acknowledged(mid);
     });
-    mosquitto_message_callback_set(client, [](mosquitto*, void* self,
-                                              const mosquitto_message* message) {
-        auto* owner = static_cast<TMqttClient*>(self);
-        if (owner->FHandlers.Received)
-            owner->FHandlers.Received(
-                {QString::fromUtf8(message->topic),
-                 QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
-                 message->retain});
-    });
+    mosquitto_message_callback_set(
+        client, [](mosquitto*, void* self, const mosquitto_message* message) {
+            auto* owner = static_cast<TMqttClient*>(self);
+            if (owner->FHandlers.Received)
+                owner->FHandlers.Received(
+                    {QString::fromUtf8(message->topic),
+                     QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
+                     message->retain});
+        });
 }
 
 TMqttClient::~TMqttClient() = default;

@@ -279,11 +279,10 @@ bool TMqttTarget::CannotConnect(int rc)
 {
     const int error = errno;
     const QString words = MqttWords(rc, error);
-    const QString problem =
-        FBroker.Secure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
-                           rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL)
-            ? FClient->SecureProblemText(FClient->ProbeSecure(KConnectBound))
-            : UnreachableText(rc, error, Address());
+    const QString problem = FBroker.Secure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
+                                               rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL)
+                                ? FClient->SecureProblemText(FClient->ProbeSecure(KConnectBound))
+                                : UnreachableText(rc, error, Address());
     Close();
     return Fail(problem, words);
 }

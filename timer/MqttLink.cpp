@@ -34,8 +34,7 @@ TMqttLink::TMqttLink(const TMqttAddress& broker, const QString& name, const QStr
             },
             [this](const TMessage& message) {
                 QMetaObject::invokeMethod(
-                    this, [this, message] { FHandlers.Received(message); },
-                    Qt::QueuedConnection);
+                    this, [this, message] { FHandlers.Received(message); }, Qt::QueuedConnection);
             }},
         TMqttClient::TWill{willTopic.toUtf8(), willPayload});
     // A client that cannot be set up as asked never connects: not without its TLS, nor its will.
@@ -47,11 +46,10 @@ TMqttLink::TMqttLink(const TMqttAddress& broker, const QString& name, const QStr
     const int rc = FClient->Connect(KKeepAlive);
     if (rc != MOSQ_ERR_SUCCESS) {
         const int error = errno;
-        Trouble(
-            QStringLiteral("%1 (%2)").arg(MqttCause(rc, error), MqttWords(rc, error)));
+        Trouble(QStringLiteral("%1 (%2)").arg(MqttCause(rc, error), MqttWords(rc, error)));
     }
-    FRunning = !Refused(FClient->StartThread(),
-                        QStringLiteral("no se puede poner en marcha la conexión"));
+    FRunning =
+        !Refused(FClient->StartThread(), QStringLiteral("no se puede poner en marcha la conexión"));
     if (broker.Secure)
         FLookout = new TSecureLookout(
             *FClient, [this] { return FRunning && !FConnected; },
@@ -85,8 +83,7 @@ void TMqttLink::Disconnected(int rc)
             const bool was = FConnected;
             FConnected = false;
             if (rc != 0 && was)
-                Trouble(
-                    QStringLiteral("se perdió la conexión (%1)").arg(MqttWords(rc, 0)));
+                Trouble(QStringLiteral("se perdió la conexión (%1)").arg(MqttWords(rc, 0)));
         },
         Qt::QueuedConnection);
 }

@@ -28,11 +28,11 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
     : QObject(parent), FOptions(std::move(options)), FCommand(std::move(command)),
       FClaim(Identity()), FShown(FOptions.Base)
 {
-    FLink = new TMqttLink(
-        FOptions.Broker, FOptions.Name, FOptions.Base + QStringLiteral("/estado"), "offline",
-        {[this] { Connected(); },
-         [this](const TMqttLink::TMessage& message) { Received(message); }},
-        this);
+    FLink = new TMqttLink(FOptions.Broker, FOptions.Name, FOptions.Base + QStringLiteral("/estado"),
+                          "offline",
+                          {[this] { Connected(); },
+                           [this](const TMqttLink::TMessage& message) { Received(message); }},
+                          this);
 }
 
 TRemote::~TRemote()
@@ -78,8 +78,7 @@ void TRemote::PublishDiscovery()
 {
     if (FOptions.Discovery.isEmpty())
         return;
-    for (const auto& [topic, config] :
-         DiscoveryConfigs(FOptions, QStringLiteral(PRVARDO_VERSION)))
+    for (const auto& [topic, config] : DiscoveryConfigs(FOptions, QStringLiteral(PRVARDO_VERSION)))
         PublishOne(topic, config);
 }
 

@@ -85,11 +85,8 @@ std::vector<std::pair<QString, QByteArray>> DiscoveryConfigs(const TRemoteOption
 {
     const QString node = Node(options.Base);
     const QJsonObject device{
-        {"identifiers", QJsonArray{node}},
-        {"name", "PrVardo"},
-        {"model", "prvardo-timer"},
-        {"manufacturer", "PrVardo"},
-        {"sw_version", version},
+        {"identifiers", QJsonArray{node}}, {"name", "PrVardo"},     {"model", "prvardo-timer"},
+        {"manufacturer", "PrVardo"},       {"sw_version", version},
     };
     std::vector<std::pair<QString, QByteArray>> configs;
     for (int n = 0; n < OutputCount; ++n) {

@@ -41,8 +41,7 @@ void TSecureLookout::Look()
             [this, problem] {
                 FProbing = false;
                 // None: the connection is being made.
-                if (FDown() && problem != TTlsProblem::None &&
-                    problem != TTlsProblem::Unreachable)
+                if (FDown() && problem != TTlsProblem::None && problem != TTlsProblem::Unreachable)
                     FFound(FClient.SecureProblemText(problem));
             },
             Qt::QueuedConnection);

@@ -4,8 +4,8 @@
 #include "timer/StatusText.h"
 
 TTimerCore::TTimerCore(TSources sources, std::vector<THold> holds, const QDateTime& now,
-                       QTimeZone zone)
-    : FSources(std::move(sources)), FHolds(std::move(holds)), FZone(std::move(zone))
+                       const QTimeZone& zone)
+    : FSources(std::move(sources)), FHolds(std::move(holds)), FZone(zone)
 {
     ResolveHolds(FSources.Week, FHolds, FZone);
     DropEndedHolds(FHolds, now);

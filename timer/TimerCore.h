@@ -22,7 +22,8 @@ class TTimerCore
 {
 public:
     // Follows `sources` with the holds of the last run, less those ended by `now`.
-    TTimerCore(TSources sources, std::vector<THold> holds, const QDateTime& now, QTimeZone zone);
+    TTimerCore(TSources sources, std::vector<THold> holds, const QDateTime& now,
+               const QTimeZone& zone);
 
     // The state at `now`, after dropping the holds ended by then (the store keeps what is left);
     // a line in the log when its word is not the last one turned.

@@ -125,8 +125,7 @@ private:
     {
         const QDateTime now = QDateTime::currentDateTime();
         if (request.split(' ').value(0) == "status")
-            return StatusText(FCore.Sources(), FCore.Holds(), FOutputs.Health(), now,
-                              FCore.Zone())
+            return StatusText(FCore.Sources(), FCore.Holds(), FOutputs.Health(), now, FCore.Zone())
                 .toUtf8();
         THoldRequest hold;
         if (!ParseHoldRequestLine(request, hold))

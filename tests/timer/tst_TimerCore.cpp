@@ -82,8 +82,8 @@ TEST_F(TimerCore, AStartTakesTheHoldsOfTheLastRunThatHaveNotEnded)
 {
     {
         TTimerCore run(Week(8), {}, At(7), Zone);
-        run.Hold(Request(1, true, At(10)), At(7));      // D1 on until 10:00
-        run.Hold(Request(0, false), At(7));             // D0 off until the plan's 08:00
+        run.Hold(Request(1, true, At(10)), At(7)); // D1 on until 10:00
+        run.Hold(Request(0, false), At(7));        // D0 off until the plan's 08:00
         run.Keep();
     }
     const struct

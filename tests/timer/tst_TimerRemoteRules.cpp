@@ -69,8 +69,8 @@ TEST(TimerRemoteRules, WhatASetTopicAsksFor)
                                    row.Payload, row.Retained};
         THoldRequest request;
         QString why;
-        const bool taken = ParseRemoteCommand(QStringLiteral("aula/2"), message, Now, Zone,
-                                              request, why);
+        const bool taken =
+            ParseRemoteCommand(QStringLiteral("aula/2"), message, Now, Zone, request, why);
         EXPECT_EQ(taken, row.Outputs != 0) << why.toStdString();
         if (!taken) {
             EXPECT_FALSE(why.isEmpty());
@@ -90,7 +90,7 @@ TEST(TimerRemoteRules, DiscoveryGivesEachOutputAsASwitch)
     options.Base = QStringLiteral("centro/aula 2");
     options.Discovery = QStringLiteral("ha");
     options.Names = {QStringLiteral("Proyector"), QStringLiteral("Luz"), QStringLiteral("Estufa"),
-                     QStringLiteral("D3"), QStringLiteral("D4"), QStringLiteral("D5")};
+                     QStringLiteral("D3"),        QStringLiteral("D4"),  QStringLiteral("D5")};
     const auto configs = DiscoveryConfigs(options, QStringLiteral("1.0"));
     ASSERT_EQ(configs.size(), std::size_t(OutputCount));
     std::set<QString> ids;
@@ -102,7 +102,8 @@ TEST(TimerRemoteRules, DiscoveryGivesEachOutputAsASwitch)
         EXPECT_EQ(topic.count(u'/'), 4) << "the node id is one level";
         const QJsonObject config = QJsonDocument::fromJson(text).object();
         EXPECT_EQ(config.value("name").toString(), options.Names[n]);
-        EXPECT_EQ(config.value("state_topic").toString(), options.Base + QStringLiteral("/D%1").arg(n));
+        EXPECT_EQ(config.value("state_topic").toString(),
+                  options.Base + QStringLiteral("/D%1").arg(n));
         EXPECT_EQ(config.value("command_topic").toString(),
                   config.value("state_topic").toString() + "/set");
         EXPECT_EQ(config.value("availability").toArray().at(0).toObject().value("topic").toString(),
@@ -140,21 +141,24 @@ TEST(TimerRemoteRules, OneTimerHoldsBase)
           {"state", "online", S::Stay},
           {"probe", {}, S::StandBy},
           {"state", "offline", S::Take}}},
-        {"held by another that is offline", {{"holder", "b@aula, proceso 9", S::Stay},
-                                             {"state", "offline", S::Stay},
-                                             {"probe", {}, S::Take}}},
+        {"held by another that is offline",
+         {{"holder", "b@aula, proceso 9", S::Stay},
+          {"state", "offline", S::Stay},
+          {"probe", {}, S::Take}}},
         {"held by this timer before its connection was lost",
          {{"holder", "m@aula, proceso 5", S::Stay},
           {"state", "online", S::Stay},
           {"probe", {}, S::Take}}},
-        {"taken at once by one after it", {{"probe", {}, S::Take},
-                                           {"holder", "z@aula, proceso 1", S::Insist},
-                                           {"holder", "m@aula, proceso 5", S::Stay}}},
-        {"taken at once by one before it", {{"probe", {}, S::Take},
-                                            {"holder", "a@aula, proceso 1", S::Leave},
-                                            {"state", "online", S::StandBy}}},
-        {"the last will of a timer that stood by", {{"probe", {}, S::Take},
-                                                    {"state", "offline", S::Answer}}},
+        {"taken at once by one after it",
+         {{"probe", {}, S::Take},
+          {"holder", "z@aula, proceso 1", S::Insist},
+          {"holder", "m@aula, proceso 5", S::Stay}}},
+        {"taken at once by one before it",
+         {{"probe", {}, S::Take},
+          {"holder", "a@aula, proceso 1", S::Leave},
+          {"state", "online", S::StandBy}}},
+        {"the last will of a timer that stood by",
+         {{"probe", {}, S::Take}, {"state", "offline", S::Answer}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);

@@ -49,14 +49,6 @@ constexpr int KKeepAlive = 5;
 constexpr milliseconds KConnectBound{3000};
 // The longest single turn of the loop while Open or Flush wait.
 constexpr milliseconds KLoopSlice{50};
-// The value Tasmota takes for a pulse time: tenths of a second up to 11.1 s, then whole seconds
-// plus 100 (30 s is 130), up to 64900.
-constexpr int KLongestPulse = 64800;
-QByteArray PulseValue(int seconds)
-{
-    return QByteArray::number(seconds <= 11 ? seconds * 10 : seconds + 100);
-}
-
 // What a user reads when the broker at `address` refuses the connection (its CONNACK).
 QString RefusalText(int connack, const QString& address)
 {
@@ -80,6 +72,83 @@ QString UnreachableText(int rc, int error, const QString& address)
     return QString("No se puede conectar con el servidor MQTT %1 (%2). Compruebe que está en "
                    "marcha y que la dirección es la correcta.")
         .arg(address, MqttCause(rc, error));
+}
+
+// The plugs' command topics, cmnd/TOPIC/POWERn or cmnd/Tn/POWER, and their pulse time
+// (pulsetime = SECONDS): Tasmota's PulseTime on each output's plug, set at connect and cleared at a
+// clean end, the outputs that are on told ON again at a third of it.
+class TPlugs
+{
+public:
+    using TPublish = std::function<bool(const QByteArray& topic, const QByteArray& payload)>;
+
+    explicit TPlugs(const TMqttAddress& address);
+    const QByteArray& Power(int output) const { return FPower[std::size_t(output)]; }
+    QString Topics() const;
+    milliseconds ServiceWithin() const { return FSeconds > 0 ? Every() / 4 : milliseconds(0); }
+    // At connect, before the first word: each plug's pulse time.
+    bool Arm(const TPublish& publish) const
+    {
+        return FSeconds == 0 || Set(Value(FSeconds), publish);
+    }
+    // At a clean end: none again, so that the plug's own button switches for good.
+    bool Disarm(const TPublish& publish) const { return FSeconds == 0 || Set("0", publish); }
+    // The first word is out: the pulse time runs from now.
+    void Started() { FArmed = Clock::now(); }
+    // The outputs on in `word` told ON again, once a third of the time has passed.
+    bool ReArm(int word, const TPublish& publish);
+
+private:
+    // The value Tasmota takes: tenths of a second up to 11.1 s, then whole seconds plus 100 (30 s
+    // is 130), up to 64900.
+    static QByteArray Value(int seconds)
+    {
+        return QByteArray::number(seconds <= 11 ? seconds * 10 : seconds + 100);
+    }
+    bool Set(const QByteArray& value, const TPublish& publish) const;
+    milliseconds Every() const { return milliseconds(FSeconds * 1000 / 3); }
+
+    static constexpr int KLongest = 64800;
+    std::array<QByteArray, OutputCount> FPower;
+    std::array<QByteArray, OutputCount> FPulse;
+    int FSeconds;
+    Clock::time_point FArmed; // when the outputs that are on were last told ON
+};
+
+TPlugs::TPlugs(const TMqttAddress& address) : FSeconds(std::clamp(address.PulseTime, 0, KLongest))
+{
+    for (std::size_t n = 0; n < OutputCount; ++n) {
+        const bool six = address.Topics.size() == OutputCount;
+        const QByteArray prefix = "cmnd/" + address.Topics.value(six ? int(n) : 0).toUtf8();
+        const QByteArray number = six ? QByteArray() : QByteArray::number(int(n) + 1);
+        FPower[n] = prefix + "/POWER" + number;
+        FPulse[n] = prefix + "/PulseTime" + number;
+    }
+}
+
+QString TPlugs::Topics() const
+{
+    QStringList topics;
+    for (const QByteArray& topic : FPower)
+        topics << QString::fromUtf8(topic);
+    return topics.join(u',');
+}
+
+bool TPlugs::Set(const QByteArray& value, const TPublish& publish) const
+{
+    return std::all_of(FPulse.begin(), FPulse.end(),
+                       [&](const QByteArray& topic) { return publish(topic, value); });
+}
+
+bool TPlugs::ReArm(int word, const TPublish& publish)
+{
+    if (FSeconds == 0 || word <= 0 || Clock::now() - FArmed < Every())
+        return true;
+    FArmed = Clock::now();
+    for (int n = 0; n < OutputCount; ++n)
+        if ((word & (1 << n)) != 0 && !publish(Power(n), "ON"))
+            return false;
+    return true;
 }
 
 // The client's socket watched by the thread's event loop: what the broker sends is read at once,
@@ -142,16 +211,10 @@ public:
     void Close() override;
     bool Delivered() const override;
     void Leave() override;
-    milliseconds ServiceWithin() const override
-    {
-        return FPulseTime > 0 ? ReArmEvery() / 4 : milliseconds(0);
-    }
+    milliseconds ServiceWithin() const override { return FPlugs.ServiceWithin(); }
     QString LockKey() const override
     {
-        QStringList topics;
-        for (const QByteArray& topic : FTopics)
-            topics << QString::fromUtf8(topic);
-        return QStringLiteral("mqtt:%1/%2").arg(Address().toLower(), topics.join(u','));
+        return QStringLiteral("mqtt:%1/%2").arg(Address().toLower(), FPlugs.Topics());
     }
 
 private:
@@ -163,10 +226,8 @@ private:
     bool Lost(int rc);
     // One message, counted until its PUBACK; false with Error() set when the client refuses it.
     bool Publish(const QByteArray& topic, const QByteArray& payload);
-    // Every plug's pulse time set to `value`; the outputs that are on told ON again.
-    bool SetPulseTime(const QByteArray& value);
-    bool ReArm();
-    milliseconds ReArmEvery() const { return milliseconds(FPulseTime * 1000 / 3); }
+    // What Publish and the plugs' pulse times send: gone once the socket takes it.
+    bool Sent();
     QString Address() const { return TMqttClient::AddressOf(FBroker); }
     // What is queued goes as soon as the socket takes it.
     void WantWrite();
@@ -174,11 +235,9 @@ private:
     void Down(int rc);
 
     TMqttAddress FBroker;
-    std::array<QByteArray, OutputCount> FTopics;
-    std::array<QByteArray, OutputCount> FPulseTopics;
-    int FPulseTime;
-    int FWord = -1;           // the word written last on this connection
-    Clock::time_point FArmed; // when the outputs that are on were last told ON
+    TPlugs FPlugs;
+    TPlugs::TPublish FPublish;
+    int FWord = -1; // the word written last on this connection
 
     std::unique_ptr<TMqttClient> FClient;
     std::unique_ptr<TSocketWatch> FWatch;
@@ -189,16 +248,11 @@ private:
 };
 
 TMqttTarget::TMqttTarget(const QString& name, const TMqttAddress& address)
-    : TOutputTarget(name), FBroker(address),
-      FPulseTime(std::clamp(address.PulseTime, 0, KLongestPulse))
+    : TOutputTarget(name), FBroker(address), FPlugs(address),
+      FPublish([this](const QByteArray& topic, const QByteArray& payload) {
+          return Publish(topic, payload);
+      })
 {
-    for (int n = 0; n < OutputCount; ++n) {
-        const bool six = address.Topics.size() == OutputCount;
-        const QByteArray prefix = "cmnd/" + address.Topics.value(six ? n : 0).toUtf8();
-        const QByteArray number = six ? QByteArray() : QByteArray::number(n + 1);
-        FTopics[n] = prefix + "/POWER" + number;
-        FPulseTopics[n] = prefix + "/PulseTime" + number;
-    }
 }
 
 bool TMqttTarget::Open()
@@ -250,7 +304,7 @@ bool TMqttTarget::Connect()
         if (FClient->Socket() >= 0)
             FWatch = std::make_unique<TSocketWatch>(*FClient, [this](int rc) { Down(rc); });
         // Before the first word: the plug times the ON that comes with it.
-        return FPulseTime == 0 || SetPulseTime(PulseValue(FPulseTime));
+        return FPlugs.Arm(FPublish) && Sent();
     }
     const int refusal = FConnack;
     Close();
@@ -313,40 +367,26 @@ bool TMqttTarget::Write(std::uint8_t word, int previous)
         const int bit = 1 << n;
         if (previous >= 0 && ((word ^ previous) & bit) == 0)
             continue;
-        if (!Publish(FTopics[n], (word & bit) != 0 ? "ON" : "OFF"))
+        if (!Publish(FPlugs.Power(n), (word & bit) != 0 ? "ON" : "OFF"))
             return false;
     }
     if (FWord < 0)
-        FArmed = Clock::now();
+        FPlugs.Started();
     FWord = word;
-    WantWrite();
-    return FDisconnect < 0 || Lost(FDisconnect);
+    return Sent();
 }
 
-bool TMqttTarget::SetPulseTime(const QByteArray& value)
+bool TMqttTarget::Sent()
 {
-    for (const QByteArray& topic : FPulseTopics)
-        if (!Publish(topic, value))
-            return false;
     WantWrite();
     return FDisconnect < 0 || Lost(FDisconnect);
-}
-
-bool TMqttTarget::ReArm()
-{
-    FArmed = Clock::now();
-    for (int n = 0; n < OutputCount; ++n)
-        if ((FWord & (1 << n)) != 0 && !Publish(FTopics[n], "ON"))
-            return false;
-    WantWrite();
-    return true;
 }
 
 bool TMqttTarget::Service()
 {
     if (!FClient)
         return Lost(MOSQ_ERR_NO_CONN);
-    if (FPulseTime > 0 && FWord > 0 && Clock::now() - FArmed >= ReArmEvery() && !ReArm())
+    if (!FPlugs.ReArm(FWord, FPublish))
         return false;
     const int rc = FClient->Turn(milliseconds(0));
     WantWrite();
@@ -357,9 +397,8 @@ bool TMqttTarget::Service()
 
 void TMqttTarget::Leave()
 {
-    // The plug's own button switches for good again.
-    if (FClient && FPulseTime > 0 && FDisconnect < 0)
-        SetPulseTime("0");
+    if (FClient && FDisconnect < 0 && FPlugs.Disarm(FPublish))
+        WantWrite();
 }
 
 void TMqttTarget::Flush(Clock::time_point deadline)

@@ -120,6 +120,116 @@ std::uint32_t Bytes(pa_usec_t usec, const pa_sample_spec& sample)
         std::max<std::size_t>(pa_usec_to_bytes(usec, &sample), pa_frame_size(&sample)));
 }
 
+// How far playback has got, from the server's timing reports: stream bytes written and played,
+// counted from the open or the reset (the lead silence included), and what is ahead of the
+// speaker.
+class TPlayEstimate
+{
+public:
+    explicit TPlayEstimate(const pa_sample_spec& sample) : FSample(sample) {}
+
+    std::uint64_t Written() const { return FWritten; }
+    std::uint64_t Played() const { return FPlayed; }
+    void Wrote(std::size_t bytes) { FWritten += bytes; }
+    // Nothing written or played any more (a reset).
+    void Reset()
+    {
+        FWritten = FPlayed = FDrainEnd = 0;
+        FAheadKnown = false;
+    }
+    // The stream was corked or uncorked: a corked stream is taken back from the sink, and a timing
+    // report asked for before tells nothing of what plays now.
+    void CorkChanged()
+    {
+        FDrainEnd = 0;
+        ++FCorkChanges;
+        FAheadKnown = false;
+    }
+    // A timing report is asked for now.
+    void Asking() { FAsked = FCorkChanges; }
+
+    // What has been played is everything written but what the last timing update showed still
+    // ahead of the speaker: the stream's queue (write index - read index) and the sink's latency.
+    // An update only gets staler, so a block may come back late, never before it was played.
+    // Once the queue is empty the sink's latency never reaches zero in an update (the sink
+    // always renders a little ahead); what it held when the queue was found empty plays out at
+    // the sink's pace, its last byte when that latency has passed. (A sink that holds a quarter
+    // of a second, as a Bluetooth speaker does, would otherwise give its blocks back only then,
+    // all at once, and the output would seem to hold more than it does.)
+    void Update(const pa_timing_info& timing, bool corked, pa_usec_t now)
+    {
+        const std::uint64_t queued = static_cast<std::uint64_t>(
+            std::max<std::int64_t>(timing.write_index - timing.read_index, 0));
+        const std::uint64_t ahead = queued + pa_usec_to_bytes(timing.sink_usec, &FSample);
+        FPlayed = std::max(FPlayed, FWritten > ahead ? FWritten - ahead : 0);
+        if (queued == 0 && !corked && FDrainEnd != FWritten) {
+            FDrainEnd = FWritten;
+            FDrainDue = now + timing.sink_usec;
+        }
+        if (FDrainEnd > FPlayed) {
+            const std::uint64_t held =
+                FDrainDue > now ? pa_usec_to_bytes(FDrainDue - now, &FSample) : 0;
+            FPlayed = std::max(FPlayed, FDrainEnd > held ? FDrainEnd - held : 0);
+        }
+    }
+
+    // What was ahead of the speaker (the stream's queue and the sink's latency) when the report
+    // asked for last was current, and what had been written by then; a report asked for before
+    // the last cork change is not taken.
+    void Note(const pa_timing_info& timing, bool corked, pa_usec_t now)
+    {
+        if (FAsked != FCorkChanges)
+            return;
+        FAheadKnown = true;
+        FAheadRunning = timing.playing != 0 && !corked;
+        FAheadBytes = static_cast<std::uint64_t>(
+                          std::max<std::int64_t>(timing.write_index - timing.read_index, 0)) +
+                      pa_usec_to_bytes(timing.sink_usec, &FSample);
+        FAheadWritten = FWritten;
+        FAheadAt = now - std::min(now, pa_timeval_age(&timing.timestamp));
+    }
+
+    bool AheadKnown() const { return FAheadKnown; }
+    // What is ahead of the speaker now: what was ahead at the last report less what has played
+    // since at the sample rate (nothing while the stream was not running), and what was written
+    // after it.
+    pa_usec_t Ahead(pa_usec_t now) const
+    {
+        const std::uint64_t played =
+            FAheadRunning && now > FAheadAt ? pa_usec_to_bytes(now - FAheadAt, &FSample) : 0;
+        const std::uint64_t left = FAheadBytes > played ? FAheadBytes - played : 0;
+        return pa_bytes_to_usec(left + (FWritten - FAheadWritten), &FSample);
+    }
+
+    // How long until the stream byte before `end` should have been played, for the next look
+    // (within MinCheck and MaxCheck unless the drain says when).
+    pa_usec_t DueIn(std::uint64_t end, pa_usec_t now) const
+    {
+        if (end <= FDrainEnd) {
+            const pa_usec_t due =
+                FDrainDue - std::min(FDrainDue, pa_bytes_to_usec(FDrainEnd - end, &FSample));
+            return std::max(due > now ? due - now : 0, MinCheck);
+        }
+        if (end > FPlayed)
+            return std::clamp(pa_bytes_to_usec(end - FPlayed, &FSample), MinCheck, MaxCheck);
+        return MinCheck;
+    }
+
+private:
+    pa_sample_spec FSample;
+    std::uint64_t FWritten = 0;
+    std::uint64_t FPlayed = 0;
+    std::uint64_t FDrainEnd = 0; // everything written up to here has been played by FDrainDue
+    pa_usec_t FDrainDue = 0;
+    std::uint32_t FCorkChanges = 0;
+    std::uint32_t FAsked = 0; // FCorkChanges when the report in flight was asked for
+    bool FAheadKnown = false;
+    bool FAheadRunning = false; // the stream was playing then, not underrun or corked
+    std::uint64_t FAheadBytes = 0;
+    std::uint64_t FAheadWritten = 0;
+    pa_usec_t FAheadAt = 0;
+};
+
 } // namespace
 
 // One open handle (or one being opened). Its fields are read and written with the main-loop lock
@@ -136,7 +246,7 @@ struct TPulseAudioDriver::TStream
 
     TStream(TPulseAudioDriver& driver, TDirection dir, HWND window, const pa_sample_spec& sample)
         : Driver(driver), Dir(dir), Window(window), Sample(sample),
-          FrameBytes(pa_frame_size(&sample))
+          FrameBytes(pa_frame_size(&sample)), Estimate(sample)
     {
         pa_cvolume_reset(&Sent, sample.channels);
     }
@@ -176,20 +286,8 @@ struct TPulseAudioDriver::TStream
     // reset and include the lead silence.
     std::deque<TOutBlock> Playing;
     std::vector<std::uint8_t> Carry; // the start of a frame split between two headers
-    std::uint64_t Written = 0;
-    std::uint64_t Played = 0;
-    std::uint64_t DonePlayed = 0; // bytes of the headers given back as played
-    std::uint64_t DrainEnd = 0;   // everything written up to here has been played by DrainDue
-    pa_usec_t DrainDue = 0;
-    // What was ahead of the speaker (the stream's queue and the sink's latency) when the last
-    // timing update was current, and what had been written by then.
-    bool AheadKnown = false;
-    std::uint32_t CorkChanges = 0;
-    std::uint32_t TimingAsked = 0; // CorkChanges when the timing report in flight was asked for
-    bool AheadRunning = false;     // the stream was playing then, not underrun or corked
-    std::uint64_t AheadBytes = 0;
-    std::uint64_t AheadWritten = 0;
-    pa_usec_t AheadAt = 0;
+    std::uint64_t DonePlayed = 0;    // bytes of the headers given back as played
+    TPlayEstimate Estimate;
     bool Primed = false; // lead silence written; the stream may run
     bool Paused = false;
     pa_time_event* Check = nullptr;
@@ -229,9 +327,7 @@ struct TPulseAudioDriver::TStream
         if (Corked == corked || Lost())
             return;
         Corked = corked;
-        DrainEnd = 0;  // a corked stream is taken back from the sink
-        ++CorkChanges; // a timing report asked for before tells nothing of what plays now
-        AheadKnown = false;
+        Estimate.CorkChanged();
         Forget(pa_stream_cork(Stream, corked ? 1 : 0, nullptr, nullptr));
         if (!corked)
             ArmCheck();
@@ -323,7 +419,7 @@ struct TPulseAudioDriver::TStream
             if (pa_stream_write(Stream, Carry.data(), Carry.size(), nullptr, 0, PA_SEEK_RELATIVE) <
                 0)
                 return false;
-            Written += Carry.size();
+            Estimate.Wrote(Carry.size());
             Carry.clear();
         }
         const std::size_t whole = size - size % FrameBytes;
@@ -331,7 +427,7 @@ struct TPulseAudioDriver::TStream
         // as soon as it has been played, whatever the server still holds.
         if (whole > 0 && pa_stream_write(Stream, data, whole, nullptr, 0, PA_SEEK_RELATIVE) < 0)
             return false;
-        Written += whole;
+        Estimate.Wrote(whole);
         Carry.assign(data + whole, data + size);
         return true;
     }
@@ -342,7 +438,7 @@ struct TPulseAudioDriver::TStream
         for (TOutBlock& block : Playing) {
             if (block.Sent)
                 continue;
-            const std::uint64_t ahead = Written - Played;
+            const std::uint64_t ahead = Estimate.Written() - Estimate.Played();
             if (ahead > 0 && ahead + block.Header->dwBufferLength > MaxAhead)
                 break;
             bool taken = true;
@@ -352,7 +448,7 @@ struct TPulseAudioDriver::TStream
                 taken = Write(silence.data(), silence.size());
                 Primed = true;
             }
-            block.Begin = Written;
+            block.Begin = Estimate.Written();
             taken = taken && Write(reinterpret_cast<const std::uint8_t*>(block.Header->lpData),
                                    block.Header->dwBufferLength);
             if (!taken) {
@@ -360,7 +456,7 @@ struct TPulseAudioDriver::TStream
                 MarkLost(MMSYSERR_NODRIVER);
                 return;
             }
-            block.End = Written;
+            block.End = Estimate.Written();
             block.Sent = true;
         }
         // A new stream (or one just reset) stays corked until it has something to play, so it
@@ -368,34 +464,24 @@ struct TPulseAudioDriver::TStream
         SetCorked(!Primed || Paused);
     }
 
-    // What has been played is everything written but what the last timing update showed still
-    // ahead of the speaker: the stream's queue (write index - read index) and the sink's latency.
-    // An update only gets staler, so a block may come back late, never before it was played.
-    // Once the queue is empty the sink's latency never reaches zero in an update (the sink
-    // always renders a little ahead); what it held when the queue was found empty plays out at
-    // the sink's pace, its last byte when that latency has passed. (A sink that holds a quarter of
-    // a second, as a Bluetooth speaker does, would otherwise give its blocks back only then, all
-    // at once, and the output would seem to hold more than it does.)
-    void UpdatePlayed()
+    // The latest timing report, or none when it cannot be read.
+    const pa_timing_info* TimingInfo() const
     {
         const pa_timing_info* timing = Lost() ? nullptr : pa_stream_get_timing_info(Stream);
-        if (timing == nullptr || timing->write_index_corrupt || timing->read_index_corrupt)
+        return timing == nullptr || timing->write_index_corrupt || timing->read_index_corrupt
+                   ? nullptr
+                   : timing;
+    }
+
+    // Gives back the headers played by now.
+    void UpdatePlayed()
+    {
+        const pa_timing_info* timing = TimingInfo();
+        if (timing == nullptr)
             return;
-        const pa_usec_t now = pa_rtclock_now();
-        const std::uint64_t queued = static_cast<std::uint64_t>(
-            std::max<std::int64_t>(timing->write_index - timing->read_index, 0));
-        const std::uint64_t ahead = queued + pa_usec_to_bytes(timing->sink_usec, &Sample);
-        Played = std::max(Played, Written > ahead ? Written - ahead : 0);
-        if (queued == 0 && !Corked && DrainEnd != Written) {
-            DrainEnd = Written;
-            DrainDue = now + timing->sink_usec;
-        }
-        if (DrainEnd > Played) {
-            const std::uint64_t held =
-                DrainDue > now ? pa_usec_to_bytes(DrainDue - now, &Sample) : 0;
-            Played = std::max(Played, DrainEnd > held ? DrainEnd - held : 0);
-        }
-        while (!Playing.empty() && Playing.front().Sent && Playing.front().End <= Played) {
+        Estimate.Update(*timing, Corked, pa_rtclock_now());
+        while (!Playing.empty() && Playing.front().Sent &&
+               Playing.front().End <= Estimate.Played()) {
             WAVEHDR* header = Playing.front().Header;
             DonePlayed += header->dwBufferLength;
             Playing.pop_front();
@@ -405,44 +491,17 @@ struct TPulseAudioDriver::TStream
 
     void AskTiming()
     {
-        TimingAsked = CorkChanges;
+        Estimate.Asking();
         Timing.reset(pa_stream_update_timing_info(Stream, &TStream::TimingUpdated, this));
-    }
-
-    void NoteAhead()
-    {
-        const pa_timing_info* timing = Lost() ? nullptr : pa_stream_get_timing_info(Stream);
-        if (TimingAsked != CorkChanges || timing == nullptr || timing->write_index_corrupt ||
-            timing->read_index_corrupt)
-            return;
-        AheadKnown = true;
-        AheadRunning = timing->playing != 0 && !Corked;
-        AheadBytes = static_cast<std::uint64_t>(
-                         std::max<std::int64_t>(timing->write_index - timing->read_index, 0)) +
-                     pa_usec_to_bytes(timing->sink_usec, &Sample);
-        AheadWritten = Written;
-        const pa_usec_t now = pa_rtclock_now();
-        AheadAt = now - std::min(now, pa_timeval_age(&timing->timestamp));
-    }
-
-    // What is ahead of the speaker now: what was ahead at the last update less what has played
-    // since at the sample rate (nothing while the stream was not running), and what was written
-    // after it.
-    pa_usec_t Ahead() const
-    {
-        const pa_usec_t now = pa_rtclock_now();
-        const std::uint64_t played =
-            AheadRunning && now > AheadAt ? pa_usec_to_bytes(now - AheadAt, &Sample) : 0;
-        const std::uint64_t left = AheadBytes > played ? AheadBytes - played : 0;
-        return pa_bytes_to_usec(left + (Written - AheadWritten), &Sample);
     }
 
     // Bytes of the headers played since the open or the reset; silences do not count.
     std::uint64_t Position() const
     {
-        if (Playing.empty() || !Playing.front().Sent || Played <= Playing.front().Begin)
+        const std::uint64_t played = Estimate.Played();
+        if (Playing.empty() || !Playing.front().Sent || played <= Playing.front().Begin)
             return DonePlayed;
-        return DonePlayed + std::min<std::uint64_t>(Played - Playing.front().Begin,
+        return DonePlayed + std::min<std::uint64_t>(played - Playing.front().Begin,
                                                     Playing.front().Header->dwBufferLength);
     }
 
@@ -454,13 +513,7 @@ struct TPulseAudioDriver::TStream
             return;
         const TOutBlock& oldest = Playing.front();
         const pa_usec_t now = pa_rtclock_now();
-        pa_usec_t delay = MinCheck;
-        if (oldest.Sent && oldest.End <= DrainEnd) {
-            const pa_usec_t due =
-                DrainDue - std::min(DrainDue, pa_bytes_to_usec(DrainEnd - oldest.End, &Sample));
-            delay = std::max(due > now ? due - now : 0, MinCheck);
-        } else if (oldest.Sent && oldest.End > Played)
-            delay = std::clamp(pa_bytes_to_usec(oldest.End - Played, &Sample), MinCheck, MaxCheck);
+        const pa_usec_t delay = oldest.Sent ? Estimate.DueIn(oldest.End, now) : MinCheck;
         CheckArmed = true;
         pa_context_rttime_restart(pa_stream_get_context(Stream), Check, now + delay);
     }
@@ -478,7 +531,8 @@ struct TPulseAudioDriver::TStream
     {
         auto& s = *static_cast<TStream*>(self);
         s.Timing.reset();
-        s.NoteAhead();
+        if (const pa_timing_info* timing = s.TimingInfo())
+            s.Estimate.Note(*timing, s.Corked, pa_rtclock_now());
         s.UpdatePlayed();
         s.Send();
         s.ArmCheck();
@@ -1046,8 +1100,8 @@ MMRESULT TPulseAudioDriver::Reset(TWaveDirection dir, HWAVE handle)
         s->ReturnAll();
         s->Returned = 0;
         s->Carry.clear();
-        s->Written = s->Played = s->DonePlayed = s->DrainEnd = 0;
-        s->AheadKnown = false;
+        s->Estimate.Reset();
+        s->DonePlayed = 0;
         s->Primed = false; // the next block gets its lead silence again
         return MMSYSERR_NOERROR;
     });
@@ -1108,9 +1162,9 @@ MMRESULT TPulseAudioDriver::GetAhead(HWAVE handle, DWORD& milliseconds)
     return OnStream(TDirection::Out, handle, [&](TStream* s) -> MMRESULT {
         if (s->Lost())
             return s->LostCode;
-        if (!s->AheadKnown)
+        if (!s->Estimate.AheadKnown())
             return MMSYSERR_NOTSUPPORTED;
-        milliseconds = static_cast<DWORD>((s->Ahead() + 500) / 1000);
+        milliseconds = static_cast<DWORD>((s->Estimate.Ahead(pa_rtclock_now()) + 500) / 1000);
         return MMSYSERR_NOERROR;
     });
 }

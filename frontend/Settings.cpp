@@ -63,7 +63,86 @@ bool Seconds(const QString& value, int most, int& seconds)
     return number && seconds >= 0 && seconds <= most;
 }
 
+// The keys the programs read into the settings, each with what takes its value; the refusal says
+// what a value must be, for a key that can refuse one.
+struct TKey
+{
+    const char* Section;
+    const char* Name;
+    bool (*Read)(const QString& value, TSettings& settings);
+    const char* Refusal;
+};
+
+const TKey Keys[] = {
+    {"[outputs]", "output",
+     [](const QString& value, TSettings& settings) {
+         settings.Outputs << value;
+         return true;
+     },
+     nullptr},
+    {"[outputs]", "password",
+     [](const QString& value, TSettings& settings) {
+         settings.Password = value;
+         return true;
+     },
+     nullptr},
+    {"[outputs]", "cafile",
+     [](const QString& value, TSettings& settings) {
+         settings.CaFile = value;
+         return true;
+     },
+     nullptr},
+    {"[outputs]", "watchdog",
+     [](const QString& value, TSettings& settings) {
+         return Seconds(value, 3600, settings.Watchdog);
+     },
+     "watchdog va de 0 (ninguno) a 3600 segundos"},
+    {"[outputs]", "heartbeat",
+     [](const QString& value, TSettings& settings) {
+         bool number = false;
+         const int line = value.toInt(&number);
+         if (value == QLatin1String("D6") || value == QLatin1String("D7"))
+             settings.HeartbeatBit = value.back().digitValue();
+         else if (number && line >= 0 && line < 1024)
+             settings.HeartbeatLine = line;
+         else
+             return false;
+         return true;
+     },
+     "heartbeat es D6 o D7 (una línea de datos del puerto paralelo) o el número de una línea "
+     "GPIO"},
+    {"[outputs]", "pulsetime",
+     [](const QString& value, TSettings& settings) {
+         return Seconds(value, 64800, settings.PulseTime);
+     },
+     "pulsetime va de 0 (ninguno) a 64800 segundos"},
+    {"[timer]", "schedule",
+     [](const QString& value, TSettings& settings) {
+         settings.TimerSchedule = value;
+         return true;
+     },
+     nullptr},
+};
+
 } // namespace
+
+QStringList OutputsKeys()
+{
+    QStringList names;
+    for (const TKey& key : Keys)
+        if (QLatin1String(key.Section) == QLatin1String("[outputs]"))
+            names << QString::fromLatin1(key.Name);
+    return names;
+}
+
+QStringList TSettings::Values(const QString& key) const
+{
+    QStringList values;
+    for (const auto& [name, value] : Written)
+        if (name == key)
+            values << value;
+    return values;
+}
 
 bool ReadSettings(const QString& path, TSettings& settings, QString& error)
 {
@@ -99,44 +178,17 @@ bool ParseSettings(const QByteArray& text, const QString& path, TSettings& setti
         const qsizetype equals = line.indexOf(u'=');
         if (equals < 0)
             continue;
-        const QString key = section + line.left(equals).trimmed();
+        const QString name = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
-        if (key == QLatin1String("[outputs]output"))
-            settings.Outputs << value;
-        else if (key == QLatin1String("[outputs]password"))
-            settings.Password = value;
-        else if (key == QLatin1String("[outputs]cafile"))
-            settings.CaFile = value;
-        else if (key == QLatin1String("[timer]schedule"))
-            settings.TimerSchedule = value;
-        else if (key == QLatin1String("[outputs]watchdog")) {
-            if (!Seconds(value, 3600, settings.Watchdog)) {
-                error = QStringLiteral("%1: watchdog va de 0 (ninguno) a 3600 segundos, no «%2»")
-                            .arg(path, value);
-                return false;
-            }
-        } else if (key == QLatin1String("[outputs]heartbeat")) {
-            bool number = false;
-            const int line = value.toInt(&number);
-            if (value == QLatin1String("D6") || value == QLatin1String("D7"))
-                settings.HeartbeatBit = value.back().digitValue();
-            else if (number && line >= 0 && line < 1024)
-                settings.HeartbeatLine = line;
-            else {
-                error = QStringLiteral("%1: heartbeat es D6 o D7 (una línea de datos del puerto "
-                                       "paralelo) o el número de una línea GPIO, no «%2»")
-                            .arg(path, value);
-                return false;
-            }
-        } else if (key == QLatin1String("[outputs]pulsetime")) {
-            if (!Seconds(value, 64800, settings.PulseTime)) {
-                error = QStringLiteral("%1: pulsetime va de 0 (ninguno) a 64800 segundos, no «%2»")
-                            .arg(path, value);
-                return false;
-            }
-        }
+        settings.Written.emplace_back(section + name, value);
         if (section == QLatin1String("[timer]"))
-            settings.Timer.emplace_back(key.mid(section.size()), value);
+            settings.Timer.emplace_back(name, value);
+        for (const TKey& key : Keys)
+            if (section == QLatin1String(key.Section) && name == QLatin1String(key.Name) &&
+                !key.Read(value, settings)) {
+                error = QStringLiteral("%1: %2, no «%3»").arg(path, key.Refusal, value);
+                return false;
+            }
     }
     return true;
 }

@@ -32,8 +32,16 @@ struct TSettings
     int HeartbeatLine = -1; // [outputs] heartbeat = a GPIO line's number
     // Every key of [timer] in order, as written (the timer's week reads them).
     std::vector<std::pair<QString, QString>> Timer;
+    // Every key in order, "[section]key", as written.
+    std::vector<std::pair<QString, QString>> Written;
     QByteArray Text; // the file as it was read, for the guard
+
+    // The values written for "[section]key", in order.
+    QStringList Values(const QString& key) const;
 };
+
+// The keys of [outputs] the settings take (the targets and how they are kept).
+QStringList OutputsKeys();
 
 // A settings file is a few lines: one of more than 256 KiB is none, and is not read.
 constexpr std::size_t SettingsFileLimit = std::size_t{256} * 1024;

@@ -52,26 +52,13 @@ bool SameWeek(const TWeek& a, const TWeek& b)
 QStringList RestartKeys(const TSettings& before, const TSettings& after)
 {
     QStringList keys;
-    const auto differ = [&](const char* key, bool changed) {
-        if (changed)
-            keys << QString::fromLatin1(key);
+    const auto look = [&](const QString& section, const QStringList& names) {
+        for (const QString& name : names)
+            if (before.Values(section + name) != after.Values(section + name))
+                keys << name;
     };
-    differ("output", before.Outputs != after.Outputs);
-    differ("password", before.Password != after.Password);
-    differ("cafile", before.CaFile != after.CaFile);
-    differ("watchdog", before.Watchdog != after.Watchdog);
-    differ("pulsetime", before.PulseTime != after.PulseTime);
-    differ("heartbeat", before.HeartbeatBit != after.HeartbeatBit ||
-                            before.HeartbeatLine != after.HeartbeatLine);
-    // The last value of a [timer] key, as the timer's own reading takes it.
-    const auto value = [](const TSettings& settings, const char* key) {
-        QString found;
-        for (const auto& [name, text] : settings.Timer)
-            if (name == QLatin1String(key))
-                found = text;
-        return found;
-    };
-    for (const char* key : {"mqtt", "names", "discovery"})
-        differ(key, value(before, key) != value(after, key));
+    // The outputs are made at start; the school's broker's link, too.
+    look(QStringLiteral("[outputs]"), OutputsKeys());
+    look(QStringLiteral("[timer]"), RemoteKeys());
     return keys;
 }

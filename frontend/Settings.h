@@ -3,11 +3,13 @@
 // $XDG_CONFIG_HOME): "key = value" lines under [sections]; '#' and ';' start comments.
 //
 //   [outputs]
-//   output = serial:/dev/ttyUSB0           a target, one per line
+//   output = serial:/dev/ttyUSB0        a target, one per line
 //   output = mqtt://profe@192.168.1.50/regleta
-//   password = ...                         the MQTT password, which never goes on the command line
-//   cafile = /home/profe/ca.crt            the authority that signs an mqtts:// server's
-//   certificate [timer] schedule = /home/profe/aula.tem        prvardo-timer's schedule
+//   password = ...                      the MQTT password, never on the command line
+//   cafile = /home/profe/ca.crt         the authority that signs an mqtts:// server's certificate
+//   watchdog = 10                       seconds; pulsetime = 30, heartbeat = D7 likewise
+//   [timer]
+//   schedule = /home/profe/aula.tem     prvardo-timer's schedule (its other keys: timer/)
 //
 // A file that holds a password and that other users may read is refused, as ssh refuses a key
 // that others may read.

@@ -7,7 +7,9 @@
 //   output = mqtt://profe@192.168.1.50/regleta
 //   password = ...                      the MQTT password, never on the command line
 //   cafile = /home/profe/ca.crt         the authority that signs an mqtts:// server's certificate
-//   watchdog = 10                       seconds; pulsetime = 30, heartbeat = D7 likewise
+//   watchdog = 10                       seconds the guard waits for a beat before all off
+//   pulsetime = 30                      seconds a plug stays on unless told ON again
+//   heartbeat = D7                      a line that turns while the outputs are driven
 //   [timer]
 //   schedule = /home/profe/aula.tem     prvardo-timer's schedule (its other keys: timer/)
 //

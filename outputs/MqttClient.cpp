@@ -63,7 +63,12 @@ void TMqttClient::TDeleter::operator()(mosquitto* client) const
 TMqttClient::TMqttClient(const TMqttAddress& broker, THandlers handlers, const TWill& will)
     : FBroker(broker), FHandlers(std::move(handlers))
 {
-    InitMqttLibrary();
+    if (const int rc = InitMqttLibrary(); rc != MOSQ_ERR_SUCCESS) {
+        FProblem = QStringLiteral("No se puede preparar la biblioteca MQTT para el servidor %1.")
+                       .arg(Address());
+        FProblemWords = MqttWords(rc, errno);
+        return;
+    }
     errno = 0;
     FClient.reset(mosquitto_new(nullptr, true, this));
     if (!FClient) {
@@ -80,7 +85,8 @@ TMqttClient::TMqttClient(const TMqttAddress& broker, THandlers handlers, const T
         return;
     }
     // Commands and states are small and rare: each goes at once, not held back to fill a packet.
-    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
+    // Only a speed-up: a client without it works all the same.
+    (void)mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(client, [](mosquitto*, void* self, int connack) {
         static_cast<TMqttClient*>(self)->FHandlers.Connected(connack);
     });
@@ -178,14 +184,15 @@ int TMqttClient::StartThread()
 {
     if (!FClient)
         return MOSQ_ERR_INVAL;
-    mosquitto_reconnect_delay_set(FClient.get(), 1, 5, true);
+    // Refused only for delays that are none, which these are not.
+    (void)mosquitto_reconnect_delay_set(FClient.get(), 1, 5, true);
     return mosquitto_loop_start(FClient.get());
 }
 
 void TMqttClient::StopThread()
 {
     if (FClient)
-        mosquitto_loop_stop(FClient.get(), false);
+        (void)mosquitto_loop_stop(FClient.get(), false); // refused only without a thread
 }
 
 TTlsProblem TMqttClient::ProbeSecure(std::chrono::milliseconds bound) const

@@ -422,7 +422,7 @@ void TMqttTarget::Close()
     // The watch goes before the socket it watches.
     FWatch.reset();
     if (FClient && FConnack == 0 && FDisconnect < 0)
-        FClient->Disconnect();
+        (void)FClient->Disconnect(); // refused only when the connection is gone already
     FClient.reset();
     FConnack = -1;
     FDisconnect = -1;

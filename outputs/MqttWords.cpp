@@ -68,8 +68,8 @@ QString MqttRefusal(int connack)
     }
 }
 
-void InitMqttLibrary()
+int InitMqttLibrary()
 {
     static const int result = mosquitto_lib_init();
-    (void)result;
+    return result;
 }

@@ -18,5 +18,6 @@ QString MqttRefusal(int connack);
 // The folder of the system's certificate authorities, for mqtts:// without a cafile.
 inline constexpr const char* SystemAuthorities = "/etc/ssl/certs";
 
-// Sets libmosquitto up, once for the whole program, whichever client comes first.
-void InitMqttLibrary();
+// Sets libmosquitto up, once for the whole program, whichever client comes first: the library's
+// result (MOSQ_ERR_SUCCESS when it is ready).
+int InitMqttLibrary();

@@ -151,8 +151,9 @@ void TMqttLink::End(const QString& lastTopic, const QByteArray& lastPayload)
                                    "voluntad")
                         .arg(FName, QString::fromUtf8(lastPayload)));
     }
-    // A clean disconnect: the broker keeps the word published above, not the will.
-    FClient->Disconnect();
+    // A clean disconnect: the broker keeps the word published above, not the will. Refused only
+    // when the connection is gone already, and then the will speaks.
+    (void)FClient->Disconnect();
     FClient->StopThread();
     FConnected = false;
 }

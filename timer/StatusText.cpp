@@ -10,15 +10,6 @@ QString OnOff(bool on)
     return on ? QStringLiteral("encendida") : QStringLiteral("apagada");
 }
 
-QString LocalText(const QDateTime& at, const QDateTime& now)
-{
-    const QDateTime local = at.toLocalTime();
-    if (local.date() == now.toLocalTime().date())
-        return local.toString(QStringLiteral("HH:mm"));
-    return DayName(local.date().dayOfWeek()) + u' ' +
-           local.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
-}
-
 QString Why(const TState* before, const TState& after, const QDateTime& now)
 {
     const auto alike = [&](const TOutputState& output) {

@@ -15,9 +15,6 @@
 // An output as the log says it: "encendida", "apagada".
 QString OnOff(bool on);
 
-// A moment as the log says it: "HH:mm" today, the day and the date otherwise.
-QString LocalText(const QDateTime& at, const QDateTime& now);
-
 // Why the outputs that changed from `before` (none: all of them) to `after` are as they are:
 // "festivo: todas apagadas", "D2 encendida: manual hasta 14:30, D0 apagada: horario".
 QString Why(const TState* before, const TState& after, const QDateTime& now);

@@ -339,6 +339,15 @@ std::vector<TStep> WeekPlan(const TWeek& week, const std::vector<THold>& holds,
     return plan;
 }
 
+QString LocalText(const QDateTime& at, const QDateTime& now)
+{
+    const QDateTime local = at.toLocalTime();
+    if (local.date() == now.toLocalTime().date())
+        return local.toString(QStringLiteral("HH:mm"));
+    return DayName(local.date().dayOfWeek()) + u' ' +
+           local.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
 QString ReasonText(const TOutputState& state, const QDateTime& now)
 {
     switch (state.Reason) {
@@ -357,11 +366,7 @@ QString ReasonText(const TOutputState& state, const QDateTime& now)
     }
     if (!state.HeldUntil.isValid())
         return QStringLiteral("manual, hasta «auto»");
-    const QDateTime until = state.HeldUntil.toLocalTime();
-    return QStringLiteral("manual hasta %1")
-        .arg(until.date() == now.toLocalTime().date()
-                 ? until.toString(QStringLiteral("HH:mm"))
-                 : until.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    return QStringLiteral("manual hasta %1").arg(LocalText(state.HeldUntil, now));
 }
 
 namespace {

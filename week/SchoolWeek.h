@@ -150,6 +150,10 @@ struct TStep
 std::vector<TStep> WeekPlan(const TWeek& week, const std::vector<THold>& holds,
                             const QDateTime& from, int days, const QTimeZone& zone);
 
+// A moment in local time as the programs say it: "HH:mm" on the day of `now`, the day and the
+// date otherwise ("mié 2026-12-09 08:00").
+QString LocalText(const QDateTime& at, const QDateTime& now);
+
 // Why an output is as it is, in the log's and the status's words ("horario", "festivo",
 // "manual hasta 14:30").
 QString ReasonText(const TOutputState& state, const QDateTime& now);

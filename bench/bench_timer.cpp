@@ -48,6 +48,27 @@ double CpuSeconds(qint64 pid)
            double(::sysconf(_SC_CLK_TCK));
 }
 
+// The next word at the pseudo-terminal for which `wanted` holds, within `ms`; the serial target
+// sends its word again every second, and those repeats are read past. Its arrival, or none.
+template <typename TWanted>
+std::optional<Clock::time_point> NextWord(int master, TWanted wanted, int ms)
+{
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        pollfd p{master, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            return std::nullopt;
+        const auto arrived = Clock::now();
+        unsigned char byte = 0;
+        if (::read(master, &byte, 1) != 1)
+            return std::nullopt;
+        if (wanted(byte))
+            return arrived;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -107,14 +128,13 @@ int main(int argc, char** argv)
                                                 QStringLiteral("serial:") + QLatin1String(name)});
     if (!timer.waitForStarted())
         return 1;
-    char bytes[16];
-    // All off, and the current slot's word when it is not all off.
-    pollfd first{master, POLLIN, 0};
-    if (::poll(&first, 1, 5000) <= 0)
+    // The current slot's word.
+    if (!NextWord(
+            master, [](unsigned char) { return true; }, 5000))
         return 1;
-    for (pollfd more{master, POLLIN, 0}; ::poll(&more, 1, 500) > 0;)
-        if (::read(master, bytes, sizeof bytes) <= 0)
-            break;
+    const auto d1 = [](bool on) {
+        return [on](unsigned char word) { return ((word & 2) != 0) == on; };
+    };
 
     // --set D1=on, then off, and so on: from the client's start to its byte.
     std::vector<double> setMs;
@@ -125,14 +145,10 @@ int main(int argc, char** argv)
         client.start(QStringLiteral(PRVARDO_TIMER),
                      {QStringLiteral("--set"),
                       i % 2 == 0 ? QStringLiteral("D1=on") : QStringLiteral("D1=off")});
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, 5000) <= 0)
+        const auto arrived = NextWord(master, d1(i % 2 == 0), 5000);
+        if (!arrived)
             break;
-        setMs.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
-                .count());
-        if (::read(master, bytes, sizeof bytes) <= 0)
-            break;
+        setMs.push_back(std::chrono::duration<double, std::milli>(*arrived - started).count());
         client.waitForFinished();
     }
     std::sort(setMs.begin(), setMs.end());
@@ -164,13 +180,11 @@ int main(int argc, char** argv)
             mosquitto_publish(publisher, nullptr, "bench/D1/set", static_cast<int>(payload.size()),
                               payload.constData(), 1, false);
             mosquitto_loop(publisher, 0, 1);
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0)
+            const auto arrived = NextWord(master, d1(payload == "ON"), 5000);
+            if (!arrived)
                 break;
             brokerToByte.push_back(
-                std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
-            if (::read(master, bytes, sizeof bytes) <= 0)
-                break;
+                std::chrono::duration<double, std::milli>(*arrived - sent).count());
             if (const auto stated = watch.After(sent, payload))
                 brokerToState.push_back(
                     std::chrono::duration<double, std::milli>(*stated - sent).count());
@@ -195,13 +209,16 @@ int main(int argc, char** argv)
     for (int i = 0; i < boundaries; ++i) {
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         const qint64 boundary = (now / 300000 + 1) * 300000;
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(boundary - now + 10000)) <= 0)
+        // D0 turns at every slot start: on in the even ones.
+        const bool on = (boundary / 300000) % 2 == 0;
+        const auto steady = Clock::now();
+        const auto arrived = NextWord(
+            master, [on](unsigned char word) { return ((word & 1) != 0) == on; },
+            static_cast<int>(boundary - now + 10000));
+        if (!arrived)
             break;
-        const qint64 arrived = QDateTime::currentMSecsSinceEpoch();
-        if (::read(master, bytes, sizeof bytes) <= 0)
-            break;
-        lateMs.push_back(double(arrived - boundary));
+        lateMs.push_back(double(now - boundary) +
+                         std::chrono::duration<double, std::milli>(*arrived - steady).count());
     }
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - waitStart).count();

@@ -23,8 +23,9 @@
 namespace {
 
 constexpr char Option[] = "--guardia=";
-// A beat at least four times within the watchdog, and every second at most.
-constexpr int LongestBeatMs = 1000;
+// A beat four times within the watchdog, and at least every 2.5 s (without a watchdog): a
+// program that waits wakes for it no more than that.
+constexpr int LongestBeatMs = 2500;
 
 // The guard's waiting half: beside the program as installed (bin/ and libexec/prvardo/), or
 // where the build made it.

@@ -4,8 +4,8 @@
 // or window), that switches every target off when the program ends
 // without saying that it did (killed, crashed, out of memory), or stops saying that it lives for
 // longer than its watchdog (hung, stopped), which it then ends with SIGKILL first. It needs
-// nothing of the program but a pipe: a '.' every second (four times within the watchdog at
-// least) while the program's event loop turns, and "fin" once the program's own all off is done.
+// nothing of the program but a pipe: a '.' four times within the watchdog (every 2.5 s at most)
+// while the program's event loop turns, and "fin" once the program's own all off is done.
 // Until the first beat the program is starting, and gets 30 s at least. The guard ignores the
 // signals a terminal or a logout sends to the whole process group, and acts on its pipe alone. To
 // switch off it becomes the program once more (exec), with the program's command line and its

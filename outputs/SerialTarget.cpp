@@ -18,9 +18,12 @@
 
 namespace {
 
-// The word again after this long without a byte, and how often that is looked at.
-constexpr std::chrono::milliseconds HeartbeatEvery{1000};
-constexpr std::chrono::milliseconds HeartbeatCheck{250};
+// The word goes again at a look once a second since the last byte (a tenth less: a look may come
+// a little early); a program that looks more often than that does not send more. At the timer's
+// pace the board hears a byte every second, at worst within two, well within its three; a look
+// wakes the program only that often.
+constexpr std::chrono::milliseconds HeartbeatCheck{1000};
+constexpr std::chrono::milliseconds HeartbeatQuiet{900};
 
 class TSerialTarget final : public TOutputTarget
 {
@@ -56,7 +59,7 @@ public:
     {
         if (!FLine.IsOpen())
             return Fail(QStringLiteral("el dispositivo no está abierto"));
-        bool again = std::chrono::steady_clock::now() - FWritten >= HeartbeatEvery;
+        bool again = std::chrono::steady_clock::now() - FWritten >= HeartbeatQuiet;
         if (!FLine.Take().isEmpty())
             again = true;
         if (FLine.Lost())

@@ -207,17 +207,21 @@ int main(int argc, char** argv)
     const auto waitStart = std::chrono::steady_clock::now();
     std::vector<double> lateMs;
     for (int i = 0; i < boundaries; ++i) {
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        const qint64 boundary = (now / 300000 + 1) * 300000;
-        // D0 turns at every slot start: on in the even ones.
-        const bool on = (boundary / 300000) % 2 == 0;
+        // The wall clock in microseconds, and the steady one from the same instant for the arrival.
+        const qint64 now = std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
         const auto steady = Clock::now();
+        constexpr qint64 Slot = 300'000'000; // five minutes, in microseconds
+        const qint64 boundary = (now / Slot + 1) * Slot;
+        // D0 turns at every slot start: on in the even ones.
+        const bool on = (boundary / Slot) % 2 == 0;
         const auto arrived = NextWord(
             master, [on](unsigned char word) { return ((word & 1) != 0) == on; },
-            static_cast<int>(boundary - now + 10000));
+            static_cast<int>((boundary - now) / 1000 + 10000));
         if (!arrived)
             break;
-        lateMs.push_back(double(now - boundary) +
+        lateMs.push_back(double(now - boundary) / 1000.0 +
                          std::chrono::duration<double, std::milli>(*arrived - steady).count());
     }
     const double wall =

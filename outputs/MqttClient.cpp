@@ -152,34 +152,6 @@ int TMqttClient::Disconnect()
     return FClient ? mosquitto_disconnect(FClient.get()) : MOSQ_ERR_NO_CONN;
 }
 
-int TMqttClient::Turn(std::chrono::milliseconds wait)
-{
-    errno = 0;
-    return FClient ? mosquitto_loop(FClient.get(), int(wait.count()), 1) : MOSQ_ERR_NO_CONN;
-}
-
-int TMqttClient::ReadSocket()
-{
-    errno = 0;
-    return FClient ? mosquitto_loop_read(FClient.get(), 1) : MOSQ_ERR_NO_CONN;
-}
-
-int TMqttClient::WriteSocket()
-{
-    errno = 0;
-    return FClient ? mosquitto_loop_write(FClient.get(), 1) : MOSQ_ERR_NO_CONN;
-}
-
-bool TMqttClient::WantsWrite() const
-{
-    return FClient && mosquitto_want_write(FClient.get());
-}
-
-int TMqttClient::Socket() const
-{
-    return FClient ? mosquitto_socket(FClient.get()) : -1;
-}
-
 int TMqttClient::StartThread()
 {
     if (!FClient)

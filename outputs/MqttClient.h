@@ -2,8 +2,8 @@
 // One client of a broker, as both programs make it: the library set up once, the user and the
 // password, TLS against the settings' authority or the system's, the last will, small packets
 // sent at once, and every result of the library looked at. Where the network loop runs is the
-// owner's choice: on the owner's thread (Turn, and the socket's own read and write), or on a
-// thread the library starts (StartThread). The handlers are called where the loop runs.
+// owner's choice: on the owner's thread (outputs/MqttLoop.h), or on a thread the library starts
+// (StartThread). The handlers are called where the loop runs.
 
 #include "outputs/MqttWords.h"
 #include "outputs/Targets.h"
@@ -65,13 +65,9 @@ public:
     int Unsubscribe(const QByteArray& topic);
     int Disconnect();
 
-    // The loop on the owner's thread: a turn that waits at most `wait` for the socket, or the
-    // socket's read or write when the owner's event loop watches it.
-    int Turn(std::chrono::milliseconds wait);
-    int ReadSocket();
-    int WriteSocket();
-    bool WantsWrite() const;
-    int Socket() const;
+    // The library's handle, for a loop on the owner's thread (outputs/MqttLoop.h); none when the
+    // client could not be set up.
+    mosquitto* Handle() const { return FClient.get(); }
     // The loop on a thread of the library's own, which connects again after 1 s, growing to 5 s,
     // for as long as it runs; stopped after a disconnect.
     int StartThread();

@@ -2,20 +2,10 @@
 // gets "ON" or "OFF" (QoS 1, not retained) on cmnd/TOPIC/POWERn, or on cmnd/Tn/POWER with six
 // topics.
 //
-// libmosquitto's network loop runs inside this target's own calls and its socket's notifiers, on
-// the target's thread (which runs an event loop); the library starts no thread, so nothing here
-// needs a lock:
-//   Open     a TCP connect that does not block, and CONNECT, then turns of the loop until the
-//            broker's CONNACK, at most KConnectBound from the start (a host that never answers, a
-//            broker that is stopped) and never past the program's end
-//   Write    one PUBLISH per changed output; what the socket cannot take now stays queued in the
-//            library and leaves as soon as the socket takes it; nothing waits for the broker
-//   (socket) PUBACKs read as they come, so the library's window of unacknowledged messages never
-//            holds a new one back
-//   Service  one turn of the loop that does not wait: sends what is queued, reads PUBACKs, pings
-//            the broker; one that stops answering is lost within two keep-alives
-//   Flush    turns of the loop until every PUBLISH has its PUBACK or the deadline passes
-//   Close    DISCONNECT, and the client freed with whatever was not acknowledged
+// The client's network loop runs on the target's thread (outputs/MqttLoop.h): Open connects
+// within KConnectBound and never past the program's end; Write publishes one message per changed
+// output, and nothing waits for the broker; Service turns the loop once without waiting; Flush
+// waits for every PUBACK until its deadline; Close ends the connection.
 //
 // With a pulse time (pulsetime = SECONDS in the settings), each output's plug is told at connect
 // to switch off by itself that long after its last ON (Tasmota's PulseTime, on cmnd/TOPIC/
@@ -23,12 +13,11 @@
 // time, and the plug's pulse time is set back to none at a clean end: a plug whose program, PC,
 // network or broker is gone switches off within the time.
 
-#include "outputs/MqttClient.h"
+#include "outputs/MqttLoop.h"
 
 #include <mosquitto.h>
 
 #include <QByteArray>
-#include <QSocketNotifier>
 
 #include <algorithm>
 #include <array>
@@ -47,8 +36,6 @@ using std::chrono::milliseconds;
 constexpr int KKeepAlive = 5;
 // From the TCP connection to the broker's CONNACK.
 constexpr milliseconds KConnectBound{3000};
-// The longest single turn of the loop while Open or Flush wait.
-constexpr milliseconds KLoopSlice{50};
 // What a user reads when the broker at `address` refuses the connection (its CONNACK).
 QString RefusalText(int connack, const QString& address)
 {
@@ -151,51 +138,6 @@ bool TPlugs::ReArm(int word, const TPublish& publish)
     return true;
 }
 
-// The client's socket watched by the thread's event loop: what the broker sends is read at once,
-// and what the socket could not take is sent once it can. A read or write that fails ends the
-// watch and is given to `lost`.
-class TSocketWatch
-{
-public:
-    TSocketWatch(TMqttClient& client, std::function<void(int rc)> lost);
-    // Writes once the socket takes more, while the client has something to send.
-    void Want() { FWrite.setEnabled(FClient.WantsWrite()); }
-    void Stop()
-    {
-        FRead.setEnabled(false);
-        FWrite.setEnabled(false);
-    }
-
-private:
-    void Done(int rc);
-
-    TMqttClient& FClient;
-    std::function<void(int rc)> FLost;
-    QSocketNotifier FRead;
-    QSocketNotifier FWrite;
-};
-
-TSocketWatch::TSocketWatch(TMqttClient& client, std::function<void(int rc)> lost)
-    : FClient(client), FLost(std::move(lost)), FRead(client.Socket(), QSocketNotifier::Read),
-      FWrite(client.Socket(), QSocketNotifier::Write)
-{
-    FWrite.setEnabled(false);
-    QObject::connect(&FRead, &QSocketNotifier::activated, &FRead,
-                     [this] { Done(FClient.ReadSocket()); });
-    QObject::connect(&FWrite, &QSocketNotifier::activated, &FWrite,
-                     [this] { Done(FClient.WriteSocket()); });
-}
-
-void TSocketWatch::Done(int rc)
-{
-    if (rc == MOSQ_ERR_SUCCESS) {
-        Want();
-        return;
-    }
-    Stop();
-    FLost(rc);
-}
-
 class TMqttTarget final : public TOutputTarget
 {
 public:
@@ -220,8 +162,9 @@ public:
 private:
     // Connects the client made by Open and waits for the broker's answer.
     bool Connect();
-    // Fails with the cause of `rc` and the remedy for a connection that could not be made.
-    bool CannotConnect(int rc);
+    // Fails with the cause of `rc` (errno's `error`) and the remedy for a connection that could
+    // not be made.
+    bool CannotConnect(int rc, int error);
     // Fails with the cause of `rc` for a connection that was working.
     bool Lost(int rc);
     // One message, counted until its PUBACK; false with Error() set when the client refuses it.
@@ -229,22 +172,13 @@ private:
     // What Publish and the plugs' pulse times send: gone once the socket takes it.
     bool Sent();
     QString Address() const { return TMqttClient::AddressOf(FBroker); }
-    // What is queued goes as soon as the socket takes it.
-    void WantWrite();
-    // The connection went down, for `rc`.
-    void Down(int rc);
 
     TMqttAddress FBroker;
     TPlugs FPlugs;
     TPlugs::TPublish FPublish;
     int FWord = -1; // the word written last on this connection
 
-    std::unique_ptr<TMqttClient> FClient;
-    std::unique_ptr<TSocketWatch> FWatch;
-    int FConnack = -1;          // the broker's answer to CONNECT; -1 until it came
-    int FDisconnect = -1;       // why the connection went down; -1 while it is up
-    int FUnacknowledged = 0;    // PUBLISHes still waiting for their PUBACK
-    bool FAcknowledged = false; // a PUBACK came on this connection
+    std::unique_ptr<TMqttLoop> FLoop; // while open
 };
 
 TMqttTarget::TMqttTarget(const QString& name, const TMqttAddress& address)
@@ -258,18 +192,9 @@ TMqttTarget::TMqttTarget(const QString& name, const TMqttAddress& address)
 bool TMqttTarget::Open()
 {
     Close();
-    // The library calls these inside this target's own calls to it, on the target's thread.
-    FClient = std::make_unique<TMqttClient>(
-        FBroker, TMqttClient::THandlers{[this](int connack) { FConnack = connack; },
-                                        [this](int rc) { Down(rc); },
-                                        [this](int) {
-                                            --FUnacknowledged;
-                                            FAcknowledged = true;
-                                        },
-                                        {}});
-    if (!FClient->Problem().isEmpty()) {
-        const QString problem = FClient->Problem();
-        const QString words = FClient->ProblemWords();
+    FLoop = std::make_unique<TMqttLoop>(FBroker);
+    if (const QString problem = FLoop->Client().Problem(); !problem.isEmpty()) {
+        const QString words = FLoop->Client().ProblemWords();
         Close();
         return Fail(problem, words);
     }
@@ -278,65 +203,36 @@ bool TMqttTarget::Open()
 
 bool TMqttTarget::Connect()
 {
-    const auto deadline = Clock::now() + KConnectBound;
-    int rc = FClient->Connect(KKeepAlive);
-    if (rc != MOSQ_ERR_SUCCESS)
-        return CannotConnect(rc);
-    while (FConnack < 0) {
-        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
-        if (StopRequested()) {
-            Close();
-            return Fail(QString("No se llegó a conectar con el servidor MQTT %1 antes del final "
-                                "del programa.")
-                            .arg(Address()));
-        }
-        if (left <= milliseconds(0)) {
-            Close();
-            return Fail(QString("El servidor MQTT %1 no responde. Compruebe que está en marcha y "
-                                "que la dirección es la correcta.")
-                            .arg(Address()));
-        }
-        rc = FClient->Turn(std::min(left, KLoopSlice));
-        if (rc != MOSQ_ERR_SUCCESS && FConnack < 0)
-            return CannotConnect(rc);
-    }
-    if (FConnack == 0) {
-        if (FClient->Socket() >= 0)
-            FWatch = std::make_unique<TSocketWatch>(*FClient, [this](int rc) { Down(rc); });
+    const TMqttLoop::TConnect result = FLoop->Connect(KKeepAlive, Clock::now() + KConnectBound,
+                                                      [this] { return StopRequested(); });
+    if (result.Connack == 0)
         // Before the first word: the plug times the ON that comes with it.
         return FPlugs.Arm(FPublish) && Sent();
-    }
-    const int refusal = FConnack;
+    if (result.Connack < 0 && !result.Stopped && !result.TimedOut)
+        return CannotConnect(result.Failure, result.Error);
     Close();
-    return Fail(RefusalText(refusal, Address()),
-                refusal == 4 || refusal == 5
+    if (result.Stopped)
+        return Fail(QString("No se llegó a conectar con el servidor MQTT %1 antes del final del "
+                            "programa.")
+                        .arg(Address()));
+    if (result.TimedOut)
+        return Fail(QString("El servidor MQTT %1 no responde. Compruebe que está en marcha y que "
+                            "la dirección es la correcta.")
+                        .arg(Address()));
+    return Fail(RefusalText(result.Connack, Address()),
+                result.Connack == 4 || result.Connack == 5
                     ? QString()
-                    : QString::fromUtf8(mosquitto_connack_string(refusal)));
+                    : QString::fromUtf8(mosquitto_connack_string(result.Connack)));
 }
 
-void TMqttTarget::WantWrite()
+bool TMqttTarget::CannotConnect(int rc, int error)
 {
-    if (FWatch && FDisconnect < 0)
-        FWatch->Want();
-}
-
-void TMqttTarget::Down(int rc)
-{
-    // Lost: the next Service says so; the socket is not watched any more.
-    if (FDisconnect < 0 || rc != MOSQ_ERR_SUCCESS)
-        FDisconnect = rc;
-    if (FWatch)
-        FWatch->Stop();
-}
-
-bool TMqttTarget::CannotConnect(int rc)
-{
-    const int error = errno;
     const QString words = MqttWords(rc, error);
-    const QString problem = FBroker.Secure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
-                                               rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL)
-                                ? FClient->SecureProblemText(FClient->ProbeSecure(KConnectBound))
-                                : UnreachableText(rc, error, Address());
+    const QString problem =
+        FBroker.Secure && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE ||
+                           rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL)
+            ? FLoop->Client().SecureProblemText(FLoop->Client().ProbeSecure(KConnectBound))
+            : UnreachableText(rc, error, Address());
     Close();
     return Fail(problem, words);
 }
@@ -352,16 +248,13 @@ bool TMqttTarget::Lost(int rc)
 
 bool TMqttTarget::Publish(const QByteArray& topic, const QByteArray& payload)
 {
-    const int rc = FClient->Publish(topic, payload, false);
-    if (rc != MOSQ_ERR_SUCCESS)
-        return Lost(rc);
-    ++FUnacknowledged;
-    return true;
+    const int rc = FLoop->Publish(topic, payload);
+    return rc == MOSQ_ERR_SUCCESS || Lost(rc);
 }
 
 bool TMqttTarget::Write(std::uint8_t word, int previous)
 {
-    if (!FClient)
+    if (!FLoop)
         return Lost(MOSQ_ERR_NO_CONN);
     for (int n = 0; n < OutputCount; ++n) {
         const int bit = 1 << n;
@@ -378,56 +271,42 @@ bool TMqttTarget::Write(std::uint8_t word, int previous)
 
 bool TMqttTarget::Sent()
 {
-    WantWrite();
-    return FDisconnect < 0 || Lost(FDisconnect);
+    FLoop->WantWrite();
+    return FLoop->Down() < 0 || Lost(FLoop->Down());
 }
 
 bool TMqttTarget::Service()
 {
-    if (!FClient)
+    if (!FLoop)
         return Lost(MOSQ_ERR_NO_CONN);
     if (!FPlugs.ReArm(FWord, FPublish))
         return false;
-    const int rc = FClient->Turn(milliseconds(0));
-    WantWrite();
-    if (FDisconnect >= 0)
-        return Lost(FDisconnect != MOSQ_ERR_SUCCESS ? FDisconnect : MOSQ_ERR_CONN_LOST);
+    const int rc = FLoop->Turn();
+    if (const int down = FLoop->Down(); down >= 0)
+        return Lost(down != MOSQ_ERR_SUCCESS ? down : MOSQ_ERR_CONN_LOST);
     return rc == MOSQ_ERR_SUCCESS || Lost(rc);
 }
 
 void TMqttTarget::Leave()
 {
-    if (FClient && FDisconnect < 0 && FPlugs.Disarm(FPublish))
-        WantWrite();
+    if (FLoop && FLoop->Down() < 0 && FPlugs.Disarm(FPublish))
+        FLoop->WantWrite();
 }
 
 void TMqttTarget::Flush(Clock::time_point deadline)
 {
-    while (FClient && FDisconnect < 0 && FUnacknowledged > 0) {
-        const auto left = std::chrono::floor<milliseconds>(deadline - Clock::now());
-        if (left < milliseconds(0))
-            return;
-        if (FClient->Turn(std::min(left, KLoopSlice)) != MOSQ_ERR_SUCCESS)
-            return;
-    }
+    if (FLoop)
+        FLoop->Flush(deadline);
 }
 
 bool TMqttTarget::Delivered() const
 {
-    return FAcknowledged && FUnacknowledged == 0;
+    return FLoop && FLoop->Delivered();
 }
 
 void TMqttTarget::Close()
 {
-    // The watch goes before the socket it watches.
-    FWatch.reset();
-    if (FClient && FConnack == 0 && FDisconnect < 0)
-        (void)FClient->Disconnect(); // refused only when the connection is gone already
-    FClient.reset();
-    FConnack = -1;
-    FDisconnect = -1;
-    FUnacknowledged = 0;
-    FAcknowledged = false;
+    FLoop.reset();
     FWord = -1;
 }
 

@@ -277,7 +277,9 @@ int main(int argc, char** argv)
         std::chrono::seconds(5));
 
     const double share = WriteShare(outputs);
-    // Let the last words go out, then empty the pseudo-terminal.
+    // All off, so that the first word below is a change; the last words go out, then the
+    // pseudo-terminal is emptied.
+    outputs.Write(0x00);
     Until([] { return false; }, std::chrono::milliseconds(300));
     while (::read(master, &byte, 1) == 1) {
     }
@@ -286,13 +288,15 @@ int main(int argc, char** argv)
     std::vector<double> toBroker;
     for (int i = 0; i < 200; ++i) {
         const std::size_t before = subscriber.Count();
-        const auto word = static_cast<std::uint8_t>(i & 1 ? 0x01 : 0x00); // D0 changes: one message
+        const auto word = static_cast<std::uint8_t>(i & 1 ? 0x00 : 0x01); // D0 changes: one message
         const auto start = Clock::now();
         outputs.Write(word);
         bool gotByte = false;
         Until(
             [&] {
-                if (!gotByte && ::read(master, &byte, 1) == 1) {
+                // The serial target sends its word again every second: a repeat of the last word
+                // is read past.
+                if (!gotByte && ::read(master, &byte, 1) == 1 && byte == char(word)) {
                     gotByte = true;
                     toSerial.push_back(
                         std::chrono::duration<double, std::milli>(Clock::now() - start).count());

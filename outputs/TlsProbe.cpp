@@ -108,7 +108,8 @@ TTlsProblem ProbeTls(const QByteArray& host, int port, const QByteArray& caFile,
                 problem = TTlsProblem::Other;
                 break;
             }
-            SSL_shutdown(ssl.get());
+            // A courtesy to the server: the probe has its answer whatever the close gives.
+            (void)SSL_shutdown(ssl.get());
             break;
         }
         const int wanted = SSL_get_error(ssl.get(), result);

@@ -65,6 +65,13 @@ bool Seconds(const QString& value, int most, int& seconds)
 
 // The keys the programs read into the settings, each with what takes its value; the refusal says
 // what a value must be, for a key that can refuse one.
+// A key whose value is kept as written.
+template <QString TSettings::*Field> bool Text(const QString& value, TSettings& settings)
+{
+    settings.*Field = value;
+    return true;
+}
+
 struct TKey
 {
     const char* Section;
@@ -80,18 +87,8 @@ const TKey Keys[] = {
          return true;
      },
      nullptr},
-    {"[outputs]", "password",
-     [](const QString& value, TSettings& settings) {
-         settings.Password = value;
-         return true;
-     },
-     nullptr},
-    {"[outputs]", "cafile",
-     [](const QString& value, TSettings& settings) {
-         settings.CaFile = value;
-         return true;
-     },
-     nullptr},
+    {"[outputs]", "password", Text<&TSettings::Password>, nullptr},
+    {"[outputs]", "cafile", Text<&TSettings::CaFile>, nullptr},
     {"[outputs]", "watchdog",
      [](const QString& value, TSettings& settings) {
          return Seconds(value, 3600, settings.Watchdog);
@@ -116,12 +113,7 @@ const TKey Keys[] = {
          return Seconds(value, 64800, settings.PulseTime);
      },
      "pulsetime va de 0 (ninguno) a 64800 segundos"},
-    {"[timer]", "schedule",
-     [](const QString& value, TSettings& settings) {
-         settings.TimerSchedule = value;
-         return true;
-     },
-     nullptr},
+    {"[timer]", "schedule", Text<&TSettings::TimerSchedule>, nullptr},
 };
 
 } // namespace
@@ -133,6 +125,15 @@ QStringList OutputsKeys()
         if (QLatin1String(key.Section) == QLatin1String("[outputs]"))
             names << QString::fromLatin1(key.Name);
     return names;
+}
+
+std::vector<std::pair<QString, QString>> TSettings::Section(const QString& section) const
+{
+    std::vector<std::pair<QString, QString>> keys;
+    for (const auto& [name, value] : Written)
+        if (name.startsWith(section))
+            keys.emplace_back(name.mid(section.size()), value);
+    return keys;
 }
 
 QStringList TSettings::Values(const QString& key) const
@@ -181,8 +182,6 @@ bool ParseSettings(const QByteArray& text, const QString& path, TSettings& setti
         const QString name = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
         settings.Written.emplace_back(section + name, value);
-        if (section == QLatin1String("[timer]"))
-            settings.Timer.emplace_back(name, value);
         for (const TKey& key : Keys)
             if (section == QLatin1String(key.Section) && name == QLatin1String(key.Name) &&
                 !key.Read(value, settings)) {

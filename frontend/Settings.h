@@ -34,12 +34,12 @@ struct TSettings
     int PulseTime = 0;     // [outputs] pulsetime, seconds after which a plug switches off by itself
     int HeartbeatBit = -1; // [outputs] heartbeat = D6 or D7: that data line of a parallel port
     int HeartbeatLine = -1; // [outputs] heartbeat = a GPIO line's number
-    // Every key of [timer] in order, as written (the timer's week reads them).
-    std::vector<std::pair<QString, QString>> Timer;
     // Every key in order, "[section]key", as written.
     std::vector<std::pair<QString, QString>> Written;
     QByteArray Text; // the file as it was read, for the guard
 
+    // The keys of a section ("[timer]") and their values, in order, as written.
+    std::vector<std::pair<QString, QString>> Section(const QString& section) const;
     // The values written for "[section]key", in order.
     QStringList Values(const QString& key) const;
 };

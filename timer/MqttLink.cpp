@@ -32,7 +32,7 @@ TMqttLink::TMqttLink(const TMqttAddress& broker, const QString& name, const QStr
                 }
                 FAcked.notify_all();
             },
-            [this](const TMessage& message) {
+            [this](const TMqttMessage& message) {
                 QMetaObject::invokeMethod(
                     this, [this, message] { FHandlers.Received(message); }, Qt::QueuedConnection);
             }},

@@ -22,11 +22,10 @@
 class TMqttLink : public QObject
 {
 public:
-    using TMessage = TMqttMessage;
     struct THandlers
     {
         std::function<void()> Connected;
-        std::function<void(const TMessage& message)> Received;
+        std::function<void(const TMqttMessage& message)> Received;
     };
 
     // Connects to `broker` as `name` says it in the log; the broker publishes `willPayload`,

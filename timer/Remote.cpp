@@ -28,11 +28,10 @@ TRemote::TRemote(TRemoteOptions options, TCommand command, QObject* parent)
     : QObject(parent), FOptions(std::move(options)), FCommand(std::move(command)),
       FClaim(Identity()), FShown(FOptions.Base)
 {
-    FLink = new TMqttLink(FOptions.Broker, FOptions.Name, FOptions.Base + QStringLiteral("/estado"),
-                          "offline",
-                          {[this] { Connected(); },
-                           [this](const TMqttLink::TMessage& message) { Received(message); }},
-                          this);
+    FLink = new TMqttLink(
+        FOptions.Broker, FOptions.Name, FOptions.Base + QStringLiteral("/estado"), "offline",
+        {[this] { Connected(); }, [this](const TMqttMessage& message) { Received(message); }},
+        this);
 }
 
 TRemote::~TRemote()
@@ -147,7 +146,7 @@ void TRemote::Hold()
     PublishAll();
 }
 
-void TRemote::Received(const TMqttLink::TMessage& message)
+void TRemote::Received(const TMqttMessage& message)
 {
     if (message.Topic == ProbeTopic())
         Act(FClaim.ProbeBack());
@@ -158,7 +157,7 @@ void TRemote::Received(const TMqttLink::TMessage& message)
     else if (FClaim.Holding())
         Asked(message);
 }
-void TRemote::Asked(const TMqttLink::TMessage& message)
+void TRemote::Asked(const TMqttMessage& message)
 {
     if (!FOptions.Discovery.isEmpty() &&
         message.Topic == FOptions.Discovery + QStringLiteral("/status")) {

@@ -55,9 +55,9 @@ private:
     QString ProbeTopic() const;
     // Where commands come: BASE/D0/set .. BASE/D5/set and BASE/set.
     QStringList SetTopics() const;
-    void Received(const TMqttLink::TMessage& message);
+    void Received(const TMqttMessage& message);
     // A message on a set topic, or on the discovery's status.
-    void Asked(const TMqttLink::TMessage& message);
+    void Asked(const TMqttMessage& message);
     void PublishOne(const QString& topic, const QByteArray& payload, bool retain = true);
     void PublishAll();
     void PublishDiscovery();

@@ -26,7 +26,7 @@ bool ParseRemote(const TSettings& settings, std::optional<TRemoteOptions>& remot
     QString address;
     QString password = settings.Password;
     QString authority = settings.CaFile;
-    for (const auto& [key, value] : settings.Timer) {
+    for (const auto& [key, value] : settings.Section(QStringLiteral("[timer]"))) {
         if (key == QLatin1String("mqtt"))
             address = value;
         else if (key == QLatin1String("discovery"))

@@ -24,7 +24,7 @@ bool ReadSources(const QString& commandLinePath, TSources& sources, QString& err
     else if (!ReadSettings(SettingsPath(), settings, error))
         return false;
     // The main schedule's key is read below, the school's broker's by the timer's link.
-    if (!ParseWeekRules(settings.Timer, sources.Rules, error,
+    if (!ParseWeekRules(settings.Section(QStringLiteral("[timer]")), sources.Rules, error,
                         QStringList{QStringLiteral("schedule")} + RemoteKeys()))
         return false;
     sources.MainPath = commandLinePath.isEmpty() ? settings.TimerSchedule : commandLinePath;

@@ -38,28 +38,19 @@ TEST(TimerRemoteRules, WhatASetTopicAsksFor)
         QDateTime Until;
     } rows[] = {
         {"D0/set", "OFF", false, 0x01, false, {}},
-        {"d3/set", "On", false, 0x08, true, {}},
-        {"D3/set", "AUTO", false, 0x08, std::nullopt, {}},
         {"set", R"({"D2": "off", "until": "2026-12-08T12:00"})", false, 0x04, false, Today(12)},
         {"set", R"({"D0": "on", "d2": "ON", "until": "14:00"})", false, 0x05, true, Today(14)},
-        {"set", R"({"D2": "on", "until": "09:00"})", false, 0x04, true, Today(9).addDays(1)},
         {"set", R"({"all": "auto"})", false, 0x3F, std::nullopt, {}},
-        // Ignored: not a command, or one kept by the broker from before.
+        // Ignored: not a command, or one kept by the broker from before. (What a value or an end
+        // may be is the hold request's own rule, tried with the week's.)
         {"D1/set", "ON", true, 0, {}, {}},
-        {"set", R"({"D1": "on"})", true, 0, {}, {}},
-        {"D0/set", "encender", false, 0, {}, {}},
-        {"D0/set", "", false, 0, {}, {}},
-        {"D9/set", "ON", false, 0, {}, {}},
         {"all/set", "OFF", false, 0, {}, {}},
         {"D0/set/x", "ON", false, 0, {}, {}},
         {"set", "{", false, 0, {}, {}},
         {"set", R"(["D2", "on"])", false, 0, {}, {}},
-        {"set", R"({"D2": "quizá"})", false, 0, {}, {}},
         {"set", R"({"D2": true})", false, 0, {}, {}},
-        {"set", R"({"D2": "on", "until": "ayer"})", false, 0, {}, {}},
         {"set", R"({"D2": "on", "until": 14})", false, 0, {}, {}},
         {"set", R"({"until": "14:00"})", false, 0, {}, {}},
-        {"set", R"({"D0": "auto", "until": "14:00"})", false, 0, {}, {}},
         {"set", R"({"D0": "on", "D1": "off"})", false, 0, {}, {}},
     };
     for (const auto& row : rows) {
@@ -163,7 +154,6 @@ TEST(TimerRemoteRules, OneTimerHoldsBase)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
         TBaseClaim claim("m@aula, proceso 5");
-        claim.Restart();
         for (const TEvent& event : row.Events) {
             const std::string kind = event.Kind;
             const S step = kind == "probe"    ? claim.ProbeBack()

@@ -48,7 +48,7 @@ TEST(TimerSettings, TheSchoolsBrokerAsWritten)
     for (const auto& row : rows) {
         TSettings settings;
         settings.Password = QStringLiteral("s");
-        settings.Timer = {{QStringLiteral("mqtt"), QString::fromUtf8(row.Mqtt)}};
+        settings.Written = {{QStringLiteral("[timer]mqtt"), QString::fromUtf8(row.Mqtt)}};
         std::optional<TRemoteOptions> remote;
         QString error;
         const bool good = ParseRemote(settings, remote, error);

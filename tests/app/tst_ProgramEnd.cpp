@@ -110,22 +110,31 @@ public:
     QProcess Server;
 
 private:
-    // Starts the server on display `number`; whether a client can reach it.
+    // Starts the server on display `number`; whether a client reaches this server there. A
+    // server of another test on the same number answers too, until our own finds the number taken
+    // and ends: the display's lock file names the server that holds it.
     bool Start(int number)
     {
         FDisplay = QByteArray::number(number);
         Server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         Server.start(QStringLiteral("Xvfb"), {':' + QString::fromLatin1(FDisplay),
                                               QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        const auto ours = [&] {
+            QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(QString::fromLatin1(FDisplay)));
+            return lock.open(QIODevice::ReadOnly) &&
+                   lock.readAll().trimmed().toLongLong() == Server.processId();
+        };
         return WaitFor([&] {
                    if (Server.state() == QProcess::NotRunning)
                        return true; // the number was taken: said below
+                   if (!ours())
+                       return false;
                    QProcess root;
                    root.setProcessEnvironment(Environment());
                    root.start(QStringLiteral("xwininfo"), {QStringLiteral("-root")});
                    return root.waitForFinished(2000) && root.exitCode() == 0;
                }) &&
-               Server.state() != QProcess::NotRunning;
+               Server.state() != QProcess::NotRunning && ours();
     }
 
     QByteArray FDisplay;

@@ -1,8 +1,17 @@
 // The Arduino relay board of docs/PrVardoRelays.ino on a simulated ATmega328P at 16 MHz
-// (simavr), for the tests. The board's serial port is a pseudo-terminal of this program's own,
-// and the board runs paced to the wall clock, so that the sketch's millis() keeps real time.
+// (simavr), for the tests. The board's serial port is a pseudo-terminal of this program's own.
 //
-// Usage: SimBoard <sketch.elf>
+// Usage: SimBoard [--stepped] <sketch.elf>
+//
+// Paced (the default), for a real program on the PC end: the board runs paced to the wall clock,
+// so that the sketch's millis() keeps real time. A thread of its own reads the PC's bytes as they
+// come and notes the wall-clock instant of each; the UART gets each byte at that instant of the
+// simulated clock, also when a busy machine held the board back and it is catching up (else the
+// heartbeats read in one go after a pause would look, to the sketch, like seconds of silence).
+//
+// Stepped (--stepped), for a test that is the PC itself: the simulated clock moves only when told,
+// and the PC's bytes come as commands, each at the instant the clock stands at. However busy the
+// machine, the sketch sees the same bytes at the same instants.
 //
 // On stdout, one line per event as it happens, times in milliseconds of the simulated clock
 // since power-on (it goes on across the board's restarts):
@@ -14,11 +23,15 @@
 //   tx <hex> <ms>            a byte the board sent
 //   reset <ms>               the board restarted (its watchdog)
 //   unplug <ms>, hang <ms>   the command took effect
+//   at <ms>                  (stepped) the clock stands at <ms>, as a run asked
+//   lag <ms> <late> <looks>  (paced, at the end) the most the simulated clock was behind the wall
+//                            clock, and at how many of its looks it was more than 1 ms behind
 // Commands on stdin, one per line:
 //   unplug   the cable is pulled: no more bytes either way, the pseudo-terminal is closed
 //   hang     the sketch hangs for good: its loop() becomes a jump to itself
+//   run <ms> (stepped) runs the board until its clock reads <ms>
+//   byte <hex> (stepped) a byte from the PC starts into the UART now (or after those before it)
 //   quit     the end (so is the end of stdin, and the end of the parent process)
-// At the end, stderr tells how far the simulated clock fell behind the wall clock.
 
 #include <avr_uart.h>
 #include <sim_avr.h>
@@ -40,13 +53,16 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
 constexpr uint32_t clockHz = 16000000;
-// The longest stretch the board runs between two looks at the pseudo-terminal and stdin: 0.25 ms.
-// When it has caught up with the wall clock, it waits until the wall clock is a slice ahead.
+// The longest stretch the board runs between two looks at its queue of bytes and at stdin:
+// 0.25 ms. Paced, when it has caught up with the wall clock, it waits until the wall clock is a
+// slice ahead.
 constexpr avr_cycle_count_t slice = clockHz / 4000;
 // Arduino pins 2..7 (the relays D0..D5) are bits 2..7 of port D; the data-space addresses of
 // DDRD and PORTD on the ATmega328P. The sketch switches a relay on with LOW.
@@ -66,8 +82,16 @@ constexpr uint8_t relayBits = 0xFC;
     std::exit(2);
 }
 
+// A byte from the PC and the instant of the simulated clock at which it reaches the UART.
+struct PcByte
+{
+    avr_cycle_count_t at;
+    uint8_t value;
+};
+
 struct Board
 {
+    bool stepped = false;
     avr_t* avr = nullptr;
     elf_firmware_t firmware{};
     void (*coreReset)(avr_t*) = nullptr;
@@ -80,8 +104,14 @@ struct Board
     int master = -1; // the pseudo-terminal's master: the board's end of the cable
     int slave = -1;  // held open, so that the master does not hang up while no PC has it open
     bool xoff = false;
-    std::deque<uint8_t> toBoard; // read from the PC, not taken by the UART yet
-    std::string toPc;            // sent by the board, not written to the PC yet
+    std::deque<PcByte> toBoard; // from the PC, not taken by the UART yet
+    std::string toPc;           // sent by the board, not written to the PC yet
+
+    // Paced: the thread that reads the PC's bytes as they come, and what it read.
+    std::thread reader;
+    int stopReader[2] = {-1, -1};
+    std::mutex arrivedLock;
+    std::deque<PcByte> arrived;
 
     int ddr = -1; // the relay pins last seen
     int port = -1;
@@ -169,15 +199,67 @@ void onXoff(avr_irq_t*, uint32_t, void*)
     board.xoff = true;
 }
 
-// Hands the UART what the PC sent, as long as it takes more.
+// Hands the UART the PC's bytes that are due by now, as long as it takes more.
 void feedUart()
 {
-    while (!board.xoff && !board.toBoard.empty()) {
-        const uint8_t byte = board.toBoard.front();
+    const avr_cycle_count_t now = simCycles();
+    while (!board.xoff && !board.toBoard.empty() && board.toBoard.front().at <= now) {
+        const uint8_t byte = board.toBoard.front().value;
         board.toBoard.pop_front();
         std::printf("rx %02x %.3f\n", byte, simMs());
         avr_raise_irq(board.uartIn, byte);
     }
+}
+
+// Paced: reads the PC's bytes as they come, each noted with the wall clock's instant, until told
+// to stop. The board's own thread may be seconds behind meanwhile.
+void readPc()
+{
+    for (;;) {
+        pollfd fds[2] = {{board.master, POLLIN, 0}, {board.stopReader[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            fail("poll: %s", std::strerror(errno));
+        }
+        if (fds[1].revents)
+            return;
+        if (fds[0].revents & POLLIN) {
+            uint8_t buffer[64];
+            const ssize_t n = read(board.master, buffer, sizeof buffer);
+            const avr_cycle_count_t at = wallCycles();
+            const std::lock_guard<std::mutex> lock(board.arrivedLock);
+            for (ssize_t i = 0; i < n; ++i)
+                board.arrived.push_back({at, buffer[i]});
+        }
+    }
+}
+
+void startReader()
+{
+    if (pipe2(board.stopReader, O_CLOEXEC) != 0)
+        fail("pipe: %s", std::strerror(errno));
+    board.reader = std::thread(readPc);
+}
+
+void stopReader()
+{
+    if (!board.reader.joinable())
+        return;
+    const char stop = 0;
+    if (write(board.stopReader[1], &stop, 1) != 1)
+        fail("cannot stop the reader: %s", std::strerror(errno));
+    board.reader.join();
+    close(board.stopReader[0]);
+    close(board.stopReader[1]);
+}
+
+// Paced: the bytes the reader has noted join the UART's queue.
+void takeArrived()
+{
+    const std::lock_guard<std::mutex> lock(board.arrivedLock);
+    board.toBoard.insert(board.toBoard.end(), board.arrived.begin(), board.arrived.end());
+    board.arrived.clear();
 }
 
 void openPty()
@@ -203,12 +285,14 @@ void openPty()
 
 void unplug()
 {
+    stopReader();
     if (board.master >= 0) {
         close(board.master);
         close(board.slave);
     }
     board.master = board.slave = -1;
     board.toBoard.clear();
+    board.arrived.clear();
     board.toPc.clear();
     std::printf("unplug %.3f\n", simMs());
 }
@@ -229,20 +313,6 @@ void hang()
     fail("the firmware has no loop()");
 }
 
-// Runs one command line; false for the end.
-bool command(const std::string& line)
-{
-    if (line == "quit")
-        return false;
-    if (line == "unplug")
-        unplug();
-    else if (line == "hang")
-        hang();
-    else
-        fail("unknown command '%s'", line.c_str());
-    return true;
-}
-
 void writeToPc()
 {
     if (board.master < 0 || board.toPc.empty())
@@ -252,12 +322,70 @@ void writeToPc()
         board.toPc.erase(0, static_cast<size_t>(n));
 }
 
-void readFromPc()
+// Runs the core up to an instant of the simulated clock, watching the relay pins.
+void runCore(avr_cycle_count_t until)
 {
-    uint8_t buffer[64];
-    const ssize_t n = read(board.master, buffer, sizeof buffer);
-    if (n > 0)
-        board.toBoard.insert(board.toBoard.end(), buffer, buffer + n);
+    while (simCycles() < until) {
+        const int state = avr_run(board.avr);
+        if (state == cpu_Done || state == cpu_Crashed)
+            fail("the core stopped (state %d) at %.3f ms", state, simMs());
+        watchPins();
+    }
+}
+
+// Stepped: runs the board up to an instant, a slice at a time, the PC's bytes fed as they are due.
+void runTo(avr_cycle_count_t target)
+{
+    for (;;) {
+        feedUart();
+        writeToPc();
+        const avr_cycle_count_t now = simCycles();
+        if (now >= target)
+            break;
+        runCore(std::min(target, now + slice));
+    }
+    std::printf("at %.3f\n", simMs());
+}
+
+// Paced: runs the board until the wall clock, or one slice of it when far behind.
+void runPaced()
+{
+    const avr_cycle_count_t wall = wallCycles();
+    const avr_cycle_count_t now = simCycles();
+    ++board.looks;
+    if (wall > now) {
+        board.maxLag = std::max(board.maxLag, wall - now);
+        if (wall - now > clockHz / 1000)
+            ++board.lateLooks;
+    }
+    runCore(std::min(wall, now + slice));
+}
+
+// Runs one command line; false for the end.
+bool command(const std::string& line)
+{
+    if (line == "quit")
+        return false;
+    char* end = nullptr;
+    if (line == "unplug") {
+        unplug();
+    } else if (line == "hang") {
+        hang();
+    } else if (board.stepped && line.rfind("run ", 0) == 0) {
+        const double ms = std::strtod(line.c_str() + 4, &end);
+        if (*end != '\0' || !(ms >= 0))
+            fail("bad command '%s'", line.c_str());
+        runTo(static_cast<avr_cycle_count_t>(ms * (clockHz / 1000)));
+    } else if (board.stepped && line.rfind("byte ", 0) == 0) {
+        const unsigned long value = std::strtoul(line.c_str() + 5, &end, 16);
+        if (*end != '\0' || value > 0xFF)
+            fail("bad command '%s'", line.c_str());
+        if (board.master >= 0)
+            board.toBoard.push_back({simCycles(), static_cast<uint8_t>(value)});
+    } else {
+        fail("unknown command '%s'", line.c_str());
+    }
+    return true;
 }
 
 void loadBoard(const char* elf)
@@ -288,24 +416,66 @@ void loadBoard(const char* elf)
                             onXoff, nullptr);
 }
 
-// Runs the board until the wall clock, or one slice of it when far behind.
-void runBoard()
+// Reads what stdin has and runs its whole lines; false at the end.
+bool readCommands(std::string& input)
 {
-    const avr_cycle_count_t wall = wallCycles();
-    const avr_cycle_count_t now = simCycles();
-    ++board.looks;
-    if (wall > now) {
-        board.maxLag = std::max(board.maxLag, wall - now);
-        if (wall - now > clockHz / 1000)
-            ++board.lateLooks;
+    char buffer[256];
+    const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    input.append(buffer, static_cast<size_t>(n));
+    for (size_t end; (end = input.find('\n')) != std::string::npos;) {
+        const std::string line = input.substr(0, end);
+        input.erase(0, end + 1);
+        if (!command(line))
+            return false;
     }
-    const avr_cycle_count_t until = std::min(wall, now + slice);
-    while (simCycles() < until) {
-        const int state = avr_run(board.avr);
-        if (state == cpu_Done || state == cpu_Crashed)
-            fail("the core stopped (state %d) at %.3f ms", state, simMs());
-        watchPins();
+    return true;
+}
+
+// Stepped: the board waits for its commands; only what the board sent may be left to write.
+void runStepped()
+{
+    std::string input;
+    for (;;) {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {board.master, POLLOUT, 0}};
+        const bool writing = board.master >= 0 && !board.toPc.empty();
+        if (poll(fds, writing ? 2 : 1, -1) < 0 && errno != EINTR)
+            fail("poll: %s", std::strerror(errno));
+        if (writing && (fds[1].revents & POLLOUT))
+            writeToPc();
+        if ((fds[0].revents & (POLLIN | POLLHUP)) && !readCommands(input))
+            return;
     }
+}
+
+// Paced: the board keeps to the wall clock and takes its commands as they come.
+void runWithWallClock()
+{
+    startReader();
+    std::string input;
+    for (;;) {
+        takeArrived();
+        runPaced();
+        feedUart();
+        writeToPc();
+
+        // Wait until the wall clock is a slice ahead, or only look when it is further ahead.
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {board.master, POLLOUT, 0}};
+        const bool writing = board.master >= 0 && !board.toPc.empty();
+        const avr_cycle_count_t sim = simCycles();
+        const avr_cycle_count_t wall = wallCycles();
+        const avr_cycle_count_t lead = sim + slice > wall ? sim + slice - wall : 0;
+        const timespec wait = {0, static_cast<long>(lead * 1000 / (clockHz / 1000000))};
+        if (ppoll(fds, writing ? 2 : 1, &wait, nullptr) < 0 && errno != EINTR)
+            fail("poll: %s", std::strerror(errno));
+        if ((fds[0].revents & (POLLIN | POLLHUP)) && !readCommands(input))
+            break;
+    }
+    stopReader();
+    std::printf("lag %.3f %llu %llu\n", static_cast<double>(board.maxLag) * 1000.0 / clockHz,
+                static_cast<unsigned long long>(board.lateLooks),
+                static_cast<unsigned long long>(board.looks));
 }
 
 } // namespace
@@ -323,57 +493,20 @@ int main(int argc, char** argv)
     // Never outlive the test that started it. Should the test be gone before this, its end of
     // stdin is closed: that ends the board too.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (argc != 2)
-        fail("usage: SimBoard <sketch.elf>");
+    board.stepped = argc == 3 && std::strcmp(argv[1], "--stepped") == 0;
+    if (argc != (board.stepped ? 3 : 2))
+        fail("usage: SimBoard [--stepped] <sketch.elf>");
     setvbuf(stdout, nullptr, _IOLBF, 0);
     std::signal(SIGPIPE, SIG_DFL); // a reader gone is the end
 
-    loadBoard(argv[1]);
+    loadBoard(argv[argc - 1]);
     openPty();
     clock_gettime(CLOCK_MONOTONIC, &board.start);
     watchPins();
-
-    std::string input;
-    for (bool running = true; running;) {
-        runBoard();
-        feedUart();
-        writeToPc();
-
-        // Wait until the wall clock is a slice ahead, or only look when it is further ahead.
-        // The PC's bytes wait in the terminal until the UART has taken those before them.
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {board.master, 0, 0}};
-        if (board.toBoard.empty())
-            fds[1].events |= POLLIN;
-        if (!board.toPc.empty())
-            fds[1].events |= POLLOUT;
-        const avr_cycle_count_t sim = simCycles();
-        const avr_cycle_count_t wall = wallCycles();
-        const avr_cycle_count_t lead = sim + slice > wall ? sim + slice - wall : 0;
-        const timespec wait = {0, static_cast<long>(lead * 1000 / (clockHz / 1000000))};
-        if (ppoll(fds, board.master >= 0 ? 2 : 1, &wait, nullptr) < 0 && errno != EINTR)
-            fail("poll: %s", std::strerror(errno));
-
-        if (fds[0].revents & (POLLIN | POLLHUP)) {
-            char buffer[256];
-            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            input.append(buffer, static_cast<size_t>(n));
-            for (size_t end; running && (end = input.find('\n')) != std::string::npos;) {
-                running = command(input.substr(0, end));
-                input.erase(0, end + 1);
-            }
-        }
-        if (board.master >= 0 && (fds[1].revents & POLLIN))
-            readFromPc();
-    }
-
-    std::fprintf(stderr,
-                 "SimBoard: simulated clock at most %.3f ms behind the wall clock; more than 1 ms "
-                 "behind at %llu of %llu looks\n",
-                 static_cast<double>(board.maxLag) * 1000.0 / clockHz,
-                 static_cast<unsigned long long>(board.lateLooks),
-                 static_cast<unsigned long long>(board.looks));
+    if (board.stepped)
+        runStepped();
+    else
+        runWithWallClock();
     avr_terminate(board.avr);
     return 0;
 }

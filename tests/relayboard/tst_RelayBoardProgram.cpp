@@ -51,12 +51,12 @@ TEST(RelayBoardProgram, TheRelaysGoOffHoweverTheTimerOrItsCableGoes)
         timer.Process.start(QStringLiteral(PRVARDO_TIMER),
                             {timer.File(QStringLiteral("aula.tem")), QStringLiteral("--output"),
                              QStringLiteral("serial:") + device});
-        ASSERT_TRUE(board.waitFor([](const Event& e) { return isRelays(e, 0x04); }, 10s))
+        ASSERT_TRUE(board.waitFor([](const Event& e) { return isRelays(e, 0x04); }, 30s))
             << row.What << ": the word never reached the pins\n"
             << timer.Log().data();
         // Two of the timer's heartbeats reach the board: the word goes again every second.
-        ASSERT_TRUE(board.waitFor([](const Event& e) { return e.kind == "rx"; }, 3s));
-        ASSERT_TRUE(board.waitFor([](const Event& e) { return e.kind == "rx"; }, 3s));
+        ASSERT_TRUE(board.waitFor("rx", 30s));
+        ASSERT_TRUE(board.waitFor("rx", 30s));
 
         const pid_t program = static_cast<pid_t>(timer.Process.processId());
         const pid_t guard = GuardOf(timer.Process);
@@ -78,7 +78,7 @@ TEST(RelayBoardProgram, TheRelaysGoOffHoweverTheTimerOrItsCableGoes)
             break;
         }
         const std::optional<Event> off =
-            board.waitFor([](const Event& e) { return isRelays(e, 0); }, 10s);
+            board.waitFor([](const Event& e) { return isRelays(e, 0); }, 30s);
         ASSERT_TRUE(off) << row.What << "\n" << timer.Log().data();
         // The last byte the board took before its relays went off: the guard's all off when the
         // timer was killed, a heartbeat's word otherwise.

@@ -65,8 +65,11 @@ void EndOnSignals(QObject* owner)
     auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, owner);
     QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
         unsigned char number = 0;
-        if (::read(SignalPipe[0], &number, 1) == 1)
-            QCoreApplication::exit(128 + number);
+        if (::read(SignalPipe[0], &number, 1) != 1)
+            return;
+        LogLine(QStringLiteral("fin pedido por la señal SIG%1")
+                    .arg(QString::fromLatin1(::sigabbrev_np(number))));
+        QCoreApplication::exit(128 + number);
     });
     struct sigaction action
     {

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QStringList>
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -161,7 +163,8 @@ std::optional<int> RunGuardIfAsked(const TProgramForm& program, int argc, char**
     // The guard's waiting half saw the program go without its all off.
     long pid = 0;
     int kept = -1;
-    if (std::sscanf(argv[1] + sizeof Option - 1, "%ld:%d", &pid, &kept) != 2)
+    long seenMs = 0; // when the waiting half saw it go, in the monotonic clock
+    if (std::sscanf(argv[1] + sizeof Option - 1, "%ld:%d:%ld", &pid, &kept, &seenMs) != 3)
         return 2;
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
         std::signal(signal, SIG_IGN);
@@ -191,10 +194,14 @@ std::optional<int> RunGuardIfAsked(const TProgramForm& program, int argc, char**
     int count = 1;
     QCoreApplication application(count, argv);
     const bool off = SwitchOffTargets(specs);
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const double after = double(now.tv_sec * 1000 + now.tv_nsec / 1000000 - seenMs) / 1000.0;
     LogLine(QStringLiteral("guardián: %1 (proceso %2) terminó sin apagar las salidas; %3")
                 .arg(program.Name)
                 .arg(pid)
-                .arg(off ? QStringLiteral("todas apagadas")
+                .arg(off ? QStringLiteral("todas apagadas %1 s después")
+                               .arg(QLocale(QLocale::Spanish).toString(after, 'f', 2))
                          : QStringLiteral("alguna puede quedar encendida")));
     return off ? 0 : 1;
 }

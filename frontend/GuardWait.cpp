@@ -109,9 +109,10 @@ int main(int argc, char** argv)
         break; // the program is gone without its all off
     }
     ::close(int(fd));
-    // The program once more, to switch its targets off.
-    char off[64];
-    std::snprintf(off, sizeof off, "--guardia=%ld:%s", pid, argv[4]);
+    // The program once more, to switch its targets off; it says how long after this moment.
+    const long seen = NowMs();
+    char off[96];
+    std::snprintf(off, sizeof off, "--guardia=%ld:%s:%ld", pid, argv[4], seen);
     char* arguments[256];
     int count = 0;
     arguments[count++] = argv[6];

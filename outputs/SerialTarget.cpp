@@ -12,6 +12,7 @@
 #include "DeviceErrors.h"
 #include "SerialLine.h"
 #include "Targets.h"
+#include "core/TickTimer.h"
 
 #include <chrono>
 #include <memory>
@@ -51,7 +52,7 @@ public:
         if (!FLine.Send(QByteArray(1, static_cast<char>(word))))
             return Fail(TSerialLine::LostError(), FLine.Detail());
         FWord = word;
-        FWritten = std::chrono::steady_clock::now();
+        FWritten = MonotonicMilliseconds();
         return true;
     }
 
@@ -59,7 +60,7 @@ public:
     {
         if (!FLine.IsOpen())
             return Fail(QStringLiteral("el dispositivo no está abierto"));
-        bool again = std::chrono::steady_clock::now() - FWritten >= HeartbeatQuiet;
+        bool again = MonotonicMilliseconds() - FWritten >= HeartbeatQuiet.count();
         if (!FLine.Take().isEmpty())
             again = true;
         if (FLine.Lost())
@@ -85,8 +86,8 @@ private:
     QString FDevice;
     qint32 FBaud;
     TSerialLine FLine;
-    int FWord = -1; // the last word written, for a board that asks again and for the heartbeat
-    std::chrono::steady_clock::time_point FWritten;
+    int FWord = -1;      // the last word written, for a board that asks again and for the heartbeat
+    qint64 FWritten = 0; // the monotonic clock's milliseconds at the last byte
 };
 
 } // namespace

@@ -27,7 +27,7 @@ private:
 };
 
 // Processes events until `condition` holds or `timeoutMs` passes; returns the condition.
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
 
 // A TCP port of the loopback that nothing listens on now, for a server of the test's own.
 int FreePort();

@@ -118,7 +118,7 @@ public:
         Loop();
     }
     // Whether a message "topic payload" came, at most `ms` waited; every message stays.
-    bool Saw(const QString& message, int ms = 5000)
+    bool Saw(const QString& message, int ms = 30000)
     {
         return WaitFor([&] { return Loop() && FReceived.contains(message); }, ms);
     }
@@ -129,7 +129,7 @@ public:
         return FReceived;
     }
 
-    // The next `count` messages as "topic payload", once they came (at most 5 s: fewer then).
+    // The next `count` messages as "topic payload", once they came (at most 30 s: fewer then).
     QStringList Take(qsizetype count)
     {
         WaitFor([&] { return Loop() && FReceived.size() >= count; });

@@ -38,13 +38,13 @@ public:
     TUserProgram(const TUserProgram&) = delete;
     TUserProgram& operator=(const TUserProgram&) = delete;
 
-    // Ends it with SIGTERM (its clean end), or SIGKILL when that does not end it within 5 s.
+    // Ends it with SIGTERM (its clean end), or SIGKILL when that does not end it within 15 s.
     void End()
     {
         if (Process.state() == QProcess::NotRunning)
             return;
         Process.terminate();
-        if (!Process.waitForFinished(5000))
+        if (!Process.waitForFinished(15000))
             Process.kill();
         Process.waitForFinished();
     }

@@ -152,7 +152,7 @@ TEST(TimerRemote, StatesCommandsDiscoveryAndTheLastWill)
 
     // Killed: the broker says it with the last will.
     timer.kill();
-    ASSERT_TRUE(timer.waitForFinished(5000));
+    ASSERT_TRUE(timer.waitForFinished(30000));
     EXPECT_TRUE(client.Saw(base + "/estado offline"));
     client.Publish(b + "/D1/set", "", true); // no retained command left behind
 }
@@ -243,7 +243,7 @@ TEST(TimerRemote, OneTimerPerBase)
         ASSERT_TRUE(client.Saw(base + "/marca 1"));
         EXPECT_EQ(second.Board.Received().size(), secondBoard) << "the second took the command";
         second.Process.terminate();
-        ASSERT_TRUE(second.Process.waitForFinished(5000));
+        ASSERT_TRUE(second.Process.waitForFinished(30000));
         const QByteArray log = second.Log();
         EXPECT_EQ(log.count(first->Pid().toUtf8()), 1) << log.data();
     }
@@ -285,7 +285,7 @@ TEST(TimerRemote, AnOutputThatMayStayOnEndsWithStatusOne)
             ASSERT_TRUE(broker.Signal(SIGSTOP));
         }
         timer.Process.terminate();
-        ASSERT_TRUE(timer.Process.waitForFinished(5000));
+        ASSERT_TRUE(timer.Process.waitForFinished(30000));
         EXPECT_EQ(timer.Process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(timer.Process.exitCode(), row.Status) << timer.Log().data();
         broker.Signal(SIGCONT);
@@ -305,7 +305,7 @@ TEST(TimerRemote, ACleanEndLeavesOfflineAtTheBroker)
         ASSERT_TRUE(client.Saw(base + "/estado online")) << timer.Log().data();
     }
     timer.Process.terminate();
-    ASSERT_TRUE(timer.Process.waitForFinished(5000));
+    ASSERT_TRUE(timer.Process.waitForFinished(30000));
     TSubscriber later(broker.Address, {base.toStdString() + "/estado"});
     EXPECT_TRUE(later.Saw(base + "/estado offline")) << timer.Log().data();
 }

@@ -71,14 +71,14 @@ TEST(TimerTwoPrograms, TheSecondEndsAtOnceAndATimerStartedAfterTheFirstTakesOver
         ASSERT_TRUE(WaitFor([&] { return first.Logged(switched); })) << what;
         {
             TTimer second(schedule, target, dir.path());
-            ASSERT_TRUE(second.Process.waitForFinished(5000)) << what;
+            ASSERT_TRUE(second.Process.waitForFinished(30000)) << what;
             EXPECT_EQ(second.Process.exitCode(), 1) << what;
             const QString holder = QStringLiteral("proceso %1").arg(first.Process.processId());
             EXPECT_TRUE(second.Logged(holder)) << what << ": " << second.Log().toStdString();
             EXPECT_FALSE(second.Logged(target)) << what << ": the second one reached the target";
         }
         first.Process.terminate();
-        ASSERT_TRUE(first.Process.waitForFinished(5000)) << what;
+        ASSERT_TRUE(first.Process.waitForFinished(30000)) << what;
         TTimer again(schedule, target, dir.path());
         EXPECT_TRUE(WaitFor([&] { return again.Logged(switched); }, 10000))
             << what << ": not taken over; " << again.Log().toStdString();

@@ -114,7 +114,7 @@ private:
             return -1;
         static const QRegularExpression relay(QStringLiteral("CH(\\d+)\\s*:\\s*(ON|OFF)"),
                                               QRegularExpression::CaseInsensitiveOption);
-        const auto deadline = std::chrono::steady_clock::now() + AnswerWithin;
+        const auto deadline = std::chrono::steady_clock::now() + AnswerWait(AnswerWithin);
         const int driven = std::min(FChannels, OutputCount);
         QByteArray answer;
         for (;;) {

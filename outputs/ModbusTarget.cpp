@@ -65,8 +65,10 @@ public:
             return Fail(QStringLiteral("no se puede preparar la conexión Modbus"),
                         SystemWords(errno));
         modbus_set_slave(context.get(), FAddress.Unit);
-        const auto within = std::chrono::duration_cast<std::chrono::microseconds>(ResponseWithin);
-        modbus_set_response_timeout(context.get(), 0, std::uint32_t(within.count()));
+        const auto within =
+            std::chrono::duration_cast<std::chrono::microseconds>(AnswerWait(ResponseWithin));
+        modbus_set_response_timeout(context.get(), std::uint32_t(within.count() / 1000000),
+                                    std::uint32_t(within.count() % 1000000));
         if (modbus_connect(context.get()) != 0) {
             const int error = errno;
             if (FAddress.Tcp)

@@ -203,8 +203,8 @@ bool TMqttTarget::Open()
 
 bool TMqttTarget::Connect()
 {
-    const TMqttLoop::TConnect result = FLoop->Connect(KKeepAlive, Clock::now() + KConnectBound,
-                                                      [this] { return StopRequested(); });
+    const TMqttLoop::TConnect result = FLoop->Connect(
+        KKeepAlive, Clock::now() + AnswerWait(KConnectBound), [this] { return StopRequested(); });
     if (result.Connack == 0)
         // Before the first word: the plug times the ON that comes with it.
         return FPlugs.Arm(FPublish) && Sent();

@@ -11,6 +11,8 @@
 //   open the current word is written at once, with previous = -1.
 // The word holds the six outputs in bits 0 to 5; bits 6 and 7 are always 0.
 
+#include "core/ScopedOverride.h"
+
 #include <QString>
 
 #include <atomic>
@@ -77,4 +79,16 @@ private:
     QString FName;
     QString FError;
     QString FDetail;
+};
+
+// How long a target waits for its device's answer to a request: `own`, the target's figure,
+// unless a test has set one for every target it opens (a board in a test may be a process that a
+// busy machine holds up for longer than a real board ever takes).
+std::chrono::milliseconds AnswerWait(std::chrono::milliseconds own);
+
+// While it lives, targets opened wait `wait` for every answer of their devices.
+class TScopedAnswerWait : public TScopedOverride<std::chrono::milliseconds>
+{
+public:
+    explicit TScopedAnswerWait(std::chrono::milliseconds wait);
 };

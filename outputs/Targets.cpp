@@ -310,3 +310,23 @@ QString TargetForms()
                     .arg(QString::fromUtf8(written).leftJustified(40), QString::fromUtf8(drives));
     return text;
 }
+
+namespace {
+
+std::chrono::milliseconds& AnswerWaitPlace()
+{
+    static std::chrono::milliseconds wait{0}; // none set: each target's own
+    return wait;
+}
+
+} // namespace
+
+std::chrono::milliseconds AnswerWait(std::chrono::milliseconds own)
+{
+    return AnswerWaitPlace() > std::chrono::milliseconds(0) ? AnswerWaitPlace() : own;
+}
+
+TScopedAnswerWait::TScopedAnswerWait(std::chrono::milliseconds wait)
+    : TScopedOverride(AnswerWaitPlace(), wait)
+{
+}

@@ -1,5 +1,7 @@
 #include "platform/FramePacer.h"
 
+#include "core/TickTimer.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QScreen>
@@ -46,16 +48,18 @@ bool TFramePacer::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != FWindow || event->type() != QEvent::UpdateRequest)
         return false;
-    if (FFlushing || !FLastPaint.isValid() || FLastPaint.elapsed() >= FrameInterval()) {
+    const qint64 now = MonotonicMilliseconds();
+    const qint64 since = FLastPaintMs < 0 ? -1 : now - FLastPaintMs;
+    if (FFlushing || since < 0 || since >= FrameInterval()) {
         // The first repaint after a quiet frame goes through at once: a click is answered
         // without delay.
         FFlush.stop();
-        FLastPaint.start();
+        FLastPaintMs = now;
         return false;
     }
     // Everything dirty stays gathered in the window until the frame's end; no further request
     // is made meanwhile.
     if (!FFlush.isActive())
-        FFlush.start(int(std::max<qint64>(1, FrameInterval() - FLastPaint.elapsed())));
+        FFlush.start(int(std::max<qint64>(1, FrameInterval() - since)));
     return true;
 }

@@ -9,7 +9,6 @@
 // frame then paints everything that became dirty meanwhile, once. What the widgets hold (texts,
 // drawing surfaces, states) changes at once as before: only the painting on screen waits.
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -35,7 +34,7 @@ protected:
 
 private:
     QWidget* FWindow;
-    QElapsedTimer FLastPaint;
+    qint64 FLastPaintMs = -1; // the monotonic clock at the last paint let through; -1: none yet
     QTimer FFlush;
     bool FFlushing = false;
 };

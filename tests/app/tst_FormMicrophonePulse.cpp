@@ -170,7 +170,7 @@ TEST_F(FormMicrophonePulse, AbrirShowsTheSineLevelAndCerrarLeavesZero)
 
     QTest::mouseClick(form->BtOpen, Qt::LeftButton);
     // Ten 50 ms buffers; the server delivers the first ones at once.
-    ASSERT_TRUE(WaitFor([&] { return levels.size() >= 10; }, 5000))
+    ASSERT_TRUE(WaitFor([&] { return levels.size() >= 10; }))
         << Errors.Messages.join(' ').toStdString();
     EXPECT_TRUE(form->CkActive->isChecked());
     for (std::size_t i = 0; i < levels.size(); ++i)
@@ -222,7 +222,7 @@ TEST_F(FormMicrophonePulse, LoudspeakerRemovedUnderTheEchoGivesOneReportAndTheEc
     bool offWhileShown = false;
     const TScopedExceptionReporter box([&](QObject*, const QString& message) {
         reports.push_back(message);
-        offWhileShown = WaitFor([&] { return !echo->Active(); }, 3000);
+        offWhileShown = WaitFor([&] { return !echo->Active(); });
     });
     const QString modules = QString::fromUtf8(server.Pactl({"list", "short", "modules"}));
     QString module;
@@ -239,7 +239,8 @@ TEST_F(FormMicrophonePulse, LoudspeakerRemovedUnderTheEchoGivesOneReportAndTheEc
     });
     EXPECT_EQ(reports.size(), 1) << reports.join(" | ").toStdString();
     EXPECT_TRUE(offWhileShown);
-    EXPECT_LT(stall, 1000) << "the window froze for " << stall << " ms";
+    // A window that waited for the server would wait for its answer's bound (2 s) at least.
+    EXPECT_LT(stall, 1900) << "the window froze for " << stall << " ms";
     EXPECT_FALSE(echo->AudioOut()->Active());
 
     server.Pactl({"load-module", "module-null-sink", "sink_name=newsink"});
@@ -270,7 +271,8 @@ TEST_F(FormMicrophonePulse, EcoPressesOnAFrozenServerNeitherWaitNorGetLost)
         }
     });
     server.Signal(SIGCONT);
-    EXPECT_LT(stall, 500) << "a press waited " << stall << " ms for the frozen server";
+    // A press that waited would wait for the server's answer's bound (2 s) at least.
+    EXPECT_LT(stall, 1900) << "a press waited " << stall << " ms for the frozen server";
     const int expected = SinePeak * 50 / 100;
     EXPECT_TRUE(WaitFor(
         [&] { return std::abs(monitor.RecentPeak(800) - expected) <= expected / 20 + 2; }, 10000))
@@ -299,7 +301,7 @@ TEST_F(FormMicrophonePulse, EchoReachesTheSinkAsLoudAsEcoSaysAndCerrarStopsIt)
         const int expected = SinePeak * row.Percent / 100;
         const bool reached = WaitFor(
             [&] { return std::abs(monitor.RecentPeak(800) - expected) <= expected / 20 + 2; },
-            5000);
+            30000);
         EXPECT_TRUE(reached) << row.Percent << "%: peak " << monitor.RecentPeak(800)
                              << ", expected " << expected << ". "
                              << Errors.Messages.join(' ').toStdString();
@@ -310,7 +312,7 @@ TEST_F(FormMicrophonePulse, EchoReachesTheSinkAsLoudAsEcoSaysAndCerrarStopsIt)
     EXPECT_NEAR(ratio, 25.0, 2.0);
 
     QTest::mouseClick(form->BTClose, Qt::LeftButton);
-    EXPECT_TRUE(WaitFor([&] { return monitor.RecentPeak(800) == 0; }, 5000))
+    EXPECT_TRUE(WaitFor([&] { return monitor.RecentPeak(800) == 0; }))
         << "the echo goes on after Cerrar: peak " << monitor.RecentPeak(800);
     EXPECT_EQ(form->AudioLevel->value(), 0);
     EXPECT_EQ(LampWord(*form), 0);

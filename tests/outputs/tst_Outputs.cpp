@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -36,14 +37,38 @@ public:
         FCalls.push_back(std::move(call));
     }
 
+    // Holds every Write until Release (a device that takes its time), for a minute at most.
+    void Hold()
+    {
+        const std::lock_guard lock(FLock);
+        FHeld = true;
+    }
+    void Release()
+    {
+        {
+            const std::lock_guard lock(FLock);
+            FHeld = false;
+        }
+        FReleased.notify_all();
+    }
+    void WaitWhileHeld()
+    {
+        std::unique_lock lock(FLock);
+        Waiting = true;
+        FReleased.wait_for(lock, 60s, [this] { return !FHeld; });
+        Waiting = false;
+    }
+
     std::atomic<int> OpensToFail{0};
     std::atomic<bool> LoseAtNextWrite{false};
-    std::atomic<int> WriteDelayMs{0};
+    std::atomic<bool> Waiting{false}; // a Write is held now
     std::atomic<bool> LoseAtService{false};
     std::atomic<bool> Delivers{true}; // what was written reached the device
 
 private:
     std::mutex FLock;
+    std::condition_variable FReleased;
+    bool FHeld = false;
     Strings FCalls;
 };
 
@@ -66,7 +91,7 @@ public:
     }
     bool Write(std::uint8_t word, int previous) override
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(FLog.WriteDelayMs.load()));
+        FLog.WaitWhileHeld();
         if (FLog.LoseAtNextWrite.exchange(false)) {
             FLog.Note("Write lost");
             return Fail(QStringLiteral("se ha desconectado"));
@@ -174,13 +199,23 @@ TEST(Outputs, WriteNeverWaitsForATargetAndStopKeepsItsBound)
     Started s(1);
     s.Outputs->Start();
     ASSERT_TRUE(WaitFor([&] { return s.Targets[0].Calls().size() >= 2; }));
-    s.Targets[0].WriteDelayMs = 400; // a device that takes its time
-    const auto before = std::chrono::steady_clock::now();
-    for (int i = 1; i <= 100; ++i)
+    CallLog& target = s.Targets[0];
+    target.Hold(); // a device that takes its time
+    s.Outputs->Write(1);
+    ASSERT_TRUE(WaitFor([&] { return target.Waiting.load(); }));
+    for (int i = 2; i <= 100; ++i)
         s.Outputs->Write(static_cast<std::uint8_t>(i % 64));
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 200ms);
-    s.Outputs->Stop(1s);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms + 400ms);
+    EXPECT_TRUE(target.Waiting) << "a Write waited for the target";
+    // The end does not wait for the target either: it gives up on it after its bound, the target
+    // still held, and says that it may stay on.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(s.Outputs->Stop(1s));
+    EXPECT_TRUE(target.Waiting) << "Stop waited for the target";
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 30s);
+    // Let go, the target's thread finishes its end by itself.
+    target.Release();
+    EXPECT_TRUE(WaitFor([&] { return EndsWith(target.Calls(), {"Close"}); }))
+        << ::testing::PrintToString(target.Calls());
 }
 
 // A target that opens and is lost again at once, before anything it was sent arrived (a broker

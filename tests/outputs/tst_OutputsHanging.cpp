@@ -78,6 +78,9 @@ std::unique_ptr<TOutputTarget> Mqtt(const std::string& address)
 
 TEST(OutputsHanging, AHangingTargetHoldsUpNoOtherAndQuitReachesTheRest)
 {
+    // A connection is waited for for a minute: a board that waited on the other target would get
+    // no word within the test's wait, and an end that waited for it would not come within it.
+    const TScopedAnswerWait hanging(std::chrono::seconds(60));
     TNeverAccepts listener;
     ASSERT_NE(listener.Port, 0) << "the listener's queue never filled";
     TPrivateBroker stoppedFirst;
@@ -125,21 +128,16 @@ TEST(OutputsHanging, AHangingTargetHoldsUpNoOtherAndQuitReachesTheRest)
         row.Hang();
 
         for (const std::uint8_t word : {0x15, 0x2a}) {
-            const auto written = Clock::now();
             outputs.Write(word);
-            ASSERT_TRUE(WaitFor([&] { return board.Shows(word); })) << row.What;
-            // The board alone takes milliseconds; a board that waited on the other target would
-            // take its whole hang (3 s for a connection, for ever for the device). 1 s tells the
-            // two apart with room for a machine busy on both cores (held with two busy loops
-            // beside the whole suite, in both builds).
-            EXPECT_LT(Clock::now() - written, 1s) << row.What << ": the board waited";
+            EXPECT_TRUE(WaitFor([&] { return board.Shows(word); }, 20000))
+                << row.What << ": the board waited";
         }
 
+        // Stop gives the targets 1 s, and a thread still in a call its last tenth; an end that
+        // waited for the hanging one would take its minute (the time itself is bench_outputs').
         const auto quit = Clock::now();
         EXPECT_EQ(outputs.Stop(1s), !row.MayStayOn) << row.What;
-        // The user's promise: Stop gives the targets 1 s, and a thread still in a call its last
-        // tenth; the 0.4 s beyond is a busy machine's scheduling, not time the end may take.
-        EXPECT_LT(Clock::now() - quit, 1500ms) << row.What;
+        EXPECT_LT(Clock::now() - quit, 20s) << row.What;
         EXPECT_TRUE(board.Shows(0)) << row.What << ": the board all off at the end";
         row.After();
     }

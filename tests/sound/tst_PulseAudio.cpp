@@ -63,7 +63,7 @@ struct TNotifications
                 found.push_back(entry);
         return found;
     }
-    bool WaitFor(UINT msg, std::size_t count, int timeoutMs = 5000)
+    bool WaitFor(UINT msg, std::size_t count, int timeoutMs = 30000)
     {
         return ::WaitFor([&] { return Of(msg).size() >= count; }, timeoutMs);
     }
@@ -115,7 +115,7 @@ public:
                                      QString("--channels=%1").arg(channels),
                                      QString("--device=%1").arg(source), "--latency-msec=10"});
         // The sink renders ahead for a while before a new recording of its monitor gets data.
-        EXPECT_TRUE(::WaitFor([this] { return !Samples().empty(); }, 5000));
+        EXPECT_TRUE(::WaitFor([this] { return !Samples().empty(); }));
     }
     ~TMonitor()
     {
@@ -151,7 +151,8 @@ int Level(const WAVEHDR& header, WORD bits)
 }
 
 // A device's open, as the devices make it: the query, then the open. Without a server that
-// answers, each says so (not "no such device") within one bound.
+// answers, each says so (not "no such device") within one bound of 2 s: sooner than two of them
+// could take, whatever a busy machine adds.
 void ExpectNoDriverWithinTheBound(TNotifications& notes, const std::string& server)
 {
     const WAVEFORMATEX format = Pcm(1, 8000, 16);
@@ -163,7 +164,7 @@ void ExpectNoDriverWithinTheBound(TNotifications& notes, const std::string& serv
                 ? waveInOpen(nullptr, WAVE_MAPPER, &format, 0, 0, WAVE_FORMAT_QUERY)
                 : waveInOpen(&in, WAVE_MAPPER, &format, notes.Window.Handle(), 0, CALLBACK_WINDOW);
         EXPECT_EQ(result, MMSYSERR_NODRIVER) << server << (query ? ", query" : ", open");
-        EXPECT_LT(Clock::now() - start, milliseconds(3000)) << server;
+        EXPECT_LT(Clock::now() - start, milliseconds(3900)) << server;
     }
 }
 
@@ -379,8 +380,9 @@ TEST_F(PulseAudio, TheFirstBlockOnAnIdleSinkIsNotQueuedBehindWhatTheSinkRendered
     const auto start = Clock::now();
     TBuffers buffers(std::vector<DWORD>(4, 800), out, TWaveDirection::Out);
     ASSERT_TRUE(notes.WaitFor(MM_WOM_DONE, 4));
-    // 210 ms of sound with the lead silence; behind the sink's silence it would take 2 s.
-    EXPECT_LT(notes.Of(MM_WOM_DONE).back().At - start, milliseconds(600));
+    // 210 ms of sound with the lead silence; behind the sink's silence it could not be done
+    // before 2 s (a busy machine only makes the test see it later).
+    EXPECT_LT(notes.Of(MM_WOM_DONE).back().At - start, milliseconds(1900));
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
@@ -394,20 +396,22 @@ TEST_F(PulseAudio, WhatIsAheadOfTheSpeakerCountsDownWithTheClock)
     TNotifications notes;
     const HWAVEOUT out = notes.Open(TWaveDirection::Out, WAVE_MAPPER, Pcm(1, 8000, 16));
     DWORD ahead = 0;
-    ASSERT_TRUE(WaitFor([&] { return waveOutGetAhead(out, &ahead) == MMSYSERR_NOERROR; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return waveOutGetAhead(out, &ahead) == MMSYSERR_NOERROR; }));
     const auto start = Clock::now();
     TBuffers buffers(std::vector<DWORD>(6, 800), out, TWaveDirection::Out);
-    std::vector<long> sums; // ms since the write + ms ahead, while a block is still ahead
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            const long since =
-                std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
-            if (waveOutGetAhead(out, &ahead) == MMSYSERR_NOERROR && ahead > 60 && since > 20)
-                sums.push_back(since + static_cast<long>(ahead));
-            return notes.Of(MM_WOM_DONE).size() == 6;
-        },
-        3000));
-    ASSERT_GE(sums.size(), 10u);
+    // ms since the write + ms ahead, while a block is still ahead; only from the looks that
+    // nothing held up (a busy machine may stop the test between its clock and the call).
+    std::vector<long> sums;
+    ASSERT_TRUE(WaitFor([&] {
+        const auto before = Clock::now();
+        const bool told = waveOutGetAhead(out, &ahead) == MMSYSERR_NOERROR;
+        const auto after = Clock::now();
+        const long since = std::chrono::duration_cast<milliseconds>(before - start).count();
+        if (told && after - before < milliseconds(1) && ahead > 60 && since > 20)
+            sums.push_back(since + static_cast<long>(ahead));
+        return notes.Of(MM_WOM_DONE).size() == 6;
+    }));
+    ASSERT_GE(sums.size(), 5u);
     const auto [least, most] = std::minmax_element(sums.begin(), sums.end());
     EXPECT_LE(*most - *least, 10) << "from " << *least << " to " << *most << " ms";
     EXPECT_GE(*least, 300) << "six 50 ms blocks";
@@ -478,8 +482,12 @@ TEST_F(PulseAudio, ALostServerReturnsEveryBufferAndLeavesNothingBehind)
 
     server.Kill();
     const auto killed = Clock::now();
-    ASSERT_TRUE(notes.WaitFor(MM_WIM_DATA, 3, 3000) && notes.WaitFor(MM_WOM_DONE, 3, 3000));
-    EXPECT_LT(Clock::now() - killed, std::chrono::seconds(2));
+    // Each block is five seconds long: none could be done before the first five, but at the loss.
+    ASSERT_TRUE(notes.WaitFor(MM_WIM_DATA, 3) && notes.WaitFor(MM_WOM_DONE, 3));
+    for (const auto& entry : notes.Entries)
+        EXPECT_TRUE((entry.Msg != MM_WIM_DATA && entry.Msg != MM_WOM_DONE) ||
+                    entry.At - killed < std::chrono::milliseconds(4900))
+            << "message " << entry.Msg << " came long after the loss";
     for (const auto& entry : notes.Entries)
         EXPECT_TRUE(entry.Handle != abandoned || entry.Msg == MM_WIM_OPEN)
             << "message " << entry.Msg << " for an abandoned handle";
@@ -497,10 +505,11 @@ TEST_F(PulseAudio, ALostServerReturnsEveryBufferAndLeavesNothingBehind)
     EXPECT_TRUE(notes.WaitFor(MM_WIM_CLOSE, 1) && notes.WaitFor(MM_WOM_CLOSE, 1));
     EXPECT_EQ(PendingDeviceMessages(), 0u);
 
-    // A refused socket answers at once; a server that comes back is used again.
+    // A refused socket answers at once, never after a wait for an answer (2 s); a server that
+    // comes back is used again.
     const auto asked = Clock::now();
     EXPECT_EQ(waveInGetNumDevs(), 0u);
-    EXPECT_LT(Clock::now() - asked, milliseconds(500));
+    EXPECT_LT(Clock::now() - asked, milliseconds(1900));
     server.Start();
     EXPECT_EQ(waveInGetNumDevs(), 1u);
 }
@@ -524,7 +533,7 @@ TEST_F(PulseAudio, AVolumeChangedElsewhereIsReadBackAndAStoppedServerHoldsNoCall
             [&] {
                 return waveOutGetVolume(out, &volume) == MMSYSERR_NOERROR && volume == row.Volume;
             },
-            3000))
+            30000))
             << row.Percent.join(' ').toStdString() << " read as " << std::hex << volume;
     }
 
@@ -535,7 +544,8 @@ TEST_F(PulseAudio, AVolumeChangedElsewhereIsReadBackAndAStoppedServerHoldsNoCall
                   waveOutGetLatency(out, &latency),
               MMSYSERR_NOERROR);
     EXPECT_EQ(volume, 0x40008000u) << "what was sent";
-    EXPECT_LT(Clock::now() - stopped, milliseconds(500)) << "the volume and latency never wait";
+    // A call that waited for the stopped server would wait for its answer's bound (2 s).
+    EXPECT_LT(Clock::now() - stopped, milliseconds(1900)) << "the volume and latency never wait";
     ExpectNoDriverWithinTheBound(notes, "a stopped server");
     ASSERT_TRUE(server.Signal(SIGCONT));
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
@@ -568,7 +578,7 @@ TEST_F(PulseAudio, AHandleWhoseDeviceWentAwayFindsNoDeviceAndOneWhoseServerWentA
         EXPECT_EQ(queue(), MMSYSERR_BADDEVICEID) << row.Module;
         EXPECT_EQ(start(), MMSYSERR_BADDEVICEID) << row.Module;
         server.Kill();
-        EXPECT_TRUE(WaitFor([&] { return start() == MMSYSERR_NODRIVER; }, 3000)) << row.Module;
+        EXPECT_TRUE(WaitFor([&] { return start() == MMSYSERR_NODRIVER; })) << row.Module;
         EXPECT_EQ(queue(), MMSYSERR_NODRIVER) << row.Module;
         EXPECT_EQ(in ? waveInClose(handle) : waveOutClose(handle), MMSYSERR_NOERROR);
     }

@@ -7,6 +7,7 @@
 // The byte FF asks a board for its relays, which it tells as text ("CH1:OFF", "CH2:ON" ...): asked
 // at every open, so that the first word sends only what differs from what the board shows. A board
 // that does not answer within 200 ms is told every relay, on and off alike: it may show anything.
+// At every end every relay is told off, whatever the board said.
 
 #include "DeviceErrors.h"
 #include "SerialLine.h"
@@ -72,6 +73,21 @@ public:
         if (!frames.isEmpty() && !FLine.Send(frames))
             return Fail(TSerialLine::LostError(), FLine.Detail());
         FShown = word;
+        return true;
+    }
+
+    // Every relay gets its off frame: a board's answer may be wrong (one that says all off while
+    // relays are on), and an end must not leave a relay on because the board said so.
+    bool SwitchOff(int /*shown*/) override
+    {
+        if (!FLine.IsOpen())
+            return Fail(QStringLiteral("el dispositivo no está abierto"));
+        QByteArray frames;
+        for (int channel = 1; channel <= std::min(FChannels, OutputCount); ++channel)
+            frames += Frame(channel, false);
+        if (!FLine.Send(frames))
+            return Fail(TSerialLine::LostError(), FLine.Detail());
+        FShown = 0;
         return true;
     }
 

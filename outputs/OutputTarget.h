@@ -45,6 +45,10 @@ public:
     // The longest the target may go without a service call while open, for a target that sends
     // something of its own at a pace (a heartbeat); zero: the program's own period will do.
     virtual std::chrono::milliseconds ServiceWithin() const { return {}; }
+    // At an end (clean, the guard's, a start that fails): every output off. `shown` is the word
+    // the device was last set to (-1: not known); a target whose device shows the word it was set
+    // to sends only when that is not all off. False, with Error() set, when the target is lost.
+    virtual bool SwitchOff(int shown) { return shown == 0 || Write(0, shown); }
     // At a clean end, after the last word: undoes what Open set on the device beyond the outputs.
     virtual void Leave() {}
     // Waits until what was written has left, at most until `deadline` (at quit).

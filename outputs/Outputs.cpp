@@ -108,8 +108,14 @@ public:
             FService->stop();
         if (FRetry != nullptr)
             FRetry->stop();
-        if (IsOpen() && FShown != 0)
-            Send(0);
+        if (IsOpen()) {
+            if (FTarget->SwitchOff(FShown)) {
+                if (FShown != 0)
+                    Shown(0);
+            } else {
+                Lost(true);
+            }
+        }
         if (IsOpen()) {
             FTarget->Leave();
             FTarget->Flush(deadline);
@@ -158,6 +164,12 @@ private:
             Lost(true);
             return;
         }
+        Shown(word);
+    }
+
+    // The target shows `word` now: noted and logged.
+    void Shown(std::uint8_t word)
+    {
         FShown = word;
         Health->Showed(word);
         FOff = word == 0;

@@ -3,6 +3,7 @@
 // as text, as the CH340 modules do; it keeps every frame it took, and counts those it would
 // refuse (a wrong start, channel, state or sum).
 
+#include "outputs/Outputs.h"
 #include "outputs/Targets.h"
 #include "tests/support/CoreSupport.h"
 
@@ -23,9 +24,10 @@ namespace {
 class TLcusModule
 {
 public:
-    // `relays`: what it shows at first (bit n: channel n + 1); `answers`: whether it answers FF.
-    TLcusModule(int channels, int relays, bool answers)
-        : FChannels(channels), FRelays(relays), FAnswers(answers)
+    // `relays`: what it shows at first (bit n: channel n + 1); `answers`: whether it answers FF;
+    // `lies`: it answers that every relay is off, whatever it shows.
+    TLcusModule(int channels, int relays, bool answers, bool lies = false)
+        : FChannels(channels), FRelays(relays), FAnswers(answers), FLies(lies)
     {
         char name[256] = {};
         EXPECT_EQ(::openpty(&FModule, &FTerminal, name, nullptr, nullptr), 0);
@@ -107,7 +109,7 @@ private:
         for (int channel = 1; channel <= FChannels; ++channel)
             text += QStringLiteral("CH%1:%2\r\n")
                         .arg(channel)
-                        .arg((Relays() >> (channel - 1)) & 1 ? "ON" : "OFF")
+                        .arg(!FLies && ((Relays() >> (channel - 1)) & 1) ? "ON" : "OFF")
                         .toLatin1();
         EXPECT_EQ(::write(FModule, text.constData(), std::size_t(text.size())), text.size());
     }
@@ -117,6 +119,7 @@ private:
     int FRelays;
     QStringList FFrames;
     const bool FAnswers;
+    const bool FLies;
     std::atomic<int> FRefused{0};
     std::atomic<bool> FStop{false};
     int FModule = -1;
@@ -188,5 +191,31 @@ TEST(LcusTarget, EachWordSendsAFramePerRelayThatChanges)
         }
         EXPECT_EQ(module.Refused(), 0) << row.What << ": a frame it would refuse";
         target->Close();
+    }
+}
+
+// At an end every relay is told off, whatever the module says it shows: one that answers "all
+// off" with relays on, one that says nothing, and one that tells the truth.
+TEST(LcusTarget, AnEndSwitchesEveryRelayOffWhateverTheModuleSays)
+{
+    const struct
+    {
+        const char* What;
+        bool Answers;
+        bool Lies;
+    } rows[] = {{"a module that lies", true, true},
+                {"a module that says nothing", false, false},
+                {"a module that tells the truth", true, false}};
+    for (const auto& row : rows) {
+        TLcusModule module(4, 0b0101, row.Answers, row.Lies);
+        std::vector<std::unique_ptr<TOutputTarget>> targets;
+        targets.push_back(
+            MakeTarget(QStringLiteral("lcus:") + module.Device, TLcusAddress{module.Device, 4}));
+        TOutputs outputs(std::move(targets));
+        outputs.Start();
+        ASSERT_TRUE(WaitFor([&] { return outputs.Health().front().Shown == 0; })) << row.What;
+        EXPECT_TRUE(outputs.Stop()) << row.What;
+        EXPECT_TRUE(WaitFor([&] { return module.Relays() == 0; }))
+            << row.What << ": relays " << module.Relays() << " left on";
     }
 }

@@ -36,6 +36,8 @@ void SwitchOff()
     TOutputs* outputs = std::exchange(RunningOutputs, nullptr);
     if (outputs == nullptr || outputs->Empty())
         return;
+    if (RunningGuard != nullptr)
+        RunningGuard->Ending();
     const bool off = outputs->Stop();
     AllOff = off;
     LogLine(off ? QStringLiteral("fin: todas las salidas apagadas")
@@ -143,8 +145,19 @@ int main(int argc, char** argv)
     TApplication application(argc, argv);
     LogDisplayLoss();
     if (guard) {
+        // Nobody to switch the outputs off should this program die: the user is told, each time
+        // it comes to that; the guard is tried again meanwhile.
+        guard->Changed = [link = guard.get()] {
+            if (!link->Watching())
+                ShowErrorBox(QStringLiteral("Sin guardián de las salidas (%1): si PrVardo deja "
+                                            "de funcionar, nadie las apagará. Se sigue "
+                                            "intentando.")
+                                 .arg(link->Trouble()));
+        };
         guard->Beat();
         RunningGuard = guard.get();
+        if (!guard->Watching())
+            guard->Changed();
     }
     EndOnSignals(&application);
     // Sound goes through the desktop's sound server; it is reached when first needed.

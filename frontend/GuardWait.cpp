@@ -1,16 +1,19 @@
 // prvardo-guard: the waiting half of a program's guard (frontend/Guard.h). It uses nothing but the
 // C library, so that the hours it waits cost next to no memory. It reads the program's pipe: a
-// '.' is a beat, 'f' ("fin") the program's own all off done. When the beat stops for longer than
-// the watchdog, it ends the program with SIGKILL; when the program has gone without its "fin",
-// it becomes the program once more (exec), which switches every target off and says so.
+// '.' is a beat, 'e' the program's own end begun, 'f' ("fin") the program's own all off done.
+// When the beat stops for longer than the watchdog (or an end takes longer than its bound), it
+// ends the program with SIGKILL; when the program has gone without its "fin", it becomes the
+// program once more (exec), which switches every target off and says so.
 //
-//   prvardo-guard PIPE PID WATCHDOG SETTINGS PROGRAM NAME [ARGUMENT]...
+//   prvardo-guard PIPE PID PIDFD WATCHDOG SETTINGS PROGRAM NAME [ARGUMENT]...
 //
-// PIPE: the pipe's reading end; PID: the program; WATCHDOG: seconds, 0 for none; SETTINGS: a
-// descriptor holding the settings file as the program read it at its start; PROGRAM: the
-// program's executable; NAME and the ARGUMENTs: its command line.
+// PIPE: the pipe's reading end; PID: the program; PIDFD: a descriptor of the program's process,
+// or -1 (it is killed by PIDFD, which no other process can ever take over); WATCHDOG: seconds, 0
+// for none; SETTINGS: a descriptor holding the settings file as the program read it at its start;
+// PROGRAM: the program's executable; NAME and the ARGUMENTs: its command line.
 
 #include "core/LogStamp.h"
+#include "frontend/GuardProtocol.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -29,12 +32,12 @@ namespace {
 constexpr long StartingSeconds = 30;
 constexpr long Never = -1;
 
-bool Number(const char* text, long& value)
+bool Number(const char* text, long& value, long least = 0)
 {
     char* end = nullptr;
     errno = 0;
     value = std::strtol(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0' && value >= 0;
+    return errno == 0 && end != text && *end == '\0' && value >= least;
 }
 
 long NowMs()
@@ -51,14 +54,17 @@ int main(int argc, char** argv)
 {
     long fd = 0;
     long pid = 0;
+    long pidfd = -1;
     long watchdog = 0;
-    if (argc < 7 || !Number(argv[1], fd) || !Number(argv[2], pid) || pid == 0 ||
-        !Number(argv[3], watchdog)) {
+    if (argc < 8 || !Number(argv[1], fd) || !Number(argv[2], pid) || pid == 0 ||
+        !Number(argv[3], pidfd, -1) || !Number(argv[4], watchdog)) {
         std::fputs("prvardo-guard: lo inicia PrVardo o prvardo-timer, no una persona\n", stderr);
         return 2;
     }
-    const char* slash = std::strrchr(argv[6], '/');
-    const char* name = slash != nullptr ? slash + 1 : argv[6];
+    const char* settings = argv[5];
+    const char* program = argv[6];
+    const char* slash = std::strrchr(argv[7], '/');
+    const char* name = slash != nullptr ? slash + 1 : argv[7];
     // Ctrl+C in a terminal, a logout or a service stop reach the whole group: the program ends
     // cleanly by itself and says so on the pipe.
     const int ignored[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
@@ -71,6 +77,7 @@ int main(int argc, char** argv)
     };
     long due = deadline(allowed);
     bool killed = false;
+    bool ending = false;
     for (;;) {
         long left = due == Never ? -1 : due - NowMs();
         if (left > 60000)
@@ -85,10 +92,12 @@ int main(int argc, char** argv)
             if (killed)
                 break; // killed, and still not gone: its targets are tried all the same
             std::fprintf(stderr,
-                         "%sguardián: %s (proceso %ld) no da señales de vida desde hace %ld s; se "
-                         "termina\n",
+                         ending ? "%sguardián: %s (proceso %ld) no termina en %ld s; se termina\n"
+                                : "%sguardián: %s (proceso %ld) no da señales de vida desde hace "
+                                  "%ld s; se termina\n",
                          TLogStamp().Text, name, pid, allowed);
-            ::kill(pid_t(pid), SIGKILL);
+            if (pidfd < 0 || SignalProcess(int(pidfd), SIGKILL) != 0)
+                ::kill(pid_t(pid), SIGKILL);
             killed = true;
             due = NowMs() + 2000;
             continue;
@@ -98,9 +107,14 @@ int main(int argc, char** argv)
         if (n < 0 && errno == EINTR)
             continue;
         if (n > 0) {
-            if (std::memchr(bytes, 'f', std::size_t(n)) != nullptr)
+            if (std::memchr(bytes, GuardDone, std::size_t(n)) != nullptr)
                 return 0; // the program's own all off is done
-            if (!killed) {
+            if (std::memchr(bytes, GuardEnding, std::size_t(n)) != nullptr && !killed &&
+                watchdog > 0) {
+                ending = true; // its own end has a bound of its own, beats or none
+                allowed = EndingSeconds;
+                due = NowMs() + EndingSeconds * 1000;
+            } else if (!killed && !ending) {
                 allowed = watchdog;
                 due = deadline(watchdog);
             }
@@ -112,16 +126,18 @@ int main(int argc, char** argv)
     // The program once more, to switch its targets off; it says how long after this moment.
     const long seen = NowMs();
     char off[96];
-    std::snprintf(off, sizeof off, "--guardia=%ld:%s:%ld", pid, argv[4], seen);
+    std::snprintf(off, sizeof off, "--guardia=%ld:%s:%ld", pid, settings, seen);
     char* arguments[256];
     int count = 0;
-    arguments[count++] = argv[6];
+    arguments[count++] = argv[7];
     arguments[count++] = off;
-    for (int i = 7; i < argc && count < 255; ++i)
+    for (int i = 8; i < argc && count < 255; ++i)
         arguments[count++] = argv[i];
     arguments[count] = nullptr;
-    ::execv(argv[5], arguments);
+    if (pidfd >= 0)
+        ::close(int(pidfd));
+    ::execv(program, arguments);
     std::fprintf(stderr, "%sguardián: no se pudo iniciar %s para apagar las salidas (%s)\n",
-                 TLogStamp().Text, argv[5], std::strerror(errno));
+                 TLogStamp().Text, program, std::strerror(errno));
     return 1;
 }

@@ -24,15 +24,17 @@ public:
     {
         const std::lock_guard lock(FLock);
         FHealth.Open = true;
+        FHealth.Held = false;
         FHealth.LostSince = {};
         FHealth.Why.clear();
     }
-    void Lost(const QString& why)
+    void Lost(const QString& why, bool held)
     {
         const std::lock_guard lock(FLock);
         if (FHealth.Open || !FHealth.LostSince.isValid())
             FHealth.LostSince = QDateTime::currentDateTime();
         FHealth.Open = false;
+        FHealth.Held = held;
         FHealth.Why = why;
         FHealth.Shown = -1;
     }
@@ -210,7 +212,7 @@ private:
         const bool reported = FLink == TLink::Lost || FLink == TLink::Back;
         FLink = reported ? TLink::Lost : TLink::Closed;
         FShown = -1;
-        Health->Lost(error);
+        Health->Lost(error, held);
         // A connection given up because the program ends is no loss to report.
         if (FTarget->StopRequested())
             return;
@@ -249,8 +251,9 @@ private:
     };
     TLink FLink = TLink::Closed;
     bool IsOpen() const { return FLink == TLink::Open || FLink == TLink::Back; }
-    int FShown = -1;  // the word the target shows; -1 unknown
-    bool FOff = true; // false while the target may show an output on (a loss keeps what it was)
+    int FShown = -1;   // the word the target shows; -1 unknown
+    bool FOff = false; // all off as far as the target confirmed (a loss keeps what it was); a
+                       // target never reached may show anything
     std::chrono::milliseconds FPause = FirstRetry;
 };
 

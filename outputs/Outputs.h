@@ -33,6 +33,7 @@ struct TTargetHealth
     bool Open = false;
     QDateTime LostSince; // not open: since when (invalid while it was never open)
     QString Why;         // not open: the cause and remedy, in Spanish
+    bool Held = false;   // not open: another program of ours drives it
     int Shown = -1;      // the word the target shows, as far as known; -1 when not known
 };
 
@@ -57,9 +58,10 @@ public:
     void Write(std::uint8_t word);
     // Every open target all off, flushed and closed, its thread ended: at most `bound` in all
     // (and a quarter of a second more for a target that does not answer). False, with the
-    // targets named in the log, when a target may still show an output on: it could not be
-    // reached, or it still hangs in a call to its device (its thread is left to the process's
-    // end). Safe to call more than once; the destructor calls it.
+    // targets named in the log, when a target may still show an output on: it never confirmed
+    // all off (never reached, or lost while an output was on), or it still hangs in a call to
+    // its device (its thread is left to the process's end). Safe to call more than once; the
+    // destructor calls it.
     bool Stop(std::chrono::milliseconds bound = std::chrono::seconds(1));
 
     // Each target's health now, in the order given. Any thread.

@@ -121,8 +121,7 @@ int main(int argc, char** argv)
     constexpr int Watchdog = 10; // seconds
     const std::unique_ptr<TGuardLink> guard = TGuardLink::Start(
         argc, argv, settings.Watchdog >= 0 ? settings.Watchdog : Watchdog, settings.Text);
-    if (guard)
-        guard->Beat();
+    guard->Beat();
     // Between slot starts the timer sleeps: its targets are looked after every 2 s, well within
     // an MQTT connection's keep-alive (a target that needs more asks for it).
     TOutputs outputs(MakeTargets(specs), nullptr, std::chrono::seconds(2));
@@ -132,11 +131,13 @@ int main(int argc, char** argv)
     LogLine(QStringLiteral("horario %1").arg(core.Sources().MainPath));
     QString failure;
     // The timer gives the outputs their word before they start: a target opens straight to it.
+    TGuardHooks hooks{[&guard] { guard->Ending(); }, [&guard] { return guard->Trouble(); }};
     const std::unique_ptr<QObject> timer =
-        StartWallTimer(path, std::move(core), outputs, remote, failure);
+        StartWallTimer(path, std::move(core), outputs, remote, std::move(hooks), failure);
     outputs.Start();
     if (!timer) {
-        if (outputs.Stop() && guard)
+        guard->Ending();
+        if (outputs.Stop())
             guard->Done();
         PrintText(stderr, QStringLiteral("prvardo-timer: no se puede vigilar el reloj ni las "
                                          "señales del sistema (%1)\n")
@@ -144,7 +145,8 @@ int main(int argc, char** argv)
         return 1;
     }
     const int status = QCoreApplication::exec();
-    if (guard && outputs.Stop()) // done at the signal already: what it gave
+    guard->Ending();    // said at the signal already
+    if (outputs.Stop()) // done at the signal already: what it gave
         guard->Done();
     return status;
 }

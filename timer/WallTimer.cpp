@@ -28,8 +28,9 @@ class TWallTimer : public QObject
 {
 public:
     TWallTimer(QString commandLinePath, TTimerCore core, TOutputs& outputs,
-               const std::optional<TRemoteOptions>& remote)
-        : FCommandLinePath(std::move(commandLinePath)), FCore(std::move(core)), FOutputs(outputs)
+               const std::optional<TRemoteOptions>& remote, TGuardHooks guard)
+        : FCommandLinePath(std::move(commandLinePath)), FCore(std::move(core)), FOutputs(outputs),
+          FGuard(std::move(guard))
     {
         if (remote)
             FRemote = new TRemote(
@@ -86,6 +87,8 @@ private:
         if (FEnding)
             return;
         FEnding = true;
+        if (FGuard.Ending)
+            FGuard.Ending();
         FService->Stopping();
         const bool off = FOutputs.Stop();
         if (FRemote != nullptr)
@@ -124,9 +127,17 @@ private:
     QByteArray Answer(const QByteArray& request)
     {
         const QDateTime now = QDateTime::currentDateTime();
-        if (request.split(' ').value(0) == "status")
-            return StatusText(FCore.Sources(), FCore.Holds(), FOutputs.Health(), now, FCore.Zone())
-                .toUtf8();
+        if (request.split(' ').value(0) == "status") {
+            QString text =
+                StatusText(FCore.Sources(), FCore.Holds(), FOutputs.Health(), now, FCore.Zone());
+            if (const QString trouble = FGuard.Trouble ? FGuard.Trouble() : QString();
+                !trouble.isEmpty())
+                text += QStringLiteral("guardián de las salidas: ninguno (%1); si el "
+                                       "temporizador muere, nadie las apagará; se vuelve a "
+                                       "intentar\n")
+                            .arg(trouble);
+            return text.toUtf8();
+        }
         THoldRequest hold;
         if (!ParseHoldRequestLine(request, hold))
             return "error: petición no válida\n";
@@ -152,6 +163,7 @@ private:
     TWallAlarm* FAlarm = nullptr;
     TFileWatch* FFiles = nullptr;
     bool FEnding = false;
+    TGuardHooks FGuard;
     TServiceNotice* FService = nullptr;
 };
 
@@ -160,9 +172,10 @@ private:
 std::unique_ptr<QObject> StartWallTimer(const QString& commandLinePath, TTimerCore core,
                                         TOutputs& outputs,
                                         const std::optional<TRemoteOptions>& remote,
-                                        QString& failure)
+                                        TGuardHooks guard, QString& failure)
 {
-    auto timer = std::make_unique<TWallTimer>(commandLinePath, std::move(core), outputs, remote);
+    auto timer = std::make_unique<TWallTimer>(commandLinePath, std::move(core), outputs, remote,
+                                              std::move(guard));
     failure = timer->Failure();
     if (!failure.isEmpty())
         return nullptr;

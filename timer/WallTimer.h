@@ -23,6 +23,7 @@
 #include <QString>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -31,10 +32,17 @@
 // any thread starts.
 sigset_t TimerSignals();
 
+// What the timer tells the guard beside it, and asks of it.
+struct TGuardHooks
+{
+    std::function<void()> Ending;     // the timer's own end begins
+    std::function<QString()> Trouble; // why no guard watches the timer now; empty while one does
+};
+
 // Starts switching `outputs` as `core` says, at once and from then on, until SIGTERM or SIGINT
 // quits the application. None, with the system's words in `failure`, when the clock, the signals
 // or the files cannot be watched.
 std::unique_ptr<QObject> StartWallTimer(const QString& commandLinePath, TTimerCore core,
                                         TOutputs& outputs,
                                         const std::optional<TRemoteOptions>& remote,
-                                        QString& failure);
+                                        TGuardHooks guard, QString& failure);

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -29,6 +30,9 @@ public:
         SaveAllDay(File(QStringLiteral("aula.tem")), 0x04);
         // In a file, which the guard writes to as well after the program is gone.
         Process.setStandardErrorFile(File(QStringLiteral("registro")));
+        // A process group of its own, as a terminal or a service gives it, for a kill of the
+        // whole group.
+        Process.setChildProcessModifier([] { ::setpgid(0, 0); });
         if (timer)
             Process.start(QStringLiteral(PRVARDO_TIMER),
                           {File(QStringLiteral("aula.tem")), QStringLiteral("--output"), target});
@@ -70,11 +74,13 @@ void ExpectEveryDeathSwitchesOff(bool timer, bool plug)
         const char* What;
         int Signal;
         int Watchdog;
+        bool Group; // to the program's whole process group, which the guard left
     } deaths[] = {
-        {"SIGKILL", SIGKILL, 0},
-        {"SIGSEGV", SIGSEGV, 0},
-        {"SIGABRT", SIGABRT, 0},
-        {"SIGSTOP", SIGSTOP, 3},
+        {"SIGKILL", SIGKILL, 0, false},
+        {"SIGSEGV", SIGSEGV, 0, false},
+        {"SIGABRT", SIGABRT, 0, false},
+        {"SIGSTOP", SIGSTOP, 3, false},
+        {"SIGKILL to the process group", SIGKILL, 0, true},
     };
     int run = 0;
     for (const auto& death : deaths) {
@@ -115,7 +121,8 @@ void ExpectEveryDeathSwitchesOff(bool timer, bool plug)
             ASSERT_TRUE(WaitFor([&] { return sent() > beat; })) << what << ": no heartbeat";
         }
         const std::size_t before = sent();
-        ::kill(static_cast<pid_t>(program.Process.processId()), death.Signal);
+        const auto pid = static_cast<pid_t>(program.Process.processId());
+        ::kill(death.Group ? -pid : pid, death.Signal);
         EXPECT_TRUE(WaitFor([&] { return sent() > before && off(); }))
             << what << ": " << program.Said().data();
         ASSERT_TRUE(program.Process.state() == QProcess::NotRunning ||
@@ -172,22 +179,87 @@ TEST(Guard, ACleanEndIsNoDeath)
     }
 }
 
-// The guard dying first changes nothing for the program, which says so once and ends as ever.
-TEST(Guard, AGuardKilledFirstChangesNothing)
+// A guard that dies is replaced at once, and says so; the new one switches off at a death.
+TEST(Guard, AGuardKilledIsReplaced)
+{
+    for (const bool timer : {true, false}) {
+        const char* what = timer ? "prvardo-timer" : "PrVardo";
+        TPtyBoard board;
+        TGuarded program(timer, board.Target(), 0);
+        ASSERT_TRUE(WaitFor([&] { return !board.Received().empty(); })) << what;
+        const pid_t first = GuardOf(program.Process);
+        ASSERT_GT(first, 0) << what;
+        ::kill(first, SIGKILL);
+        ASSERT_TRUE(WaitFor([&] { return program.Said().contains("lo sustituye el proceso"); }))
+            << what << "\n"
+            << program.Said().data();
+        const pid_t second = GuardOf(program.Process);
+        EXPECT_GT(second, 0) << what;
+        EXPECT_NE(second, first) << what;
+        const std::size_t before = board.Bytes();
+        ::kill(static_cast<pid_t>(program.Process.processId()), SIGKILL);
+        EXPECT_TRUE(WaitFor([&] {
+            return board.Bytes() > before && board.EndsWith(std::string(1, '\0'));
+        })) << what
+            << "\n"
+            << program.Said().data();
+        EXPECT_TRUE(WaitFor([&] { return GuardsOffSeconds(program.Said()) >= 0; }))
+            << what << "\n"
+            << program.Said().data();
+    }
+}
+
+// A board away when the program dies (its cable out) is switched off by the guard once it is
+// back, and the guard says which target it still tries, then that it is done.
+TEST(Guard, ATargetAwayAtTheDeathIsSwitchedOffWhenItIsBack)
 {
     TPtyBoard board;
-    TGuarded program(true, board.Target(), 0);
-    ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x04"); }));
-    const pid_t guard = GuardOf(program.Process);
-    ASSERT_GT(guard, 0);
-    ::kill(guard, SIGKILL);
-    EXPECT_TRUE(WaitFor([&] { return program.Said().contains("guardián"); }))
+    QTemporaryDir folder;
+    const QString cable = folder.filePath(QStringLiteral("ttyRelays"));
+    ASSERT_TRUE(QFile::link(board.Device, cable));
+    TGuarded program(true, QStringLiteral("serial:") + cable, 0);
+    ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x04"); })) << program.Said().data();
+    // The cable out, as the guard will find it: the program keeps the port it has open.
+    ASSERT_TRUE(QFile::remove(cable));
+    ::kill(static_cast<pid_t>(program.Process.processId()), SIGKILL);
+    ASSERT_TRUE(WaitFor([&] { return program.Said().contains("se siguen intentando"); }))
         << program.Said().data();
+    EXPECT_TRUE(board.EndsWith("\x04")) << "switched off without its cable";
+    EXPECT_FALSE(program.Said().contains("todas apagadas")) << program.Said().data();
+    // The cable back: the guard finds it at its next try.
+    ASSERT_TRUE(QFile::link(board.Device, cable));
+    EXPECT_TRUE(WaitFor([&] { return board.EndsWith(std::string(1, '\0')); }))
+        << program.Said().data();
+    EXPECT_TRUE(WaitFor([&] { return program.Said().contains("apagada, "); }))
+        << program.Said().data();
+}
+
+// A clean end that takes longer than the watchdog (a broker that stopped answering holds the
+// plugs' last word for its second) is not taken for a hang: the program said it was ending.
+TEST(Guard, ACleanEndSlowerThanTheWatchdogIsNoHang)
+{
+    TPrivateBroker broker;
+    TPtyBoard board;
+    TUserProgram program("[outputs]\nwatchdog = 1\n");
+    SaveAllDay(program.File(QStringLiteral("aula.tem")), 0x04);
+    program.Process.start(QStringLiteral(PRVARDO_TIMER),
+                          {program.File(QStringLiteral("aula.tem")), QStringLiteral("--output"),
+                           board.Target(), QStringLiteral("--output"),
+                           QStringLiteral("mqtt://%1/lenta%2")
+                               .arg(QString::fromStdString(broker.Address))
+                               .arg(::getpid())});
+    ASSERT_TRUE(WaitFor([&] { return program.Log().contains("mqtt://"); })) << program.Log().data();
+    ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x04"); })) << program.Log().data();
+    ASSERT_TRUE(broker.Signal(SIGSTOP));
     program.Process.terminate();
     ASSERT_TRUE(program.Process.waitForFinished(30000));
-    EXPECT_EQ(program.Process.exitCode(), 128 + SIGTERM);
-    EXPECT_TRUE(board.EndsWith(std::string(1, '\0'))) << "the program's own all off";
-    EXPECT_EQ(program.Said().count("guardián"), 1) << program.Said().data();
+    ASSERT_TRUE(broker.Signal(SIGCONT));
+    const QByteArray log = program.Log();
+    EXPECT_EQ(program.Process.exitStatus(), QProcess::NormalExit) << log.data();
+    // Its own end, all the way: the board off, the plug unconfirmed (status 1), never killed.
+    EXPECT_EQ(program.Process.exitCode(), 1) << log.data();
+    EXPECT_TRUE(board.EndsWith(std::string(1, '\0')));
+    EXPECT_FALSE(log.contains("se termina")) << log.data();
 }
 
 // The guard switches off the targets the program had, from the settings as they were at its start:

@@ -6,6 +6,7 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -13,6 +14,8 @@ namespace {
 
 constexpr int KKeepAlive = 30; // seconds
 constexpr auto KEndWithin = std::chrono::milliseconds(1000);
+// The acknowledgements kept, to find the one of the last word among them.
+constexpr std::size_t KAcksKept = 64;
 
 } // namespace
 
@@ -21,14 +24,16 @@ TMqttLink::TMqttLink(const TMqttAddress& broker, const QString& name, const QStr
     : QObject(parent), FName(name), FHandlers(std::move(handlers))
 {
     // The library's thread calls these; the work is done on this object's thread.
-    FClient = std::make_unique<TMqttClient>(
+    FClient = std::make_shared<TMqttClient>(
         broker,
         TMqttClient::THandlers{
             [this](int connack) { Connected(connack); }, [this](int rc) { Disconnected(rc); },
             [this](int mid) {
                 {
                     const std::lock_guard lock(FAckLock);
-                    FLastAcked = mid;
+                    FAckedIds.push_back(mid);
+                    if (FAckedIds.size() > KAcksKept)
+                        FAckedIds.pop_front();
                 }
                 FAcked.notify_all();
             },
@@ -43,17 +48,26 @@ TMqttLink::TMqttLink(const TMqttAddress& broker, const QString& name, const QStr
                     .arg(FName, FClient->Problem(), FClient->ProblemWords()));
         return;
     }
-    const int rc = FClient->Connect(KKeepAlive);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        const int error = errno;
-        Trouble(QStringLiteral("%1 (%2)").arg(MqttCause(rc, error), MqttWords(rc, error)));
-    }
-    FRunning =
-        !Refused(FClient->StartThread(), QStringLiteral("no se puede poner en marcha la conexión"));
-    if (broker.Secure)
-        FLookout = new TSecureLookout(
-            *FClient, [this] { return FRunning && !FConnected; },
-            [this](const QString& cause) { Trouble(cause); }, this);
+    // The first connection's name lookup waits for the resolver, which may never answer (the
+    // network down at boot): on a thread of its own, never the timer's. The library's thread, which
+    // makes the connection again when it is lost, starts once it is done.
+    FConnecting = TDetached::Start(
+        this,
+        [client = FClient] {
+            const int rc = client->Connect(KKeepAlive);
+            return std::pair<int, int>(rc, errno);
+        },
+        [this, secure = broker.Secure](std::pair<int, int> result) {
+            const auto [rc, error] = result;
+            if (rc != MOSQ_ERR_SUCCESS)
+                Trouble(QStringLiteral("%1 (%2)").arg(MqttCause(rc, error), MqttWords(rc, error)));
+            FRunning = !Refused(FClient->StartThread(),
+                                QStringLiteral("no se puede poner en marcha la conexión"));
+            if (FRunning && secure)
+                FLookout = new TSecureLookout(
+                    FClient, [this] { return FRunning && !FConnected; },
+                    [this](const QString& cause) { Trouble(cause); }, this);
+        });
 }
 
 void TMqttLink::Connected(int connack)
@@ -137,6 +151,9 @@ void TMqttLink::Unsubscribe(const QString& topic)
 
 void TMqttLink::End(const QString& lastTopic, const QByteArray& lastPayload)
 {
+    // A first connection still being made is let go: the client goes when it is done.
+    if (FConnecting && !FConnecting->Finished())
+        FConnecting->Abandon();
     if (!FRunning)
         return;
     FRunning = false;
@@ -146,7 +163,9 @@ void TMqttLink::End(const QString& lastTopic, const QByteArray& lastPayload)
         // Until the broker has it (its acknowledgement); the broker's will says the same if it
         // never comes.
         std::unique_lock lock(FAckLock);
-        if (!FAcked.wait_for(lock, KEndWithin, [&] { return FLastAcked == sent; }))
+        if (!FAcked.wait_for(lock, KEndWithin, [&] {
+                return std::find(FAckedIds.begin(), FAckedIds.end(), sent) != FAckedIds.end();
+            }))
             LogLine(QStringLiteral("MQTT %1: el servidor no confirmó «%2»; lo dirá su última "
                                    "voluntad")
                         .arg(FName, QString::fromUtf8(lastPayload)));

@@ -1,6 +1,7 @@
 #pragma once
 // The running timer's connection to a broker: libmosquitto on its own thread, which makes the
-// connection and makes it again (after 1 s, growing to 5 s) for as long as the link lives. What
+// connection and makes it again (after 1 s, growing to 5 s) for as long as the link lives; the
+// first connection (its name lookup) on a thread of its own, which the link never waits for. What
 // the broker sends and how the connection fares come to the owner on the link's thread (the
 // event loop), never on the library's. Every result of the library is looked at: what it refuses
 // to be set up with, a publish or a subscription it does not take, is said in the log. The library
@@ -8,6 +9,7 @@
 // of its own (on a thread of its own) finds why, and says it as the outputs' MQTT targets do.
 
 #include "outputs/MqttClient.h"
+#include "timer/Detached.h"
 #include "timer/SecureLookout.h"
 
 #include <QByteArray>
@@ -15,6 +17,7 @@
 #include <QString>
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -56,13 +59,14 @@ private:
 
     QString FName;
     THandlers FHandlers;
-    std::unique_ptr<TMqttClient> FClient;
+    std::shared_ptr<TMqttClient> FClient;
+    std::shared_ptr<TDetached> FConnecting; // the first connection, until it is made
     bool FRunning = false;
     bool FConnected = false;
     QString FSaid; // the cause last said since the last connection
-    // The message the broker acknowledged last, from the library's thread.
+    // The messages the broker acknowledged last, from the library's thread.
     std::mutex FAckLock;
     std::condition_variable FAcked;
-    int FLastAcked = -1;
+    std::deque<int> FAckedIds;
     TSecureLookout* FLookout = nullptr; // for an mqtts:// broker
 };

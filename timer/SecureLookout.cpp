@@ -11,9 +11,10 @@ constexpr auto KProbeWithin = std::chrono::milliseconds(2000);
 
 } // namespace
 
-TSecureLookout::TSecureLookout(const TMqttClient& client, std::function<bool()> down,
+TSecureLookout::TSecureLookout(std::shared_ptr<const TMqttClient> client,
+                               std::function<bool()> down,
                                std::function<void(const QString& cause)> found, QObject* parent)
-    : QObject(parent), FClient(client), FDown(std::move(down)), FFound(std::move(found))
+    : QObject(parent), FClient(std::move(client)), FDown(std::move(down)), FFound(std::move(found))
 {
     FEvery.setInterval(KLookEvery);
     connect(&FEvery, &QTimer::timeout, this, [this] { Look(); });
@@ -23,27 +24,19 @@ TSecureLookout::TSecureLookout(const TMqttClient& client, std::function<bool()> 
 TSecureLookout::~TSecureLookout()
 {
     FEvery.stop();
-    if (FProbe.joinable())
-        FProbe.join();
+    if (FProbe)
+        FProbe->Abandon();
 }
 
 void TSecureLookout::Look()
 {
-    if (FProbing || !FDown())
+    if ((FProbe && !FProbe->Finished()) || !FDown())
         return;
-    if (FProbe.joinable())
-        FProbe.join();
-    FProbing = true;
-    FProbe = std::thread([this] {
-        const TTlsProblem problem = FClient.ProbeSecure(KProbeWithin);
-        QMetaObject::invokeMethod(
-            this,
-            [this, problem] {
-                FProbing = false;
-                // None: the connection is being made.
-                if (FDown() && problem != TTlsProblem::None && problem != TTlsProblem::Unreachable)
-                    FFound(FClient.SecureProblemText(problem));
-            },
-            Qt::QueuedConnection);
-    });
+    FProbe = TDetached::Start(
+        this, [client = FClient] { return client->ProbeSecure(KProbeWithin); },
+        [this](TTlsProblem problem) {
+            // None: the connection is being made.
+            if (FDown() && problem != TTlsProblem::None && problem != TTlsProblem::Unreachable)
+                FFound(FClient->SecureProblemText(problem));
+        });
 }

@@ -1,23 +1,24 @@
 #pragma once
 // libmosquitto retries a TLS handshake that fails without a word. While a secure link is down,
 // this looks every 5 s for why, with a handshake of its own on a thread of its own, and gives
-// what it found on its owner's thread.
+// what it found on its owner's thread. Its end never waits for a handshake (its name lookup may
+// wait for the resolver for ever): the handshake's thread keeps the client until it is done.
 
 #include "outputs/MqttClient.h"
+#include "timer/Detached.h"
 
 #include <QObject>
 #include <QTimer>
 
-#include <atomic>
 #include <functional>
-#include <thread>
+#include <memory>
 
 class TSecureLookout : public QObject
 {
 public:
     // Looks while `down` says the link is down; `found` gets the cause as a user reads it (not
     // for a server that cannot be reached, which the link says itself).
-    TSecureLookout(const TMqttClient& client, std::function<bool()> down,
+    TSecureLookout(std::shared_ptr<const TMqttClient> client, std::function<bool()> down,
                    std::function<void(const QString& cause)> found, QObject* parent);
     ~TSecureLookout() override;
     Q_DISABLE_COPY_MOVE(TSecureLookout)
@@ -25,10 +26,9 @@ public:
 private:
     void Look();
 
-    const TMqttClient& FClient;
+    std::shared_ptr<const TMqttClient> FClient;
     std::function<bool()> FDown;
     std::function<void(const QString&)> FFound;
     QTimer FEvery;
-    std::thread FProbe;
-    std::atomic<bool> FProbing{false};
+    std::shared_ptr<TDetached> FProbe; // the handshake under way, if any
 };

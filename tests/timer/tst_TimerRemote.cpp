@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTime>
 
 #include <unistd.h>
 
@@ -344,4 +345,37 @@ TEST(TimerRemote, ASecureLinkThatCannotBeMadeSaysWhy)
         EXPECT_TRUE(WaitFor([&] { return !board.Received().empty(); }))
             << "the board switched all the same";
     }
+}
+
+// The school's broker by a name that the resolver never answers for (the network down at boot,
+// here a name server of the test's own that takes every question and answers none): the outputs
+// get their word at once all the same, as the program's own log stamps show.
+TEST(TimerRemote, ABrokerNameNoResolverAnswersHoldsUpNoWord)
+{
+    TPtyBoard board;
+    TUserProgram timer(
+        "[outputs]\nwatchdog = 0\n[timer]\nmqtt = mqtt://broker.aula.invalid/aula\n");
+    SaveSchedule(timer.File(QStringLiteral("aula.tem")));
+    timer.Process.start(QStringLiteral("unshare"),
+                        {QStringLiteral("-Urmn"),
+                         QStringLiteral(PRVARDO_SOURCE_DIR "/tests/support/silent-resolver"),
+                         QStringLiteral(PRVARDO_TIMER), timer.File(QStringLiteral("aula.tem")),
+                         QStringLiteral("--output"), board.Target()});
+    ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x05"); })) << timer.Log().data();
+    ASSERT_TRUE(WaitFor([&] { return timer.Log().contains(": 0x05 ("); })) << timer.Log().data();
+    const QByteArray log = timer.Log();
+    const auto stamp = [&](const char* text) {
+        for (const QByteArray& line : log.split('\n'))
+            if (line.contains(text))
+                return QTime::fromString(QString::fromLatin1(line.left(12)),
+                                         QStringLiteral("HH:mm:ss.zzz"))
+                    .msecsSinceStartOfDay();
+        return -1;
+    };
+    const int started = stamp("horario ");
+    const int sent = stamp(": 0x05 (");
+    ASSERT_TRUE(started >= 0 && sent >= 0) << log.data();
+    constexpr int day = 24 * 3600 * 1000;
+    EXPECT_LT((sent - started + day) % day, 1000) << log.data();
+    EXPECT_FALSE(log.contains("conectado")) << log.data();
 }

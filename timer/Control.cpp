@@ -1,6 +1,7 @@
 #include "Control.h"
 
 #include "core/Folders.h"
+#include "core/TickTimer.h"
 
 #include <QDeadlineTimer>
 #include <QLocalSocket>
@@ -12,7 +13,11 @@ namespace {
 
 constexpr int AnswerWithin = 3000;  // ms a client waits for the timer, in all
 constexpr int RequestWithin = 2000; // ms the timer waits for a client's request
-constexpr int MostClients = 16;     // clients served at once; more are closed at once
+// A request says by when the timer must take it (the monotonic clock, which every process of the
+// machine shares): the client's own time, less this much for the answer's way back. A timer that
+// comes to it later (stopped, or too busy) never applies it: its client has given up and said so.
+constexpr int AnswerWay = 500;
+constexpr int MostClients = 16; // clients served at once; more are closed at once
 
 // The process at the other end of a local socket, as the system tells it; 0 when it does not.
 qint64 PeerPid(const QLocalSocket& socket)
@@ -73,7 +78,23 @@ void TControl::Serve(QLocalSocket* client)
             return;
         }
         silence->stop();
-        const QByteArray request = client->readLine().trimmed();
+        QByteArray request = client->readLine().trimmed();
+        if (request.startsWith("by ")) {
+            const qsizetype end = request.indexOf(' ', 3);
+            bool ok = false;
+            const qint64 by = request.mid(3, end - 3).toLongLong(&ok);
+            if (!ok || end < 0) {
+                client->write("error: petición no válida\n");
+                client->disconnectFromServer();
+                return;
+            }
+            if (MonotonicMilliseconds() > by) {
+                client->write("error: la petición llegó tarde; no se aplicó\n");
+                client->disconnectFromServer();
+                return;
+            }
+            request = request.mid(end + 1);
+        }
         client->write(FAnswer(request));
         client->disconnectFromServer();
     });
@@ -91,7 +112,8 @@ TTimerReply AskTimer(const QByteArray& request)
     reply.Pid = PeerPid(socket);
     if (request.isEmpty()) // only whether a timer listens
         return reply;
-    socket.write(request + '\n');
+    socket.write("by " + QByteArray::number(MonotonicMilliseconds() + AnswerWithin - AnswerWay) +
+                 ' ' + request + '\n');
     if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
         return reply;
     // The answer is whole when the timer closes.

@@ -2,7 +2,9 @@
 // How `prvardo-timer --set` and `--status` reach the running timer: a local socket in the user's
 // runtime folder ($XDG_RUNTIME_DIR/prvardo-timer), which only the user may connect to; never a
 // network port. A client sends one request line and reads the answer until the timer closes.
-// The timer serves a bounded number of clients at once and closes one that stays silent.
+// The timer serves a bounded number of clients at once and closes one that stays silent. A request
+// may say by when it must be taken ("by MS REQUEST", MS in the monotonic clock): later, it is
+// refused unapplied, since its client has given up on it.
 
 #include <QByteArray>
 #include <QLocalServer>

@@ -285,10 +285,16 @@ TEST(TimerProgram, OneTimerPerUserThatAnswersOrIsSaidNotTo)
     ::kill(static_cast<pid_t>(timer.processId()), SIGSTOP);
     EXPECT_EQ(run({"--status"}, &err), 1) << "a timer that does not answer";
     EXPECT_TRUE(err.contains(pid)) << err.data();
+    // A hold its client gave up on is never applied when the timer wakes.
+    EXPECT_EQ(run({"--set", "D1=on"}), 1) << "a stopped timer took a hold";
     const std::size_t switched = board.Received().size();
     EXPECT_EQ(run(arguments), 1) << "a second timer beside a stopped one";
     EXPECT_EQ(board.Received().size(), switched) << "the second timer touched the board";
     ::kill(static_cast<pid_t>(timer.processId()), SIGCONT);
+    QByteArray status;
+    EXPECT_EQ(RunTimer(environment, {"--status"}, &status, nullptr), 0);
+    EXPECT_TRUE(status.contains("D1  apagada")) << status.data();
+    EXPECT_EQ(board.Received(), std::string("\x05")) << "the hold given up on was applied";
 
     for (const int fd : idle)
         ::close(fd);

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLocale>
 #include <QStringList>
 
@@ -349,6 +350,8 @@ struct TGuardedTarget
 // Before it says how the first round went, the guard gives the targets this long: a broker's
 // connection may take up to 3 s.
 constexpr long FirstRoundMs = 3500;
+// How often the guard looks how its targets fare.
+constexpr int LookEveryMs = 100;
 
 // The guard's all off after the program's death: every target tried until it confirms all off or
 // another run drives it, for as long as it takes. Says how the first round went, then each target
@@ -403,7 +406,10 @@ int GuardAllOff(const QString& name, long pid, long seenMs, const std::vector<TT
         }
         if (settled)
             return 0;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        // Asleep until the next look: the targets' own threads do the trying meanwhile.
+        QEventLoop pause;
+        QTimer::singleShot(LookEveryMs, &pause, &QEventLoop::quit);
+        pause.exec();
     }
 }
 

@@ -97,10 +97,10 @@ TEST(WavePulse, TheEchoOnASlowSinkDropsNoBlockAndIsBackOnTimeSoonAfterAStall)
 
     // Settled (the first blocks trim what the start left standing in the stream), two seconds of
     // echo lose no block. A machine busy with other work stalls the echo now and then, which the
-    // rule answers by dropping: one of five such stretches must pass without.
+    // rule answers by dropping: one of ten such stretches must pass without.
     ASSERT_TRUE(WaitFor([&] { return recorded >= 40; })) << recorded;
     std::size_t fewest = SIZE_MAX;
-    for (int stretch = 0; stretch < 5 && fewest != 0; ++stretch) {
+    for (int stretch = 0; stretch < 10 && fewest != 0; ++stretch) {
         const std::size_t droppedBefore = recorded - passedOn.size();
         const int until = recorded + 40;
         ASSERT_TRUE(WaitFor([&] { return recorded >= until; })) << recorded;

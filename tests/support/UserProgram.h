@@ -15,7 +15,17 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstdint>
+
+// The guard of a running program: its child process; 0 when it has none.
+inline pid_t GuardOf(const QProcess& program)
+{
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(program.processId()));
+    return children.open(QIODevice::ReadOnly)
+               ? children.readAll().trimmed().split(' ').value(0).toInt()
+               : 0;
+}
 
 class TUserProgram
 {
@@ -38,15 +48,20 @@ public:
     TUserProgram(const TUserProgram&) = delete;
     TUserProgram& operator=(const TUserProgram&) = delete;
 
-    // Ends it with SIGTERM (its clean end), or SIGKILL when that does not end it within 15 s.
+    // Ends it with SIGTERM (its clean end), or SIGKILL when that does not end it within 15 s. Its
+    // guard goes with it: one that was left to try a target the test has taken away (a
+    // pseudo-terminal, a broker) would try for ever.
     void End()
     {
         if (Process.state() == QProcess::NotRunning)
             return;
+        const pid_t guard = GuardOf(Process);
         Process.terminate();
         if (!Process.waitForFinished(15000))
             Process.kill();
         Process.waitForFinished();
+        if (guard > 0)
+            ::kill(guard, SIGKILL);
     }
     // A file in its folder.
     QString File(const QString& name) const { return FHome.filePath(name); }
@@ -75,13 +90,4 @@ inline void SaveAllDay(const QString& path, std::uint8_t word)
             for (int hour = 0; hour < TSchedule::Hours; ++hour)
                 schedule.Set(plane, slot, hour, (word >> plane) & 1);
     WriteScheduleFile(path.toStdString(), schedule.Flags());
-}
-
-// The guard of a running program: its child process; 0 when it has none.
-inline pid_t GuardOf(const QProcess& program)
-{
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(program.processId()));
-    return children.open(QIODevice::ReadOnly)
-               ? children.readAll().trimmed().split(' ').value(0).toInt()
-               : 0;
 }

@@ -141,18 +141,6 @@ private:
     QByteArray FDisplay;
 };
 
-// The milliseconds since midnight of the first line of the log that holds `text`, or -1.
-int StampOf(const QByteArray& log, const char* text)
-{
-    for (const QByteArray& line : log.split('\n'))
-        if (line.contains(text)) {
-            const QTime time = QTime::fromString(QString::fromLatin1(line.left(12)),
-                                                 QStringLiteral("HH:mm:ss.zzz"));
-            return time.isValid() ? time.msecsSinceStartOfDay() : -1;
-        }
-    return -1;
-}
-
 // The program ended with `status`, its outputs all off within 1.5 s of the moment it was asked to
 // end: its log's line that says why (`cause`), or else `askedMs`, a moment of the test's (in
 // milliseconds since midnight) no earlier than it. Judged by the program's own time stamps, not
@@ -165,12 +153,10 @@ void ExpectEndedAllOff(QProcess& program, int status, const char* what, const ch
     EXPECT_EQ(program.exitCode(), status) << what;
     const QByteArray log = program.readAllStandardError();
     EXPECT_EQ(log.count("fin: todas las salidas apagadas"), 1) << what << ":\n" << log.data();
-    const int asked = cause != nullptr ? StampOf(log, cause) : askedMs;
-    const int off = StampOf(log, "fin: todas las salidas apagadas");
+    const int asked = cause != nullptr ? LogStamp(log, {cause}) : askedMs;
+    const int off = LogStamp(log, {"fin: todas las salidas apagadas"});
     ASSERT_TRUE(asked >= 0 && off >= 0) << what << ":\n" << log.data();
-    constexpr int day = 24 * 3600 * 1000;
-    const int late = ((off - asked) % day + day + day / 2) % day - day / 2; // across midnight
-    EXPECT_LT(late, 1500) << what << ":\n" << log.data();
+    EXPECT_LT(StampsApart(asked, off), 1500) << what << ":\n" << log.data();
     // Every line with its time, the toolkit's and the X library's too.
     const QRegularExpression stamped(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d "));
     for (const QByteArray& line : log.split('\n'))

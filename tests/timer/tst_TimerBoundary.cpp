@@ -8,7 +8,6 @@
 #include <QDateTime>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTime>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -73,18 +72,9 @@ TEST(TimerBoundary, TheNextSlotStartSwitchesWithinASecond)
     // there.
     const QByteArray sent = QByteArray(": 0x0") + char('0' + expected) + " (";
     const QByteArray log = timer.readAllStandardError();
-    qint64 stamp = -1;
-    for (const QByteArray& line : log.split('\n'))
-        if (line.contains("serial:") && line.contains(sent)) {
-            stamp = QTime::fromString(QString::fromLatin1(line.left(12)),
-                                      QStringLiteral("HH:mm:ss.zzz"))
-                        .msecsSinceStartOfDay();
-            break;
-        }
+    const int stamp = LogStamp(log, {"serial:", sent.constData()});
     ASSERT_GE(stamp, 0) << log.data();
-    constexpr qint64 day = 24 * 3600 * 1000;
-    const qint64 slotStart = (boundary + offset) % (24 * 3600) * 1000;
-    const qint64 late = ((stamp - slotStart) % day + day + day / 2) % day - day / 2;
+    const int late = StampsApart(int((boundary + offset) % (24 * 3600) * 1000), stamp);
     EXPECT_GE(late, -50) << "switched before the slot start\n" << log.data();
     EXPECT_LT(late, 1000) << log.data();
     ::close(slave);

@@ -14,7 +14,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTime>
 
 #include <unistd.h>
 
@@ -364,18 +363,9 @@ TEST(TimerRemote, ABrokerNameNoResolverAnswersHoldsUpNoWord)
     ASSERT_TRUE(WaitFor([&] { return board.EndsWith("\x05"); })) << timer.Log().data();
     ASSERT_TRUE(WaitFor([&] { return timer.Log().contains(": 0x05 ("); })) << timer.Log().data();
     const QByteArray log = timer.Log();
-    const auto stamp = [&](const char* text) {
-        for (const QByteArray& line : log.split('\n'))
-            if (line.contains(text))
-                return QTime::fromString(QString::fromLatin1(line.left(12)),
-                                         QStringLiteral("HH:mm:ss.zzz"))
-                    .msecsSinceStartOfDay();
-        return -1;
-    };
-    const int started = stamp("horario ");
-    const int sent = stamp(": 0x05 (");
+    const int started = LogStamp(log, {"horario "});
+    const int sent = LogStamp(log, {": 0x05 ("});
     ASSERT_TRUE(started >= 0 && sent >= 0) << log.data();
-    constexpr int day = 24 * 3600 * 1000;
-    EXPECT_LT((sent - started + day) % day, 1000) << log.data();
+    EXPECT_LT(StampsApart(started, sent), 1000) << log.data();
     EXPECT_FALSE(log.contains("conectado")) << log.data();
 }
